@@ -1,0 +1,7 @@
+#include "testcore.h"
+
+// Temporary until the run step lands.
+bool TestCore::runTestPoints(const QString &)
+{
+    return false;
+}

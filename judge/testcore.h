@@ -1,0 +1,95 @@
+#pragma once
+
+#include "contest.h"
+#include "judgestate.h"
+#include "scoreinfo.h"
+#include "viewinfo.h"
+
+#include <QDomDocument>
+#include <QMap>
+#include <QMutex>
+#include <QStringList>
+#include <QThread>
+#include <QVector>
+#include <QWaitCondition>
+
+#include <memory>
+
+class QProcess;
+class SiteItem;
+
+// The judge thread: one object per run. It reports only through its four
+// signals; the window connects to them and never looks inside.
+class TestCore : public QThread, public JudgeState
+{
+    Q_OBJECT
+
+public:
+    // Copies the contest's five directory strings; nothing else of it.
+    explicit TestCore(const Contest &contestDirs);
+    ~TestCore() override;
+
+    // Filled by the window before startJudging().
+    QVector<SiteItem *> workQueue;
+    const QMap<QString, XmlFile> *problemConfigs = nullptr;
+    QStringList problemNames;
+
+    // GUI side: start() with the handshake; returns once run() holds runMutex.
+    void startJudging();
+    // GUI side: whether a run is active (tryLock on runMutex).
+    bool isRunActive();
+    // GUI side, the stop request: clears keepRunning, kills whatever runs,
+    // deletes the running executable, then waits for the thread.
+    void requestStop();
+
+    // Shared operations of the judging steps (judge thread).
+    void resetResultDoc();
+    bool failProblem(char state, QString note);
+    void saveResult();
+    void writeHtmlReport();
+    void trace(const char *tag, const char *text) const;
+    bool stopped();  // keepRunning tested under judgeMutex
+
+    // Traditional problems: compile step, then run step.
+    bool judgeTraditionalProblem();
+    int findSource(QString &sourcePath);
+    bool runTestPoints(const QString &exeName);
+
+    // Answer-submission problems.
+    bool judgeAnswerProblem();
+
+    // Checker contract.
+    bool findChecker(QString &name, QString &path);
+    bool runChecker(const QString &workDir, const QString &inputFile, const QString &answerFile,
+                    const QString &outputFile, const QString &verdictFile, QString &note,
+                    char &state, double &ratio);
+
+    SiteItem *currentItem = nullptr;
+    QString currentPlayer;
+    QString currentProblem;
+    QString currentDisplayName;
+    const XmlFile *problemConfig = nullptr;
+    char lastState = TaskState::NotJudged;
+
+    QMutex runMutex;
+    QMutex startMutex;
+    QWaitCondition startCondition;
+
+    Contest contest;
+    QDomDocument resultDoc;
+    QDomElement taskElement;
+
+signals:
+    void sendInfo(ViewInfo info);
+    void setItem(SiteItem *item, ScoreInfo info);
+    void testEnd();
+    void setSelect(SiteItem *item, bool selected);
+
+protected:
+    void run() override;
+
+private:
+    // Created on the thread that uses them (QProcess has thread affinity).
+    std::unique_ptr<QProcess> compilerProcess;
+    std::unique_ptr<QProcess> checkerProcess;
+};

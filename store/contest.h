@@ -1,0 +1,68 @@
+#pragma once
+
+#include "scoreinfo.h"
+#include "xmlfile.h"
+
+#include <QHash>
+#include <QMap>
+#include <QString>
+#include <QStringList>
+
+// Sum of every "score" and every "time" attribute of a problem configuration.
+struct ProblemTotals
+{
+    int fullScore = 0;
+    double totalTime = 0.0;
+};
+ProblemTotals problemTotals(const QDomNode &config);
+
+// The summary stored in a result document (root "task"); NUL state when absent.
+ScoreInfo readScoreInfo(const QDomNode &document);
+
+// A contest is its directory tree; the model is a thin layer over it.
+// Paths are plain "/" concatenations and are never checked.
+class Contest
+{
+public:
+    QString rootDir;
+    QString dataDirName = QStringLiteral("data");
+    QString srcDirName = QStringLiteral("src");
+    QString resultDirName = QStringLiteral("result");
+    QString tmpDirName = QStringLiteral("tmp");
+
+    QStringList problemNames;
+    QMap<QString, XmlFile> problemConfigs;
+    QStringList playerNames;
+    QHash<QString, QString> realNames;
+    bool hasPlayerList = false;
+    QHash<QString, ScoreInfo> cachedResults;
+
+    QString dataDir() const;
+    QString srcDir() const;
+    QString resultDir() const;
+    QString tmpDir() const;
+    QString problemDir(const QString &problem) const;
+    QString problemConfigPath(const QString &problem) const;
+    QString playerDir(const QString &player) const;
+    QString playerSubDir(const QString &player, const QString &dir) const;
+    QString playerFile(const QString &player, const QString &dir, const QString &file) const;
+    QString contestFilePath() const;
+    QString playerListPath() const;
+    QString resultListPath() const;
+    QString resultProblemDir(const QString &problem) const;
+    QString resultFilePath(const QString &player, const QString &problem) const;
+    QString threadWorkDir(int n) const;
+    static QString cellKey(const QString &player, const QString &problem);
+
+    void loadProblems();
+    void loadPlayers();
+    void loadRealNames();
+    QString displayName(const QString &player) const;
+    ScoreInfo cellSummary(const QString &player, const QString &problem) const;
+
+    // Replaces cachedResults by the result list's lines.
+    void loadResultList();
+};
+
+// Sub-directory names of dir, hidden ones left out, sorted ignoring case.
+QStringList sortedSubDirs(const QString &dir);

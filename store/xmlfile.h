@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QDomDocument>
+#include <QString>
+#include <QStringList>
+
+// Every lookup of elements by tag goes through ElementQuery: depth first,
+// document order, the root itself included, never beyond the root's subtree.
+class ElementQuery
+{
+public:
+    ElementQuery() = default;
+    ElementQuery(const QDomElement &root, const QString &tag);
+
+    int count() const;
+    QDomElement item(int n) const;
+    QStringList texts() const;
+    // Values of attribute name on every element of the subtree, whatever its tag.
+    QStringList attributeValues(const QString &name) const;
+
+private:
+    template<typename F> bool walk(F &&visit) const;
+
+    QDomElement m_root;
+    QString m_tag;
+};
+
+ElementQuery queryUnder(const QDomNode &node, const QString &tag);
+ElementQuery queryWithin(const QDomElement &element, const QString &tag);
+
+QString attributeText(const QDomElement &element, const QString &name);
+int attributeInt(const QDomElement &element, const QString &name);
+double attributeReal(const QDomElement &element, const QString &name);
+
+// Reals in the system's files: general notation, at most 6 significant digits.
+QString realText(double value);
+
+// An XML document with the file it belongs to. Copies share the document.
+class XmlFile
+{
+public:
+    XmlFile() = default;
+    explicit XmlFile(const QString &path) : path(path) {}
+
+    // True when the file could be opened; a malformed file still gives true
+    // with an empty or partial document.
+    bool load(const QString &filePath);
+    // Atomic: a failed write leaves the previous file in place. False on failure.
+    bool save(int indent) const;
+
+    QDomDocument document;
+    QString path;
+};
+
+// Writes the document atomically in the encoding of its declaration.
+bool saveDocument(const QDomDocument &document, const QString &path, int indent);
+// A new document holding only the declaration version 1.0, UTF-8.
+QDomDocument newDocument();
