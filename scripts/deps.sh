@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Installs the Debian packages QXJ needs to build and test, skipping what is there.
+set -euo pipefail
+
+packages=(g++ cmake ninja-build qt6-base-dev libgl-dev fp-compiler)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=()
+[ "$(id -u)" -eq 0 ] || sudo=(sudo)
+echo "Installing: ${missing[*]}"
+"${sudo[@]}" apt-get update -q
+DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
