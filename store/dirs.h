@@ -5,8 +5,14 @@
 void ensureDir(const QString &path);
 void makePath(const QString &path);
 // Empties the directory, keeping it; hidden entries are not listed and stay.
+// Symbolic links are removed, never followed.
 bool clearDir(const QString &path);
 bool removeDir(const QString &path);
 void removeFile(const QString &path);
 // Copies a file and makes the copy owner-writable; true only if both worked.
 bool copyWritable(const QString &from, const QString &to);
+
+// Test seam: replaces the call that deletes one file inside clearDir, so that
+// a file that stays in place can be simulated (nullptr restores the default).
+using FileRemover = bool (*)(const QString &path);
+void setFileRemoverForTesting(FileRemover remover);

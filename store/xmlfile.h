@@ -28,6 +28,10 @@ private:
 ElementQuery queryUnder(const QDomNode &node, const QString &tag);
 ElementQuery queryWithin(const QDomElement &element, const QString &tag);
 
+// Text read as the files' numbers: a decimal integer or a finite real; 0 when it does not parse.
+int readInt(const QString &text);
+double readReal(const QString &text);
+
 QString attributeText(const QDomElement &element, const QString &name);
 int attributeInt(const QDomElement &element, const QString &name);
 double attributeReal(const QDomElement &element, const QString &name);
