@@ -1,8 +1,134 @@
 #include "testcore.h"
 
-// Temporary until answer-submission judging lands.
+#include "dirs.h"
+#include "problemfile.h"
+
+#include <QFileInfo>
+#include <QMutexLocker>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Ratios are decimal texts read into binary doubles, so 0.29 x 100 comes out
+// as 28.999999999999996. A product within rounding noise of an integer is
+// that integer; anything else is truncated toward zero.
+int subtaskScore(double minimum, int full)
+{
+    const double product = minimum * full;
+    const double nearest = std::round(product);
+    if (std::abs(product - nearest) <= 1e-9 * std::max(1.0, std::abs(product)))
+        return static_cast<int>(nearest);
+    return static_cast<int>(std::trunc(product));
+}
+
+}  // namespace
+
 bool TestCore::judgeAnswerProblem()
 {
+    if (stopped())
+        return false;
     resetResultDoc();
-    return failProblem(TaskState::JudgeError, QStringLiteral("answer judging not built yet"));
+
+    {
+        QMutexLocker lock(&judgeMutex);
+        ensureDir(contest.tmpDir());
+        if (!clearDir(contest.tmpDir())) {
+            lock.unlock();
+            return failProblem(TaskState::JudgeError, u"临时目录无法清空: 011"_s);
+        }
+    }
+
+    const QDomDocument &config = problemConfig->document;
+    const QString answerDir = problemSource(config).dir;
+    const TaskSpec task = problemTask(config);
+    const QString workDir = contest.threadWorkDir(0);
+    const QString verdictFile = workDir + u"/check_info.txt"_s;
+    const QString dataDir = contest.problemDir(currentProblem);
+
+    qint64 total = 0;
+    int pointNumber = 0;
+    QString pointStates;
+    for (const SubtaskSpec &subtask : task.subtasks) {
+        QDomElement subtaskElement = resultDoc.createElement(u"subtask"_s);
+        taskElement.appendChild(subtaskElement);
+        double minimum = 1.0;
+        bool failed = false;
+
+        for (const PointSpec &point : subtask.points) {
+            double ratio = 0.0;
+            QString note;
+            char state = PointState::Ignored;
+            if (failed) {
+                note = u"忽略"_s;
+            } else {
+                const QString submitted = contest.playerFile(currentPlayer, answerDir, point.sub);
+                const QString workCopy = workDir + u'/' + point.sub;
+                bool prepared = false;
+                {
+                    QMutexLocker lock(&judgeMutex);
+                    ensureDir(workDir);
+                    if (!clearDir(workDir)) {
+                        state = PointState::JudgeError;
+                        note = u"临时目录无法清空: 012"_s;
+                    } else if (QFileInfo::exists(submitted) && !copyWritable(submitted, workCopy)) {
+                        state = PointState::JudgeError;
+                        note = u"答案文件拷贝失败: 011"_s;
+                    } else {
+                        prepared = true;
+                    }
+                }
+                if (prepared) {
+                    if (stopped())
+                        return false;
+                    if (QFileInfo::exists(workCopy)) {
+                        // A stop during the checker is caught by the test below.
+                        runChecker(workDir, dataDir + u'/' + point.in, dataDir + u'/' + point.out,
+                                   workCopy, verdictFile, note, state, ratio);
+                    } else {
+                        state = PointState::NotSubmitted;
+                        note = u"未提交"_s;
+                    }
+                }
+            }
+            if (stopped())
+                return false;
+
+            if (ratio < FailedRatio)
+                failed = true;
+            minimum = std::min(minimum, ratio);
+
+            QDomElement pointElement = resultDoc.createElement(u"point"_s);
+            pointElement.setAttribute(u"ratio"_s, realText(ratio));
+            pointElement.setAttribute(u"state"_s, QString(QLatin1Char(state)));
+            pointElement.setAttribute(u"note"_s, note);
+            subtaskElement.appendChild(pointElement);
+            pointStates += QLatin1Char(state);
+            emit sendInfo(pointRow(note, state, ++pointNumber));
+        }
+        if (stopped())
+            return false;
+
+        const int score = subtaskScore(minimum, subtask.score);
+        total += score;
+        subtaskElement.setAttribute(u"score"_s, score);
+        emit sendInfo(subtaskRow(score, subtask.score));
+    }
+
+    const char problemState = problemStateFromPoints(pointStates);
+    const int score = static_cast<int>(std::clamp<qint64>(total, INT_MIN, INT_MAX));
+    taskElement.setAttribute(u"score"_s, score);
+    taskElement.setAttribute(u"time"_s, 0);
+    taskElement.setAttribute(u"state"_s, QString(QLatin1Char(problemState)));
+
+    if (stopped())
+        return false;
+    saveResult();
+    emit setItem(currentItem, ScoreInfo{score, 0.0, problemState});
+    lastState = problemState;
+    return true;
 }
