@@ -1,0 +1,32 @@
+#pragma once
+
+#include "contest.h"
+#include "problemfile.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// Test data detection: which files of a problem's data directory are inputs,
+// which are their answers, and in which order the test points come.
+
+// Candidate names of a data directory: plain files, hidden ones left out,
+// sorted ignoring case, lower-cased, without programs, "~" files and ".prb".
+// A name that only differs from an earlier one in case is listed once.
+QStringList listDataFilesIn(const QString &dir);
+inline QStringList listDataFiles(const Contest &contest, const QString &problem)
+{
+    return listDataFilesIn(contest.problemDir(problem));
+}
+
+// The part in which two names differ, as "left/right"; "" for equal names.
+QString nameDifference(const QString &a, const QString &b);
+
+// How much a name looks like an input file ("input" 32, "in" 16, "i" 1).
+int inputLikeness(const QString &name);
+
+// Natural order: runs of digits compare as numbers, so "2" comes before "10".
+bool naturalLessOrEqual(const QString &a, const QString &b);
+
+// The (input, answer) pairs of a candidate list, ordered naturally by input.
+QList<DataPair> detectTestData(const QStringList &names);
