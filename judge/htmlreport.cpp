@@ -139,7 +139,9 @@ void writeHtmlReport(const Contest &contest, const QString &player, const QStrin
                      const QMap<QString, XmlFile> *problemConfigs)
 {
     Report report;
-    QDomElement html = report.add(report.doc, u"html"_s, {});
+    // Not add(): a fresh document is a null node until it creates its first element.
+    QDomElement html = report.doc.createElement(u"html"_s);
+    report.doc.appendChild(html);
     QDomElement meta = report.add(html, u"meta"_s,
                                   {{u"http-equiv"_s, u"Content-Type"_s},
                                    {u"content"_s, u"text/html; charset=utf-8"_s}});
