@@ -5,7 +5,6 @@
 #include "xmlfile.h"
 
 #include <QFile>
-#include <QSaveFile>
 
 bool writeContestFile(const Contest &contest, const QStringList &order)
 {
@@ -67,14 +66,7 @@ bool writeResultList(const Contest &contest, const QList<CellResult> &cells)
         appendResultLine(content, cell);
 
     ensureDir(contest.resultDir());
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    if (file.write(content) != content.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return writeFileAtomically(path, content);
 }
 
 void Contest::loadResultList()

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 #include <QThread>
 
 #include <atomic>
@@ -83,4 +84,16 @@ bool copyWritable(const QString &from, const QString &to)
     if (!QFile::copy(from, to))
         return false;
     return QFile::setPermissions(to, QFile::permissions(to) | QFileDevice::WriteOwner);
+}
+
+bool writeFileAtomically(const QString &path, const QByteArray &bytes)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    if (file.write(bytes) != bytes.size()) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 void ensureDir(const QString &path);
@@ -11,6 +12,9 @@ bool removeDir(const QString &path);
 void removeFile(const QString &path);
 // Copies a file and makes the copy owner-writable; true only if both worked.
 bool copyWritable(const QString &from, const QString &to);
+// Replaces the file's content through a temporary file: on any failure the
+// previous file stays as it was. False on failure.
+bool writeFileAtomically(const QString &path, const QByteArray &bytes);
 
 // Test seam: replaces the call that deletes one file inside clearDir, so that
 // a file that stays in place can be simulated (nullptr restores the default).

@@ -1,7 +1,8 @@
 #include "settings.h"
 
+#include "dirs.h"
+
 #include <QFile>
-#include <QSaveFile>
 #include <QSettings>
 
 namespace Settings {
@@ -27,18 +28,6 @@ QStringList readLines(const QString &path)
     return lines;
 }
 
-static bool writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
-}
-
 bool writeLines(const QString &path, const QStringList &lines)
 {
     QByteArray bytes;
@@ -46,7 +35,7 @@ bool writeLines(const QString &path, const QStringList &lines)
         bytes += line.toUtf8();
         bytes += '\n';
     }
-    return writeBytes(path, bytes);
+    return writeFileAtomically(path, bytes);
 }
 
 QStringList readHistory(const QString &path)
@@ -75,7 +64,7 @@ QString readLastContest(const QString &path)
 
 void writeLastContest(const QString &contest, const QString &path)
 {
-    writeBytes(path, contest.toUtf8());
+    writeFileAtomically(path, contest.toUtf8());
 }
 
 QByteArray readGeometry(const QString &path)

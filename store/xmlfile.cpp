@@ -1,8 +1,9 @@
 #include "xmlfile.h"
 
+#include "dirs.h"
+
 #include <QFile>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QStringEncoder>
 
 #include <cmath>
@@ -172,15 +173,7 @@ bool saveDocument(const QDomDocument &document, const QString &path, int indent)
     } else {
         bytes = text.toUtf8();
     }
-
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return writeFileAtomically(path, bytes);
 }
 
 QDomDocument newDocument()

@@ -1,0 +1,78 @@
+#pragma once
+
+// Small file helpers shared by the store tests.
+
+#include "scoreinfo.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStringList>
+#include <QTest>
+
+#include <sys/resource.h>
+#include <csignal>
+
+inline bool writeTestFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+inline QByteArray readTestFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray("<unreadable>");
+    return file.readAll();
+}
+
+// Every entry below dir, hidden ones included, as sorted relative paths.
+inline QStringList treeOf(const QString &dir)
+{
+    QStringList entries;
+    const QDir base(dir);
+    const auto filters = QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
+    QStringList pending{dir};
+    while (!pending.isEmpty()) {
+        const QString current = pending.takeFirst();
+        for (const QFileInfo &info : QDir(current).entryInfoList(filters)) {
+            entries.append(base.relativeFilePath(info.filePath()));
+            if (info.isDir() && !info.isSymLink())
+                pending.append(info.filePath());
+        }
+    }
+    entries.sort();
+    return entries;
+}
+
+// A file name longer than any file system accepts.
+inline QString overlongName()
+{
+    return QString(300, QLatin1Char('n'));
+}
+
+// Runs write() under a file size limit of 4 KiB: larger writes then fail the
+// way they would on a full disk.
+template<typename F> auto withFullDisk(F write)
+{
+    rlimit saved;
+    getrlimit(RLIMIT_FSIZE, &saved);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 4096;
+    setrlimit(RLIMIT_FSIZE, &small);
+    const auto result = write();
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+    return result;
+}
+
+inline char *toString(const ScoreInfo &info)
+{
+    return QTest::toString(QStringLiteral("(%1, %2, '%3')")
+                               .arg(info.score)
+                               .arg(info.time)
+                               .arg(info.state ? QString(QLatin1Char(info.state)) : QStringLiteral("NUL")));
+}

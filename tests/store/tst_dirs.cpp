@@ -1,0 +1,286 @@
+#include "dirs.h"
+#include "testfiles.h"
+
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/stat.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+// The file-removal seam: a file named "stuck" resists a given number of attempts.
+int stuckFailures = 0;
+QList<qint64> stuckAttemptTimes;
+QElapsedTimer attemptClock;
+
+bool stubbornRemover(const QString &path)
+{
+    if (QFileInfo(path).fileName() == u"stuck") {
+        stuckAttemptTimes.append(attemptClock.elapsed());
+        if (stuckAttemptTimes.size() <= stuckFailures)
+            return false;
+    }
+    return QFile::remove(path);
+}
+
+// Builds entries from specs: "d:path" directory, "f:path" file, "p:path" named
+// pipe, "l:path>target" symbolic link.
+bool build(const QString &root, const QStringList &specs)
+{
+    for (const QString &spec : specs) {
+        const QString path = root + u'/' + spec.mid(2);
+        switch (spec.at(0).unicode()) {
+        case 'd':
+            if (!QDir().mkpath(path))
+                return false;
+            break;
+        case 'f':
+            if (!writeTestFile(path, "content"))
+                return false;
+            break;
+        case 'p':
+            if (mkfifo(QFile::encodeName(path).constData(), 0600) != 0)
+                return false;
+            break;
+        case 'l': {
+            const QStringList parts = spec.mid(2).split(u'>');
+            if (!QFile::link(parts.at(1), root + u'/' + parts.at(0)))
+                return false;
+            break;
+        }
+        default:
+            return false;
+        }
+    }
+    return true;
+}
+}
+
+class TestDirs : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanup()
+    {
+        setFileRemoverForTesting(nullptr);
+    }
+
+    void clearDir_data()
+    {
+        QTest::addColumn<QStringList>("entries");
+        QTest::addColumn<bool>("cleared");
+        QTest::addColumn<QStringList>("remaining");
+
+        QTest::newRow("empty") << QStringList{} << true << QStringList{};
+        QTest::newRow("files and nested directories")
+            << QStringList{u"f:a"_s, u"f:B"_s, u"d:sub/deeper"_s, u"f:sub/deeper/x"_s, u"f:sub/y"_s} << true
+            << QStringList{};
+        QTest::newRow("hidden file directly inside stays")
+            << QStringList{u"f:.keep"_s, u"f:a"_s, u"d:.hiddendir"_s} << true
+            << QStringList{u".hiddendir"_s, u".keep"_s};
+        QTest::newRow("hidden file in a sub-directory blocks it")
+            << QStringList{u"d:sub"_s, u"f:sub/.keep"_s, u"f:sub/a"_s} << false
+            << QStringList{u"sub"_s, u"sub/.keep"_s};
+        QTest::newRow("entries after a blocked one are left alone")
+            << QStringList{u"f:a"_s, u"d:m"_s, u"f:m/.keep"_s, u"f:z"_s} << false
+            << QStringList{u"m"_s, u"m/.keep"_s, u"z"_s};
+        QTest::newRow("dangling link and pipe")
+            << QStringList{u"l:dangling>/nonexistent/qxj"_s, u"p:pipe"_s} << true << QStringList{};
+    }
+
+    void clearDir()
+    {
+        QFETCH(QStringList, entries);
+        QFETCH(bool, cleared);
+        QFETCH(QStringList, remaining);
+
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QVERIFY(build(dir.path(), entries));
+        QElapsedTimer timer;
+        timer.start();
+        QCOMPARE(::clearDir(dir.path()), cleared);
+        QCOMPARE(treeOf(dir.path()), remaining);
+        QVERIFY(QFileInfo(dir.path()).isDir());
+        // A blocked entry is tried five times with 300 ms of pauses in between.
+        if (!cleared)
+            QVERIFY2(timer.elapsed() >= 290, qPrintable(QString::number(timer.elapsed())));
+    }
+
+    void clearDirRemovesLinksNotTheirTargets()
+    {
+        QTemporaryDir outside;
+        QTemporaryDir dir;
+        QVERIFY(outside.isValid() && dir.isValid());
+        QVERIFY(build(outside.path(), {u"d:keep"_s, u"f:keep/precious"_s, u"f:file"_s}));
+        QVERIFY(build(dir.path(), {u"l:todir>"_s + outside.path() + u"/keep"_s,
+                                   u"l:tofile>"_s + outside.path() + u"/file"_s}));
+        QVERIFY(::clearDir(dir.path()));
+        QCOMPARE(treeOf(dir.path()), QStringList{});
+        QCOMPARE(treeOf(outside.path()), (QStringList{u"file"_s, u"keep"_s, u"keep/precious"_s}));
+    }
+
+    void clearDirRetries_data()
+    {
+        QTest::addColumn<int>("failures");
+        QTest::addColumn<bool>("cleared");
+
+        QTest::newRow("removed at once") << 0 << true;
+        QTest::newRow("removed at the second attempt") << 1 << true;
+        QTest::newRow("removed at the fifth attempt") << 4 << true;
+        QTest::newRow("stays in place") << 1000 << false;
+    }
+
+    void clearDirRetries()
+    {
+        QFETCH(int, failures);
+        QFETCH(bool, cleared);
+
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QVERIFY(build(dir.path(), {u"f:a"_s, u"f:stuck"_s, u"f:z"_s}));
+        stuckFailures = failures;
+        stuckAttemptTimes.clear();
+        setFileRemoverForTesting(stubbornRemover);
+        attemptClock.start();
+        QCOMPARE(::clearDir(dir.path()), cleared);
+
+        const int attempts = std::min(failures + 1, 5);
+        QCOMPARE(stuckAttemptTimes.size(), attempts);
+        // Pauses of at least 20, 40, 80, 160 ms before the 2nd to 5th attempt.
+        for (int i = 1; i < attempts; ++i) {
+            const qint64 pause = stuckAttemptTimes[i] - stuckAttemptTimes[i - 1];
+            QVERIFY2(pause >= (10 << i) - 1, qPrintable(QString::number(pause)));
+        }
+        if (cleared)
+            QCOMPARE(treeOf(dir.path()), QStringList{});
+        else
+            QCOMPARE(treeOf(dir.path()), (QStringList{u"stuck"_s, u"z"_s}));
+    }
+
+    void removeDir_data()
+    {
+        QTest::addColumn<QStringList>("entries");
+        QTest::addColumn<bool>("removed");
+
+        QTest::newRow("with content") << QStringList{u"f:a"_s, u"d:b/c"_s, u"f:b/c/d"_s} << true;
+        QTest::newRow("hidden file keeps it") << QStringList{u"f:.keep"_s, u"f:a"_s} << false;
+    }
+
+    void removeDir()
+    {
+        QFETCH(QStringList, entries);
+        QFETCH(bool, removed);
+
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString target = dir.filePath(u"target"_s);
+        QVERIFY(QDir().mkdir(target));
+        QVERIFY(build(target, entries));
+        QCOMPARE(::removeDir(target), removed);
+        QCOMPARE(QFileInfo::exists(target), !removed);
+        QVERIFY(!::removeDir(dir.filePath(u"never-there"_s)));
+    }
+
+    void ensureDirMakesOneLevel()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        ensureDir(dir.filePath(u"a/b"_s));
+        QVERIFY(!QFileInfo::exists(dir.filePath(u"a"_s)));
+        ensureDir(dir.filePath(u"a"_s));
+        ensureDir(dir.filePath(u"a"_s));
+        QVERIFY(QFileInfo(dir.filePath(u"a"_s)).isDir());
+        makePath(dir.filePath(u"x/y/z"_s));
+        QVERIFY(QFileInfo(dir.filePath(u"x/y/z"_s)).isDir());
+        QVERIFY(writeTestFile(dir.filePath(u"gone"_s), "x"));
+        removeFile(dir.filePath(u"gone"_s));
+        QVERIFY(!QFileInfo::exists(dir.filePath(u"gone"_s)));
+    }
+
+    void copyWritable_data()
+    {
+        QTest::addColumn<QString>("from");
+        QTest::addColumn<QString>("to");
+        QTest::addColumn<bool>("copied");
+
+        QTest::newRow("read-only executable") << u"prog"_s << u"work/prog"_s << true;
+        QTest::newRow("missing source") << u"absent"_s << u"work/absent"_s << false;
+        QTest::newRow("missing target directory") << u"prog"_s << u"nowhere/prog"_s << false;
+        QTest::newRow("source is a directory") << u"work"_s << u"work/copy"_s << false;
+    }
+
+    void copyWritable()
+    {
+        QFETCH(QString, from);
+        QFETCH(QString, to);
+        QFETCH(bool, copied);
+
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QVERIFY(build(dir.path(), {u"f:prog"_s, u"d:work"_s}));
+        const QString source = dir.filePath(u"prog"_s);
+        QVERIFY(QFile::setPermissions(source, QFile::ReadOwner | QFile::ExeOwner));
+
+        QCOMPARE(::copyWritable(dir.filePath(from), dir.filePath(to)), copied);
+        QCOMPARE(QFileInfo(dir.filePath(to)).isFile(), copied);
+        if (copied) {
+            QCOMPARE(readTestFile(dir.filePath(to)), readTestFile(source));
+            const auto permissions = QFile::permissions(dir.filePath(to));
+            QVERIFY(permissions & QFile::WriteOwner);
+            QVERIFY(permissions & QFile::ExeOwner);
+        }
+    }
+
+    void writeFileAtomically_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("oldFile");
+        QTest::addColumn<bool>("diskFull");
+        QTest::addColumn<bool>("written");
+
+        QTest::newRow("new file") << u"new.txt"_s << false << false << true;
+        QTest::newRow("replaces an old file") << u"old.txt"_s << true << false << true;
+        QTest::newRow("parent is a regular file") << u"plain/x.txt"_s << false << false << false;
+        QTest::newRow("name too long") << overlongName() << false << false << false;
+        QTest::newRow("old file, no room for the temporary name") << QString(250, u'x') << true << false << false;
+        QTest::newRow("old file, disk full") << u"old.txt"_s << true << true << false;
+    }
+
+    void writeFileAtomically()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, oldFile);
+        QFETCH(bool, diskFull);
+        QFETCH(bool, written);
+
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QVERIFY(writeTestFile(dir.filePath(u"plain"_s), "plain"));
+        const QString path = dir.filePath(name);
+        if (oldFile)
+            QVERIFY(writeTestFile(path, "old content"));
+        QStringList expectedTree = treeOf(dir.path());
+        if (written && !oldFile) {
+            expectedTree.append(name);
+            expectedTree.sort();
+        }
+
+        const QByteArray content(64 * 1024, 'n');
+        const auto write = [&] { return ::writeFileAtomically(path, content); };
+        const bool result = diskFull ? withFullDisk(write) : write();
+
+        QCOMPARE(result, written);
+        QCOMPARE(treeOf(dir.path()), expectedTree);  // no temporary file left behind
+        if (written)
+            QCOMPARE(readTestFile(path), content);
+        else if (oldFile)
+            QCOMPARE(readTestFile(path), QByteArray("old content"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDirs)
+#include "tst_dirs.moc"
