@@ -14,6 +14,17 @@
 class AllSiteItem;
 class SourceItem;
 
+// Sort rank of a cell state: "E" best, blank last.
+int stateRank(char state);
+
+// Looks of a problem cell as functions of its data.
+QString cellText(const ScoreInfo &info, bool selected);
+QString cellToolTip(const ScoreInfo &info);
+QColor cellTextColour(char state);
+QColor cellBaseBackground(const ScoreInfo &info, int fullScore);
+QColor lightened(const QColor &colour);  // +9 on each channel, capped at 255
+QString rowHeadToolTip(double time);
+
 class BasicItem : public QTableWidgetItem
 {
 public:
@@ -37,6 +48,14 @@ public:
     SiteItem();
     QString cellKey() const { return Contest::cellKey(player, problem); }
 
+    // Copies info in and brings the row head's totals up to date.
+    void setInfo(const ScoreInfo &newInfo);
+    void setSelectedFlag(bool flag);
+    QColor baseBackground() const { return cellBaseBackground(info, full.fullScore); }
+    // Text, tool tip, text colour and a plain lightened background; the window
+    // paints its picture over the background.
+    void refreshData();
+
     SiteItem *leftCell = nullptr;
     SiteItem *rightCell = nullptr;
     QString player;
@@ -52,6 +71,7 @@ class AllSiteItem : public ScoreItem
 public:
     AllSiteItem();
     // Totals of the row: score and time summed, state blank; full summed.
+    // Also sets the head's text, tool tip and colours.
     void recompute();
     QVector<SiteItem *> cells;
     SourceItem *nameItem = nullptr;
@@ -71,13 +91,3 @@ public:
     AllSiteItem *rowHead = nullptr;
 };
 
-// Sort rank of a cell state: "E" best, blank last.
-int stateRank(char state);
-
-// Looks of a problem cell as functions of its data.
-QString cellText(const ScoreInfo &info, bool selected);
-QString cellToolTip(const ScoreInfo &info);
-QColor cellTextColour(char state);
-QColor cellBaseBackground(const ScoreInfo &info, int fullScore);
-QColor lightened(const QColor &colour);  // +9 on each channel, capped at 255
-QString rowHeadToolTip(double time);
