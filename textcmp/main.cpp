@@ -45,11 +45,10 @@ std::string elide(std::string_view line)
     return cut;
 }
 
-// `skipped` bytes of the line were dropped before `line` begins.
-std::string elide(std::string_view line, std::size_t from, std::size_t to, std::uint64_t skipped)
+std::string elide(std::string_view line, std::size_t from, std::size_t to)
 {
     std::string piece;
-    if (from != 0 || skipped != 0)
+    if (from != 0)
         piece += kEllipsis;
     if (from < line.size())
         piece += line.substr(from, std::min(to, line.size() - 1) - from + 1);
@@ -71,9 +70,6 @@ std::string quo(std::string_view piece)
 struct Report {
     bool outputEmpty = false;
     bool answerHasOneLine = false;
-    // Bytes at the start of the current line that both files share and that
-    // were consumed without being kept.
-    std::uint64_t skipped = 0;
 
     std::string diff(std::uint64_t lineNumber, std::string_view answer, std::string_view output,
                      Mismatch kind) const;
@@ -147,8 +143,8 @@ std::string Report::diff(std::uint64_t lineNumber, std::string_view answer,
         if (endA < endO)
             endO = std::max(start + 8, endA);
 
-        shownAnswer = elide(answer, start, endA, skipped);
-        shownOutput = elide(output, start, endO, skipped);
+        shownAnswer = elide(answer, start, endA);
+        shownOutput = elide(output, start, endO);
     }
     message += kAnswer;
     message += ':';
@@ -190,12 +186,14 @@ std::uint64_t countLineEnds(const char *bytes, std::size_t size)
 
 // Consumes, in bulk, what is byte for byte the same in both files: whole
 // lines (equal whatever their blanks and line ends), and most of a long line
-// in progress, so that such a line never has to be held. Of that line, the
-// last 16 bytes up to its last non-blank so far stay unread: every difference
-// found later lies past them, and the message window reaches at most 15 bytes
-// back. `offset` counts the bytes of the current line skipped so far.
-// Returns how many whole lines were consumed.
-std::uint64_t skipIdenticalLines(LineReader &answer, LineReader &output, std::uint64_t &offset)
+// in progress, so that such a line never has to be held. Of that line, the 16
+// bytes up to its last non-blank so far stay unread. Both lines then still
+// agree on those 16 bytes and go on past them after polist, so the first
+// difference is at least 15 bytes further and the message window, reaching
+// at most 15 bytes back, never needs the part dropped; nor do the short-line
+// rules, since both lines stay longer than 12 bytes. The message is therefore
+// the same as for the whole lines. Returns how many whole lines were consumed.
+std::uint64_t skipIdenticalLines(LineReader &answer, LineReader &output)
 {
     constexpr std::size_t kBlock = 4096;
     std::uint64_t lines = 0;
@@ -228,18 +226,16 @@ std::uint64_t skipIdenticalLines(LineReader &answer, LineReader &output, std::ui
             while (a[lineStart - 1] != '\n')
                 --lineStart;
             lines += found;
-            offset = 0;
         }
         std::size_t keep = same;
         while (keep > lineStart && a[keep - 1] == ' ')
             --keep;
-        std::size_t inLine = keep > lineStart + 16 ? keep - 16 - lineStart : 0;
-        if (inLine < kBlock)
-            inLine = 0;
-        answer.skip(lineStart + inLine);
-        output.skip(lineStart + inLine);
-        offset += inLine;
-        if (differ || (found == 0 && inLine == 0))
+        std::size_t dropped = keep > lineStart + 16 ? keep - 16 - lineStart : 0;
+        if (dropped < kBlock) // not worth another pass
+            dropped = 0;
+        answer.skip(lineStart + dropped);
+        output.skip(lineStart + dropped);
+        if (differ || (found == 0 && dropped == 0))
             return lines;
     }
 }
@@ -253,13 +249,12 @@ std::string compare(LineReader &answerFile, LineReader &outputFile, bool &accept
     // fail at every line; space them out so they cost next to nothing.
     unsigned pause = 0, nextPause = 0;
     for (;;) {
-        report.skipped = 0;
         if (pause > 0) {
             --pause;
         } else {
-            const std::uint64_t skipped = skipIdenticalLines(answerFile, outputFile, report.skipped);
+            const std::uint64_t skipped = skipIdenticalLines(answerFile, outputFile);
             n += skipped;
-            if (skipped > 0 || report.skipped > 0) {
+            if (skipped > 0) {
                 nextPause = 0;
             } else {
                 pause = nextPause;
