@@ -1,0 +1,199 @@
+#include "testcore.h"
+
+#include "contestfiles.h"
+#include "dirs.h"
+#include "gridcells.h"
+#include "htmlreport.h"
+#include "problemfile.h"
+#include "runner.h"
+
+#include <QProcess>
+#include <QScopeGuard>
+
+using namespace Qt::StringLiterals;
+
+TestCore::TestCore(const Contest &contestDirs)
+{
+    contest.rootDir = contestDirs.rootDir;
+    contest.dataDirName = contestDirs.dataDirName;
+    contest.srcDirName = contestDirs.srcDirName;
+    contest.resultDirName = contestDirs.resultDirName;
+    contest.tmpDirName = contestDirs.tmpDirName;
+
+    QMutexLocker locker(&judgeMutex);
+    currentItem = nullptr;
+    childProcess = ChildProcess();
+    keepRunning = true;
+}
+
+TestCore::~TestCore()
+{
+    // The window waits for the thread before deleting it; should it ever not,
+    // destroying a running thread would abort the program.
+    if (isRunning())
+        requestStop();
+    releaseProcesses();
+}
+
+void TestCore::startJudging()
+{
+    QMutexLocker locker(&startMutex);
+    start();
+    // isRunning() turns false only if the thread could not be created.
+    while (!threadStarted && isRunning())
+        startCondition.wait(&startMutex);
+}
+
+bool TestCore::isRunActive()
+{
+    if (!runMutex.tryLock())
+        return true;
+    runMutex.unlock();
+    return false;
+}
+
+void TestCore::requestStop()
+{
+    {
+        QMutexLocker locker(&judgeMutex);
+        keepRunning = false;
+        stopRunningProgram(*this);
+        killProcessTree(compilerPid);
+        killChecker();
+    }
+    wait();
+}
+
+bool TestCore::stopped()
+{
+    QMutexLocker locker(&judgeMutex);
+    return !keepRunning;
+}
+
+void TestCore::run()
+{
+    // Held for the whole run and released on every way out: a stopped run is
+    // over once wait() returns, and a mutex must not die locked.
+    QMutexLocker runLocker(&runMutex);
+    {
+        QMutexLocker startLocker(&startMutex);
+        threadStarted = true;
+        startCondition.wakeAll();
+    }
+    const auto release = qScopeGuard([this] { releaseProcesses(); });
+
+    if (!judgeQueue())
+        return;
+    {
+        QMutexLocker locker(&judgeMutex);
+        currentItem = nullptr;
+    }
+    runLocker.unlock();
+    emit sendInfo(messageRow(u"- 测评结束 -"_s, 2));
+    emit testEnd();
+}
+
+// False when judging was stopped.
+bool TestCore::judgeQueue()
+{
+    for (SiteItem *item : std::as_const(workQueue)) {
+        if (stopped())
+            return false;
+        {
+            QMutexLocker locker(&judgeMutex);
+            if (!item)
+                continue;
+            currentItem = item;
+            currentPlayer = item->player;
+            currentProblem = item->problem;
+            currentDisplayName = item->displayName;
+            if (!problemConfigs)
+                continue;
+            const auto config = problemConfigs->constFind(currentProblem);
+            if (config == problemConfigs->cend())
+                continue;
+            problemConfig = &config.value();
+            lastState = TaskState::Judging;
+        }
+
+        emit sendInfo(headerRow(currentPlayer, currentProblem, currentDisplayName));
+        emit setItem(currentItem, ScoreInfo{0, 0.0, TaskState::Judging});
+
+        const QString kind = problemKind(problemConfig->document);
+        if (kind == KindTraditional)
+            judgeTraditionalProblem();
+        else if (kind == KindAnswer)
+            judgeAnswerProblem();
+
+        if (stopped())
+            return false;
+        emit setSelect(currentItem, lastState == TaskState::JudgeError);
+    }
+    return !stopped();
+}
+
+void TestCore::resetResultDoc()
+{
+    resultDoc = newDocument();
+    taskElement = resultDoc.createElement(ResultXml::Task);
+    resultDoc.appendChild(taskElement);
+}
+
+bool TestCore::failProblem(char state, QString note)
+{
+    if (note.endsWith(u'\n'))
+        note.chop(1);
+    taskElement.setAttribute(ResultXml::Score, u"0"_s);
+    taskElement.setAttribute(ResultXml::Time, u"0"_s);
+    taskElement.setAttribute(ResultXml::State, QString(QLatin1Char(state)));
+    QDomElement noteElement = resultDoc.createElement(ResultXml::Note);
+    noteElement.appendChild(resultDoc.createTextNode(note));
+    taskElement.appendChild(noteElement);
+
+    if (stopped())
+        return false;
+    saveResult();
+    lastState = state;
+    emit sendInfo(messageRow(note, state == TaskState::JudgeError ? 3 : 1));
+    emit setItem(currentItem, ScoreInfo{0, 0.0, state});
+    return true;
+}
+
+void TestCore::saveResult()
+{
+    QMutexLocker locker(&judgeMutex);
+    makePath(contest.resultProblemDir(currentProblem));
+    saveDocument(resultDoc, contest.resultFilePath(currentPlayer, currentProblem), 0);
+    writeHtmlReport();
+}
+
+void TestCore::writeHtmlReport()
+{
+    QStringList problems;
+    if (currentItem && currentItem->rowHead) {
+        for (const SiteItem *cell : std::as_const(currentItem->rowHead->cells))
+            problems.append(cell->problem);
+    } else {
+        problems = problemNames;
+    }
+    ::writeHtmlReport(contest, currentPlayer, problems, problemConfigs);
+}
+
+void TestCore::trace(const char *tag, const char *text) const
+{
+    Q_UNUSED(tag);
+    Q_UNUSED(text);
+}
+
+QProcess &TestCore::compiler()
+{
+    if (!compilerProcess)
+        compilerProcess = std::make_unique<QProcess>();
+    return *compilerProcess;
+}
+
+void TestCore::releaseProcesses()
+{
+    compilerProcess.reset();
+    checkerProcess.reset();
+}

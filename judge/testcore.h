@@ -2,6 +2,7 @@
 
 #include "contest.h"
 #include "judgestate.h"
+#include "platform.h"
 #include "scoreinfo.h"
 #include "viewinfo.h"
 
@@ -50,6 +51,13 @@ public:
     void trace(const char *tag, const char *text) const;
     bool stopped();  // keepRunning tested under judgeMutex
 
+    // The process objects, created on first use on the calling thread, which
+    // must also be the one that releases them (run() does so when it ends).
+    // The compiler's comes bare; the checker's is set up for runChecker.
+    QProcess &compiler();
+    QProcess &checker();
+    void releaseProcesses();
+
     // Traditional problems: compile step, then run step.
     bool judgeTraditionalProblem();
     int findSource(QString &sourcePath);
@@ -89,7 +97,12 @@ protected:
     void run() override;
 
 private:
+    bool judgeQueue();
+    // SIGKILL to the checker's session group; caller holds judgeMutex.
+    void killChecker();
+
     // Created on the thread that uses them (QProcess has thread affinity).
     std::unique_ptr<QProcess> compilerProcess;
     std::unique_ptr<QProcess> checkerProcess;
+    bool threadStarted = false;  // under startMutex
 };

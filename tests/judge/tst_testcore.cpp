@@ -1,0 +1,495 @@
+#include "checkerfixture.h"
+#include "contest.h"
+#include "gridcells.h"
+#include "testcore.h"
+#include "viewinfo.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <memory>
+#include <vector>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Lives on the test's thread: the judge's signals reach it queued, as they
+// reach the window.
+class Recorder : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit Recorder(TestCore *core) : m_core(core)
+    {
+        connect(core, &TestCore::sendInfo, this, &Recorder::onInfo);
+        connect(core, &TestCore::setItem, this, &Recorder::onItem);
+        connect(core, &TestCore::testEnd, this, &Recorder::onEnd);
+        connect(core, &TestCore::setSelect, this, &Recorder::onSelect);
+    }
+
+    QStringList events;
+    QList<ViewInfo> infos;
+    QHash<SiteItem *, char> lastItemState;
+    QHash<SiteItem *, bool> selectFlag;
+    bool ended = false;
+    bool activeAtEnd = true;
+
+public slots:
+    void onInfo(ViewInfo info)
+    {
+        infos.append(info);
+        events.append(u"info %1 %2"_s.arg(info.kind).arg(info.text));
+    }
+    void onItem(SiteItem *item, ScoreInfo info)
+    {
+        lastItemState[item] = info.state;
+        events.append(u"item %1 %2"_s.arg(item->cellKey(), QChar::fromLatin1(info.state)));
+    }
+    void onEnd()
+    {
+        ended = true;
+        activeAtEnd = m_core->isRunActive();
+        events.append(u"end"_s);
+    }
+    void onSelect(SiteItem *item, bool selected)
+    {
+        selectFlag[item] = selected;
+        events.append(u"select %1 %2"_s.arg(item->cellKey()).arg(selected));
+    }
+
+private:
+    TestCore *m_core;
+};
+
+// One row of the grid: a head and its cells.
+struct Row
+{
+    explicit Row(const QString &player, const QStringList &problems)
+    {
+        for (const QString &problem : problems) {
+            auto cell = std::make_unique<SiteItem>();
+            cell->player = player;
+            cell->problem = problem;
+            cell->displayName = player;
+            cell->rowHead = &head;
+            head.cells.append(cell.get());
+            cells.push_back(std::move(cell));
+        }
+    }
+    SiteItem *cell(int n) { return cells.at(n).get(); }
+
+    AllSiteItem head;
+    std::vector<std::unique_ptr<SiteItem>> cells;
+};
+
+// Runs only the checker on the judge thread, so that a stop can land while
+// it runs.
+class CheckerCore : public TestCore
+{
+public:
+    using TestCore::TestCore;
+    QString workDir;
+    QString problemDir;
+    QString note = u"kept"_s;
+    char state = '-';
+    double ratio = 0.25;
+    bool returned = true;
+
+protected:
+    void run() override
+    {
+        returned = runChecker(workDir, problemDir + u"/a1.in"_s, problemDir + u"/a1.out"_s,
+                              workDir + u"/a.out"_s, workDir + u"/check_info.txt"_s, note, state,
+                              ratio);
+        releaseProcesses();
+    }
+};
+
+const QString EndText = u"- 测评结束 -"_s;
+
+} // namespace
+
+class TestTestCore : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void emptyQueue();
+    void cellWithoutConfigurationIsSkipped();
+    void unknownKind_data();
+    void unknownKind();
+    void selectedExactlyWhenEndingInE();
+    void startHandshake();
+    void stopBeforeFirstCell();
+    void stopWhileCheckerRuns();
+    void stopLandsAnywhere();
+    void failProblem_data();
+    void failProblem();
+    void failProblemAfterStop();
+    void resetResultDocStartsAfresh();
+    void saveResultIntoBlockedPath();
+};
+
+void TestTestCore::initTestCase()
+{
+    registerJudgeMetaTypes();
+}
+
+void TestTestCore::emptyQueue()
+{
+    CheckerContest fixture;
+    TestCore core(fixture.contest);
+    core.problemConfigs = &fixture.configs;
+    Recorder recorder(&core);
+    core.startJudging();
+    QTRY_VERIFY_WITH_TIMEOUT(recorder.ended, 30000);
+    QVERIFY(core.wait(30000));
+    QCoreApplication::processEvents();
+    QCOMPARE(recorder.events, (QStringList{u"info 4 "_s + EndText, u"end"_s}));
+    QCOMPARE(recorder.infos.at(0).foreground, QColor(51, 51, 51));
+    QVERIFY(!recorder.activeAtEnd);
+    QVERIFY(!core.isRunActive());
+}
+
+void TestTestCore::cellWithoutConfigurationIsSkipped()
+{
+    CheckerContest fixture;
+    fixture.addProblem(u"odd"_s, u"chk"_s, u"XYZ_0_4"_s);
+    Row row(u"p1"_s, {u"gone"_s, u"odd"_s});
+    TestCore core(fixture.contest);
+    core.problemConfigs = &fixture.configs;
+    core.workQueue = {row.cell(0), row.cell(1)};
+    Recorder recorder(&core);
+    core.startJudging();
+    QTRY_VERIFY_WITH_TIMEOUT(recorder.ended, 30000);
+    QVERIFY(core.wait(30000));
+    QCoreApplication::processEvents();
+    QCOMPARE(recorder.events, (QStringList{u"info 0 p1 - odd"_s, u"item p1/odd ?"_s,
+                                           u"select p1/odd 0"_s, u"info 4 "_s + EndText,
+                                           u"end"_s}));
+    QVERIFY(!QFileInfo::exists(fixture.contest.resultDir()));
+}
+
+void TestTestCore::unknownKind_data()
+{
+    QTest::addColumn<QString>("config");
+    QTest::addColumn<QString>("player");
+    QTest::addColumn<QString>("heading");
+
+    QTest::newRow("unknown kind") << u"<problem type=\"TRA_0_5\"><task checker=\"c\"/></problem>"_s
+                                  << u"p1"_s << u"p1 - sum"_s;
+    QTest::newRow("no type attribute") << u"<problem><task checker=\"c\"/></problem>"_s << u"p1"_s
+                                       << u"p1 - sum"_s;
+    QTest::newRow("lower-case kind") << u"<problem type=\"tra_0_4\"/>"_s << u"p1"_s
+                                     << u"p1 - sum"_s;
+    QTest::newRow("malformed file") << u"<problem type=\"TRA_0_4\""_s << u"p1"_s << u"p1 - sum"_s;
+    QTest::newRow("std heading") << u"<problem/>"_s << u"std"_s << u"\"sum\"的标程"_s;
+}
+
+void TestTestCore::unknownKind()
+{
+    QFETCH(QString, config);
+    QFETCH(QString, player);
+    QFETCH(QString, heading);
+
+    CheckerContest fixture;
+    fixture.addRawProblem(u"sum"_s, config);
+    Row row(player, {u"sum"_s});
+    TestCore core(fixture.contest);
+    core.problemConfigs = &fixture.configs;
+    core.workQueue = {row.cell(0)};
+    Recorder recorder(&core);
+    core.startJudging();
+    QTRY_VERIFY_WITH_TIMEOUT(recorder.ended, 30000);
+    QVERIFY(core.wait(30000));
+    QCoreApplication::processEvents();
+    const QString key = player + u"/sum"_s;
+    QCOMPARE(recorder.events, (QStringList{u"info 0 "_s + heading, u"item "_s + key + u" ?"_s,
+                                           u"select "_s + key + u" 0"_s, u"info 4 "_s + EndText,
+                                           u"end"_s}));
+    QCOMPARE(core.lastState, '?');
+    QVERIFY(!QFileInfo::exists(fixture.contest.resultFilePath(player, u"sum"_s)));
+}
+
+// Whatever the judging steps decide, exactly the cells that end in "E" stay
+// selected. An answer problem whose checker is missing always ends in "E".
+void TestTestCore::selectedExactlyWhenEndingInE()
+{
+    CheckerContest fixture;
+    fixture.addProblem(u"ans"_s, u"nowhere"_s, u"ANS_0_4"_s);
+    fixture.addProblem(u"tra"_s, u"nowhere"_s, u"TRA_0_4"_s);
+    fixture.addProblem(u"odd"_s, u"nowhere"_s, u"ODD"_s);
+    Row row(u"p1"_s, {u"ans"_s, u"odd"_s, u"tra"_s});
+    makePath(fixture.contest.playerDir(u"p1"_s));
+    QFile answer(fixture.contest.playerFile(u"p1"_s, QString(), u"a1.ans"_s));
+    QVERIFY(answer.open(QIODevice::WriteOnly));
+    answer.write("42\n");
+    answer.close();
+
+    TestCore core(fixture.contest);
+    core.problemConfigs = &fixture.configs;
+    core.problemNames = {u"ans"_s, u"odd"_s, u"tra"_s};
+    core.workQueue = {row.cell(0), row.cell(1), row.cell(2)};
+    Recorder recorder(&core);
+    core.startJudging();
+    QTRY_VERIFY_WITH_TIMEOUT(recorder.ended, 60000);
+    QVERIFY(core.wait(30000));
+    QCoreApplication::processEvents();
+
+    for (SiteItem *cell : row.head.cells) {
+        QVERIFY2(recorder.selectFlag.contains(cell), qPrintable(cell->problem));
+        QCOMPARE(recorder.selectFlag.value(cell), recorder.lastItemState.value(cell) == 'E');
+    }
+    QCOMPARE(recorder.lastItemState.value(row.cell(0)), 'E');
+    QCOMPARE(recorder.selectFlag.value(row.cell(0)), true);
+    QCOMPARE(recorder.selectFlag.value(row.cell(1)), false);
+    // Judged cells are stored; the one of unknown kind is not.
+    XmlFile stored;
+    QVERIFY(stored.load(fixture.contest.resultFilePath(u"p1"_s, u"ans"_s)));
+    QCOMPARE(readScoreInfo(stored.document).state, 'E');
+    QVERIFY(!QFileInfo::exists(fixture.contest.resultFilePath(u"p1"_s, u"odd"_s)));
+}
+
+// The run is active from the moment startJudging() returns, however quickly
+// the thread would get through its queue.
+void TestTestCore::startHandshake()
+{
+    CheckerContest fixture;
+    for (int round = 0; round < 50; ++round) {
+        TestCore core(fixture.contest);
+        core.problemConfigs = &fixture.configs;
+        Recorder recorder(&core);
+        QVERIFY(!core.isRunActive());
+        core.judgeMutex.lock();  // holds the thread at its first flag test
+        core.startJudging();
+        const bool active = core.isRunActive();
+        core.judgeMutex.unlock();
+        QVERIFY2(active, qPrintable(QString::number(round)));
+        QTRY_VERIFY_WITH_TIMEOUT(recorder.ended, 30000);
+        QVERIFY(core.wait(30000));
+        QVERIFY(!core.isRunActive());
+    }
+}
+
+void TestTestCore::stopBeforeFirstCell()
+{
+    CheckerContest fixture;
+    fixture.addProblem(u"odd"_s, u"chk"_s, u"ODD"_s);
+    Row row(u"p1"_s, {u"odd"_s});
+    TestCore core(fixture.contest);
+    core.problemConfigs = &fixture.configs;
+    core.workQueue = {row.cell(0)};
+    Recorder recorder(&core);
+    core.judgeMutex.lock();
+    core.startJudging();
+    core.keepRunning = false;
+    core.judgeMutex.unlock();
+    QVERIFY(core.wait(30000));
+    QCoreApplication::processEvents();
+    QVERIFY(recorder.events.isEmpty());
+    QVERIFY(!core.isRunActive());
+}
+
+void TestTestCore::stopWhileCheckerRuns()
+{
+    CheckerContest fixture;
+    fixture.addProblem(u"sum"_s, u"chk"_s);
+    const QString selfPid = fixture.dir.filePath(u"self.pid"_s);
+    const QString childPid = fixture.dir.filePath(u"child.pid"_s);
+    QVERIFY(fixture.writeProblemChecker(u"sum"_s, u"chk"_s,
+                                        "sleep 60 & echo $! > '" + childPid.toUtf8()
+                                            + "'; echo $$ > '" + selfPid.toUtf8()
+                                            + "'; wait"));
+    CheckerCore core(fixture.contest);
+    fixture.aim(core, u"sum"_s);
+    core.workDir = fixture.workDir();
+    core.problemDir = fixture.contest.problemDir(u"sum"_s);
+    core.start();
+
+    const auto checkerRunning = [&] {
+        QMutexLocker locker(&core.judgeMutex);
+        return core.checkerPid != 0 && readPid(childPid) != 0 && readPid(selfPid) != 0;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(checkerRunning(), 30000);
+
+    QElapsedTimer timer;
+    timer.start();
+    core.requestStop();
+    const qint64 elapsed = timer.elapsed();
+    QVERIFY(core.isFinished());
+    QVERIFY2(elapsed < 8000, qPrintable(QString::number(elapsed)));
+    QVERIFY(!core.returned);
+    QCOMPARE(core.note, u"kept"_s);
+    QCOMPARE(core.state, '-');
+    QCOMPARE(core.ratio, 0.25);
+    QCOMPARE(core.checkerPid, qint64(0));
+    QTRY_VERIFY_WITH_TIMEOUT(!processAlive(readPid(selfPid)), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!processAlive(readPid(childPid)), 10000);
+}
+
+// A stop at any moment of a run ends it without deadlock, and nothing
+// follows the stop.
+void TestTestCore::stopLandsAnywhere()
+{
+    CheckerContest fixture;
+    fixture.addProblem(u"odd"_s, u"chk"_s, u"ODD"_s);
+    fixture.addProblem(u"tra"_s, u"chk"_s, u"TRA_0_4"_s);
+    Row row(u"p1"_s, {u"odd"_s, u"tra"_s});
+    for (int round = 0; round < 30; ++round) {
+        TestCore core(fixture.contest);
+        core.problemConfigs = &fixture.configs;
+        for (int i = 0; i < 20; ++i)
+            core.workQueue << row.cell(0) << row.cell(1);
+        Recorder recorder(&core);
+        core.startJudging();
+        QTest::qWait(round % 5);
+        QElapsedTimer timer;
+        timer.start();
+        core.requestStop();
+        QVERIFY2(timer.elapsed() < 10000, qPrintable(QString::number(timer.elapsed())));
+        QVERIFY(core.isFinished());
+        QVERIFY(!core.isRunActive());
+        QTest::qWait(5);
+        // Either the stop came after the end, or the run ended without its
+        // end row and testEnd().
+        if (recorder.ended)
+            QCOMPARE(recorder.events.last(), u"end"_s);
+        else
+            QVERIFY(!recorder.events.contains(u"info 4 "_s + EndText));
+    }
+}
+
+void TestTestCore::failProblem_data()
+{
+    QTest::addColumn<char>("state");
+    QTest::addColumn<QString>("note");
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<QColor>("background");
+
+    const QColor failure(180, 180, 180);
+    const QColor judgeError(232, 53, 223);
+    QTest::newRow("one line feed removed") << 'C' << u"x\n"_s << u"x"_s << failure;
+    QTest::newRow("only one removed") << 'C' << u"x\n\n"_s << u"x\n"_s << failure;
+    QTest::newRow("no line feed") << 'F' << u"找不到文件"_s << u"找不到文件"_s << failure;
+    QTest::newRow("just a line feed") << 'T' << u"\n"_s << QString() << failure;
+    QTest::newRow("inner lines kept") << 'C' << u"编译错误:\na.cpp:1: error\n"_s
+                                      << u"编译错误:\na.cpp:1: error"_s << failure;
+    QTest::newRow("judge error") << 'E' << u"临时目录无法清空: 011"_s
+                                 << u"临时目录无法清空: 011"_s << judgeError;
+}
+
+void TestTestCore::failProblem()
+{
+    QFETCH(char, state);
+    QFETCH(QString, note);
+    QFETCH(QString, stored);
+    QFETCH(QColor, background);
+
+    CheckerContest fixture;
+    fixture.addProblem(u"sum"_s, u"chk"_s);
+    Row row(u"p1"_s, {u"sum"_s});
+    TestCore core(fixture.contest);
+    fixture.aim(core, u"sum"_s);
+    core.currentItem = row.cell(0);
+    QSignalSpy infos(&core, &TestCore::sendInfo);
+    QSignalSpy items(&core, &TestCore::setItem);
+
+    core.resetResultDoc();
+    QVERIFY(core.failProblem(state, note));
+    QCOMPARE(core.lastState, state);
+
+    XmlFile file;
+    QVERIFY(file.load(fixture.contest.resultFilePath(u"p1"_s, u"sum"_s)));
+    const QDomElement task = file.document.documentElement();
+    QCOMPARE(task.tagName(), u"task"_s);
+    QCOMPARE(task.attribute(u"score"_s), u"0"_s);
+    QCOMPARE(task.attribute(u"time"_s), u"0"_s);
+    QCOMPARE(task.attribute(u"state"_s), QString(QLatin1Char(state)));
+    QCOMPARE(task.elementsByTagName(u"note"_s).size(), 1);
+    QCOMPARE(task.firstChildElement(u"note"_s).text(), stored);
+
+    QCOMPARE(infos.size(), 1);
+    const ViewInfo row0 = infos.at(0).at(0).value<ViewInfo>();
+    QCOMPARE(row0.kind, 1);
+    QCOMPARE(row0.text, stored);
+    QCOMPARE(row0.background, background);
+    QCOMPARE(items.size(), 1);
+    QCOMPARE(items.at(0).at(0).value<SiteItem *>(), row.cell(0));
+    QCOMPARE(items.at(0).at(1).value<ScoreInfo>(), (ScoreInfo{0, 0.0, state}));
+}
+
+void TestTestCore::failProblemAfterStop()
+{
+    CheckerContest fixture;
+    fixture.addProblem(u"sum"_s, u"chk"_s);
+    Row row(u"p1"_s, {u"sum"_s});
+    const QString resultFile = fixture.contest.resultFilePath(u"p1"_s, u"sum"_s);
+    makePath(fixture.contest.resultProblemDir(u"sum"_s));
+    const QByteArray previous = "<task score=\"7\" time=\"0.5\" state=\"N\"/>\n";
+    {
+        QFile file(resultFile);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(previous);
+    }
+    TestCore core(fixture.contest);
+    fixture.aim(core, u"sum"_s);
+    core.currentItem = row.cell(0);
+    core.lastState = '?';
+    QSignalSpy infos(&core, &TestCore::sendInfo);
+    QSignalSpy items(&core, &TestCore::setItem);
+    core.requestStop();
+
+    core.resetResultDoc();
+    QVERIFY(!core.failProblem('C', u"编译错误:\n"_s));
+    QCOMPARE(core.lastState, '?');
+    QCOMPARE(infos.size(), 0);
+    QCOMPARE(items.size(), 0);
+    QFile file(resultFile);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), previous);
+}
+
+void TestTestCore::resetResultDocStartsAfresh()
+{
+    CheckerContest fixture;
+    TestCore core(fixture.contest);
+    core.resetResultDoc();
+    core.taskElement.appendChild(core.resultDoc.createElement(u"subtask"_s));
+    core.taskElement.setAttribute(u"score"_s, 5);
+    core.resetResultDoc();
+    QVERIFY(core.taskElement.attributes().isEmpty());
+    QVERIFY(!core.taskElement.hasChildNodes());
+    QCOMPARE(core.resultDoc.documentElement(), core.taskElement);
+    QVERIFY(core.resultDoc.toString(0).startsWith(
+        u"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<task/>"_s));
+}
+
+// A result directory that cannot be made (a file stands in its way) loses
+// the result file, nothing else.
+void TestTestCore::saveResultIntoBlockedPath()
+{
+    CheckerContest fixture;
+    fixture.addProblem(u"sum"_s, u"chk"_s);
+    {
+        QFile blocker(fixture.contest.resultDir());
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+    }
+    Row row(u"p1"_s, {u"sum"_s});
+    TestCore core(fixture.contest);
+    fixture.aim(core, u"sum"_s);
+    core.currentItem = row.cell(0);
+    QSignalSpy items(&core, &TestCore::setItem);
+    core.resetResultDoc();
+    QVERIFY(core.failProblem('F', u"找不到文件"_s));
+    QCOMPARE(items.size(), 1);
+    QVERIFY(QFileInfo(fixture.contest.resultDir()).isFile());
+}
+
+QTEST_GUILESS_MAIN(TestTestCore)
+#include "tst_testcore.moc"
