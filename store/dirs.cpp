@@ -89,7 +89,9 @@ bool copyWritable(const QString &from, const QString &to)
 bool writeFileAtomically(const QString &path, const QByteArray &bytes)
 {
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    // Unbuffered: a buffered flush that writes only part of the data (file
+    // size limit, full disk) still lets commit() report success.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return false;
     if (file.write(bytes) != bytes.size()) {
         file.cancelWriting();

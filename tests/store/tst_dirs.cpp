@@ -269,7 +269,8 @@ private slots:
             expectedTree.sort();
         }
 
-        const QByteArray content(64 * 1024, 'n');
+        // Just over the 4 KiB limit: a partly written flush must still count as failure.
+        const QByteArray content(5000, 'n');
         const auto write = [&] { return ::writeFileAtomically(path, content); };
         const bool result = diskFull ? withFullDisk(write) : write();
 
