@@ -192,11 +192,16 @@ std::uint64_t countLineEnds(const char *bytes, std::size_t size)
 // difference is at least 15 bytes further and the message window, reaching
 // at most 15 bytes back, never needs the part dropped; nor do the short-line
 // rules, since both lines stay longer than 12 bytes. The message is therefore
-// the same as for the whole lines. Returns how many whole lines were consumed.
-std::uint64_t skipIdenticalLines(LineReader &answer, LineReader &output)
+// the same as for the whole lines.
+struct Skipped {
+    std::uint64_t lines = 0; // whole lines consumed
+    bool any = false; // whether anything was consumed at all
+};
+
+Skipped skipIdenticalLines(LineReader &answer, LineReader &output)
 {
     constexpr std::size_t kBlock = 4096;
-    std::uint64_t lines = 0;
+    Skipped skipped;
     for (;;) {
         answer.topUp();
         output.topUp();
@@ -225,7 +230,7 @@ std::uint64_t skipIdenticalLines(LineReader &answer, LineReader &output)
             lineStart = lastEnd;
             while (a[lineStart - 1] != '\n')
                 --lineStart;
-            lines += found;
+            skipped.lines += found;
         }
         std::size_t keep = same;
         while (keep > lineStart && a[keep - 1] == ' ')
@@ -235,8 +240,11 @@ std::uint64_t skipIdenticalLines(LineReader &answer, LineReader &output)
             dropped = 0;
         answer.skip(lineStart + dropped);
         output.skip(lineStart + dropped);
-        if (differ || (found == 0 && dropped == 0))
-            return lines;
+        if (found == 0 && dropped == 0)
+            return skipped;
+        skipped.any = true;
+        if (differ)
+            return skipped;
     }
 }
 
@@ -252,9 +260,9 @@ std::string compare(LineReader &answerFile, LineReader &outputFile, bool &accept
         if (pause > 0) {
             --pause;
         } else {
-            const std::uint64_t skipped = skipIdenticalLines(answerFile, outputFile);
-            n += skipped;
-            if (skipped > 0) {
+            const Skipped skipped = skipIdenticalLines(answerFile, outputFile);
+            n += skipped.lines;
+            if (skipped.any) {
                 nextPause = 0;
             } else {
                 pause = nextPause;
