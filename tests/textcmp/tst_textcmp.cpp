@@ -247,6 +247,9 @@ void TestTextcmp::verdict_data()
         QTest::newRow("long lines, equal") << line + '\n' << line + '\n' << accepted;
         QTest::newRow("long line, answer CR LF") << line + "\r\n1\r\n" << line + "\n1\n"
                                                  << accepted;
+        QTest::newRow("long lines, CR LF against LF, then a difference")
+            << (line + "\r\n").repeated(4) + "x\r\n" << (line + '\n').repeated(4) + "y\n"
+            << differ(u"第5行 ", "x", "y");
         QTest::newRow("long line, trailing blanks only")
             << line + QByteArray(MiB, ' ') + '\n' << line + '\n' << accepted;
 
