@@ -111,7 +111,7 @@ void parseVerdictText(const QString &line1, const QString &line2, QString &note,
                                        : PointState::Partial;
     } else {
         state = PointState::CheckerError;
-        note = u"校验器输出格式错误 第1行: \""_s + shownLine(line1) + u'"';
+        note = u"校验器输出格式错误 第1行: \""_s + xmlSafeText(shownLine(line1)) + u'"';
         return;
     }
 
@@ -123,13 +123,13 @@ void parseVerdictText(const QString &line1, const QString &line2, QString &note,
 
     if (state == PointState::Accepted) {
         if (!line2.isEmpty())
-            note = line2 + u' ' + note;
+            note = xmlSafeText(line2) + u' ' + note;
         else if (note.isEmpty())
             note = u"答案正确"_s;
         return;
     }
     if (!line2.isEmpty())
-        note = line2;
+        note = xmlSafeText(line2);
     else if (state == PointState::Wrong)
         note = u"答案错误"_s;
     else

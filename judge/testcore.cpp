@@ -12,6 +12,23 @@
 
 using namespace Qt::StringLiterals;
 
+QString xmlSafeText(const QString &text)
+{
+    QString safe = text;
+    for (qsizetype i = 0; i < safe.size(); ++i) {
+        const char16_t c = safe.at(i).unicode();
+        if (QChar::isHighSurrogate(c) && i + 1 < safe.size() && safe.at(i + 1).isLowSurrogate()) {
+            ++i;
+            continue;
+        }
+        const bool allowed = c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF)
+                             || (c >= 0xE000 && c <= 0xFFFD);
+        if (!allowed)
+            safe[i] = QChar::ReplacementCharacter;
+    }
+    return safe;
+}
+
 TestCore::TestCore(const Contest &contestDirs)
 {
     contest.rootDir = contestDirs.rootDir;
@@ -143,6 +160,7 @@ bool TestCore::failProblem(char state, QString note)
 {
     if (note.endsWith(u'\n'))
         note.chop(1);
+    note = xmlSafeText(note);
     taskElement.setAttribute(ResultXml::Score, u"0"_s);
     taskElement.setAttribute(ResultXml::Time, u"0"_s);
     taskElement.setAttribute(ResultXml::State, QString(QLatin1Char(state)));

@@ -19,6 +19,11 @@
 class QProcess;
 class SiteItem;
 
+// The text with every character that XML 1.0 cannot carry (control
+// characters, lone surrogates) replaced by U+FFFD: written raw, such a
+// character would make the whole result file unreadable.
+QString xmlSafeText(const QString &text);
+
 // The judge thread: one object per run. It reports only through its four
 // signals; the window connects to them and never looks inside.
 class TestCore : public QThread, public JudgeState

@@ -129,6 +129,10 @@ void TestChecker::verdict_data()
                                             << 1.0 << u"ok 0.01s 1.2MB"_s;
     QTest::newRow("accepted keeps the run note") << "1"_ba << " \n"_ba << u"0.01s"_s << 'A'
                                                  << 1.0 << u"0.01s"_s;
+    QTest::newRow("control character in line 2") << "W:0"_ba << "a\x01z"_ba << QString() << 'W'
+                                                 << 0.0 << u"a\uFFFDz"_s;
+    QTest::newRow("control character in line 1") << "1\x02"_ba << ""_ba << QString() << 'C'
+                                                 << untouched << formatError + u"1\uFFFD\""_s;
     QTest::newRow("GB18030 line 2") << "W:0"_ba << gb18030(u"第3行应为“你好”"_s) << QString()
                                     << 'W' << 0.0 << u"第3行应为“你好”"_s;
 }

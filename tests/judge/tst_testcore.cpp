@@ -132,6 +132,8 @@ private slots:
     void failProblem_data();
     void failProblem();
     void failProblemAfterStop();
+    void xmlSafeText_data();
+    void xmlSafeText();
     void resetResultDocStartsAfresh();
     void saveResultIntoBlockedPath();
 };
@@ -380,6 +382,9 @@ void TestTestCore::failProblem_data()
     QTest::newRow("just a line feed") << 'T' << u"\n"_s << QString() << failure;
     QTest::newRow("inner lines kept") << 'C' << u"编译错误:\na.cpp:1: error\n"_s
                                       << u"编译错误:\na.cpp:1: error"_s << failure;
+    QTest::newRow("control characters") << 'C' << u"a.cpp:1:1: error: stray '\\1'\n\x01;\x1b[0m\n"_s
+                                        << u"a.cpp:1:1: error: stray '\\1'\n\uFFFD;\uFFFD[0m"_s
+                                        << failure;
     QTest::newRow("judge error") << 'E' << u"临时目录无法清空: 011"_s
                                  << u"临时目录无法清空: 011"_s << judgeError;
 }
@@ -453,6 +458,36 @@ void TestTestCore::failProblemAfterStop()
     QFile file(resultFile);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), previous);
+}
+
+void TestTestCore::xmlSafeText_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("safe");
+
+    const QChar high(0xD83D);
+    const QChar low(0xDE00);
+    QTest::newRow("plain") << u"答案正确 ok"_s << u"答案正确 ok"_s;
+    QTest::newRow("tab, line feed, carriage return") << u"a\tb\nc\rd"_s << u"a\tb\nc\rd"_s;
+    QTest::newRow("NUL and escape") << QString(u"a\0b\x1b"_s) << u"a\uFFFDb\uFFFD"_s;
+    QTest::newRow("surrogate pair") << QString(high) + low << QString(high) + low;
+    QTest::newRow("lone high surrogate") << QString(high) + u'x' << u"\uFFFDx"_s;
+    QTest::newRow("lone low surrogate") << u'x' + QString(low) << u"x\uFFFD"_s;
+    QTest::newRow("non-characters") << u"\uFFFE\uFFFF"_s << u"\uFFFD\uFFFD"_s;
+}
+
+void TestTestCore::xmlSafeText()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, safe);
+    QCOMPARE(::xmlSafeText(text), safe);
+    // What it gives survives a round trip through a file.
+    QDomDocument document;
+    QDomElement root = document.createElement(u"task"_s);
+    document.appendChild(root);
+    root.setAttribute(u"note"_s, ::xmlSafeText(text));
+    QDomDocument back;
+    QVERIFY(back.setContent(document.toByteArray(0)));
 }
 
 void TestTestCore::resetResultDocStartsAfresh()
