@@ -8,7 +8,8 @@
 #include <QString>
 #include <QStringList>
 
-// Sum of every "score" and every "time" attribute of a problem configuration.
+// Sum of every "score" and every "time" attribute of a problem configuration:
+// over a document, its whole tree; over an element, that element's subtree.
 struct ProblemTotals
 {
     int fullScore = 0;

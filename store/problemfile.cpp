@@ -32,12 +32,9 @@ SourceSpec problemSource(const QDomDocument &config)
 
 QList<LanguageSpec> problemLanguages(const QDomDocument &config)
 {
-    const ElementQuery languages = queryUnder(config, QStringLiteral("language"));
     QList<LanguageSpec> result;
-    for (int i = 0, n = languages.count(); i < n; ++i) {
-        const QDomElement language = languages.item(i);
+    for (const QDomElement &language : queryUnder(config, QStringLiteral("language")).elements())
         result.append({attr(language, u"file"), attr(language, u"cmd")});
-    }
     return result;
 }
 
@@ -48,14 +45,10 @@ TaskSpec problemTask(const QDomDocument &config)
     spec.input = attr(task, u"input");
     spec.output = attr(task, u"output");
     spec.checker = attr(task, u"checker");
-    const ElementQuery subtasks = queryWithin(task, QStringLiteral("subtask"));
-    for (int i = 0, n = subtasks.count(); i < n; ++i) {
-        const QDomElement subtask = subtasks.item(i);
+    for (const QDomElement &subtask : queryWithin(task, QStringLiteral("subtask")).elements()) {
         SubtaskSpec sub;
         sub.score = attributeInt(subtask, QStringLiteral("score"));
-        const ElementQuery points = queryWithin(subtask, QStringLiteral("point"));
-        for (int j = 0, m = points.count(); j < m; ++j) {
-            const QDomElement point = points.item(j);
+        for (const QDomElement &point : queryWithin(subtask, QStringLiteral("point")).elements()) {
             PointSpec p;
             p.in = attr(point, u"in");
             p.out = attr(point, u"out");

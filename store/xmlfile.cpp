@@ -60,14 +60,22 @@ QDomElement ElementQuery::item(int n) const
     return found;
 }
 
+QList<QDomElement> ElementQuery::elements() const
+{
+    QList<QDomElement> result;
+    walk([&](const QDomElement &e) {
+        if (e.tagName() == m_tag)
+            result.append(e);
+        return false;
+    });
+    return result;
+}
+
 QStringList ElementQuery::texts() const
 {
     QStringList result;
-    walk([&](const QDomElement &e) {
-        if (e.tagName() == m_tag)
-            result.append(e.text());
-        return false;
-    });
+    for (const QDomElement &e : elements())
+        result.append(e.text());
     return result;
 }
 

@@ -14,6 +14,8 @@ public:
 
     int count() const;
     QDomElement item(int n) const;
+    // Every matching element in document order: item(0) ... item(count() - 1) in one walk.
+    QList<QDomElement> elements() const;
     QStringList texts() const;
     // Values of attribute name on every element of the subtree, whatever its tag.
     QStringList attributeValues(const QString &name) const;

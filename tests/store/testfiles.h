@@ -2,16 +2,19 @@
 
 // Small file helpers shared by the store tests.
 
+#include "contest.h"
 #include "scoreinfo.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <sys/resource.h>
 #include <csignal>
+#include <memory>
 
 inline bool writeTestFile(const QString &path, const QByteArray &bytes)
 {
@@ -76,3 +79,19 @@ inline char *toString(const ScoreInfo &info)
                                .arg(info.time)
                                .arg(info.state ? QString(QLatin1Char(info.state)) : QStringLiteral("NUL")));
 }
+
+// A contest in a fresh temporary directory; renewContest() from each init().
+class ContestFixture
+{
+protected:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    Contest m_contest;
+
+    bool renewContest()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_contest = Contest();
+        m_contest.rootDir = m_dir->path();
+        return m_dir->isValid();
+    }
+};

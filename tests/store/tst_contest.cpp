@@ -26,21 +26,12 @@ QByteArray gb18030(const QString &text)
 }
 }
 
-class TestContest : public QObject
+class TestContest : public QObject, public ContestFixture
 {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> m_dir;
-    Contest m_contest;
-
 private slots:
-    void init()
-    {
-        m_dir = std::make_unique<QTemporaryDir>();
-        QVERIFY(m_dir->isValid());
-        m_contest = Contest();
-        m_contest.rootDir = m_dir->path();
-    }
+    void init() { QVERIFY(renewContest()); }
 
     void paths_data()
     {

@@ -9,12 +9,9 @@ using namespace Qt::StringLiterals;
 
 using CellMap = QMap<QString, ScoreInfo>;
 
-class TestContestFiles : public QObject
+class TestContestFiles : public QObject, public ContestFixture
 {
     Q_OBJECT
-
-    std::unique_ptr<QTemporaryDir> m_dir;
-    Contest m_contest;
 
     CellMap cached() const
     {
@@ -42,13 +39,7 @@ class TestContestFiles : public QObject
     }
 
 private slots:
-    void init()
-    {
-        m_dir = std::make_unique<QTemporaryDir>();
-        QVERIFY(m_dir->isValid());
-        m_contest = Contest();
-        m_contest.rootDir = m_dir->path();
-    }
+    void init() { QVERIFY(renewContest()); }
 
     void newContestFile()
     {

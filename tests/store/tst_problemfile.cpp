@@ -59,12 +59,9 @@ const QString HandWritten = uR"(<?xml version="1.0" encoding="UTF-8"?>
 </problem>)"_s;
 }
 
-class TestProblemFile : public QObject
+class TestProblemFile : public QObject, public ContestFixture
 {
     Q_OBJECT
-
-    std::unique_ptr<QTemporaryDir> m_dir;
-    Contest m_contest;
 
     QDomDocument reread(const QString &problem)
     {
@@ -74,13 +71,7 @@ class TestProblemFile : public QObject
     }
 
 private slots:
-    void init()
-    {
-        m_dir = std::make_unique<QTemporaryDir>();
-        QVERIFY(m_dir->isValid());
-        m_contest = Contest();
-        m_contest.rootDir = m_dir->path();
-    }
+    void init() { QVERIFY(renewContest()); }
 
     void readers_data()
     {

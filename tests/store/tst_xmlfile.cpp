@@ -71,9 +71,11 @@ private slots:
         const ElementQuery query = queryFrom(document, start, tag);
         QCOMPARE(query.count(), texts.size());
         QCOMPARE(query.texts(), texts);
+        QCOMPARE(query.elements().size(), texts.size());
         for (int i = 0; i < texts.size(); ++i) {
             QCOMPARE(query.item(i).tagName(), tag);
             QCOMPARE(query.item(i).text(), texts.at(i));
+            QCOMPARE(query.elements().at(i), query.item(i));
         }
         QVERIFY(query.item(int(texts.size())).isNull());
         QVERIFY(query.item(-1).isNull());
