@@ -69,7 +69,7 @@ bool sameText(const Difference &x, const Difference &y)
     return true;
 }
 
-size_t textHash(const Difference &d)
+quint32 textHash(const Difference &d)
 {
     quint64 h = 14695981039346656037ULL;
     auto mix = [&h](char16_t c) {
@@ -87,54 +87,68 @@ size_t textHash(const Difference &d)
     h ^= h >> 32;
     h *= 0xd6e8feb86659fd93ULL;
     h ^= h >> 32;
-    return size_t(h);
+    return quint32(h);
 }
 
 constexpr int NoScore = 0x3F3F3F3F;
 
 struct Pattern
 {
-    Difference text;
-    size_t hash = 0;
-    qint64 count = 0;
+    quint32 hash = 0;
     int score = NoScore;  // smallest input likeness of its left-hand names
-    qint64 firstEntry = 0;  // row * n + column
+    quint32 firstEntry = 0;  // row * n + column
+    quint32 count = 0;  // 0 marks a free slot
 };
+static_assert(MaxDetectedNames * MaxDetectedNames <= 0xFFFFFFFFLL, "entries must fit in 32 bits");
 
-// Patterns in the order of their first matrix entry, found by open addressing.
+// Most differences occur once or twice, so there are nearly as many patterns
+// as matrix entries (2.6 million for 2000 files). The records are therefore
+// small and held in the slots themselves; a pattern's text is recomputed
+// from its first entry when it has to be compared.
 class PatternTable
 {
 public:
-    std::vector<Pattern> patterns;
+    explicit PatternTable(const std::vector<QStringView> &names) : m_names(names), m_slots(1024) {}
 
-    PatternTable() : m_slots(1024, -1) {}
+    const std::vector<Pattern> &records() const { return m_slots; }
 
-    int find(const Difference &d) const { return m_slots[slotFor(d, textHash(d))]; }
-
-    int findOrAdd(const Difference &d, qint64 entry)
+    Difference textOf(const Pattern &p) const
     {
-        const size_t h = textHash(d);
+        const quint32 n = quint32(m_names.size());
+        return difference(m_names[p.firstEntry / n], m_names[p.firstEntry % n]);
+    }
+
+    // The pattern of d, or a free slot.
+    const Pattern &find(const Difference &d) const { return m_slots[slotFor(d, textHash(d))]; }
+
+    // Asks the memory for the slot of a hash that add will soon need.
+    void prefetch(quint32 h) const { __builtin_prefetch(&m_slots[h & (m_slots.size() - 1)]); }
+
+    // Counts one entry of difference d (hash h); returns the pattern's count.
+    quint32 add(const Difference &d, quint32 h, quint32 entry, int likeness)
+    {
         size_t slot = slotFor(d, h);
-        if (m_slots[slot] >= 0)
-            return m_slots[slot];
-        if ((patterns.size() + 1) * 2 > m_slots.size()) {
-            grow();
-            slot = slotFor(d, h);
+        if (m_slots[slot].count == 0) {
+            if ((m_used + 1) * 10 > m_slots.size() * 7) {
+                grow();
+                slot = slotFor(d, h);
+            }
+            m_slots[slot].hash = h;
+            m_slots[slot].firstEntry = entry;
+            ++m_used;
         }
-        m_slots[slot] = int(patterns.size());
-        patterns.push_back({d, h, 0, NoScore, entry});
-        return m_slots[slot];
+        Pattern &p = m_slots[slot];
+        p.score = std::min(p.score, likeness);
+        return ++p.count;
     }
 
 private:
-    // The slot holding d, or the free slot where it belongs.
-    size_t slotFor(const Difference &d, size_t h) const
+    size_t slotFor(const Difference &d, quint32 h) const
     {
         const size_t mask = m_slots.size() - 1;
         size_t i = h & mask;
-        for (; m_slots[i] >= 0; i = (i + 1) & mask) {
-            const Pattern &p = patterns[size_t(m_slots[i])];
-            if (p.hash == h && sameText(p.text, d))
+        for (; m_slots[i].count != 0; i = (i + 1) & mask) {
+            if (m_slots[i].hash == h && sameText(textOf(m_slots[i]), d))
                 break;
         }
         return i;
@@ -142,17 +156,22 @@ private:
 
     void grow()
     {
-        m_slots.assign(m_slots.size() * 2, -1);
+        std::vector<Pattern> old(m_slots.size() * 2);
+        old.swap(m_slots);
         const size_t mask = m_slots.size() - 1;
-        for (size_t index = 0; index < patterns.size(); ++index) {
-            size_t i = patterns[index].hash & mask;
-            while (m_slots[i] >= 0)
+        for (const Pattern &p : old) {
+            if (p.count == 0)
+                continue;
+            size_t i = p.hash & mask;
+            while (m_slots[i].count != 0)
                 i = (i + 1) & mask;
-            m_slots[i] = int(index);
+            m_slots[i] = p;
         }
     }
 
-    std::vector<int> m_slots;
+    const std::vector<QStringView> &m_names;
+    std::vector<Pattern> m_slots;
+    size_t m_used = 0;
 };
 
 bool isDigit(QChar c)
@@ -261,49 +280,68 @@ bool naturalLessOrEqual(const QString &a, const QString &b)
 
 QList<DataPair> detectTestData(const QStringList &names)
 {
-    const qsizetype n = names.size();
-    std::vector<int> likeness(static_cast<size_t>(n));
-    for (qsizetype r = 0; r < n; ++r)
-        likeness[size_t(r)] = inputLikeness(names[r]);
+    if (names.size() > MaxDetectedNames)
+        return {};
+    const std::vector<QStringView> views(names.cbegin(), names.cend());
+    const quint32 n = quint32(views.size());
+    std::vector<int> likeness;
+    likeness.reserve(views.size());
+    for (const QString &name : names)
+        likeness.push_back(inputLikeness(name));
 
-    PatternTable table;
-    qint64 largest = 0;
-    for (qsizetype r = 0; r < n; ++r) {
-        for (qsizetype c = 0; c < n; ++c) {
-            if (c == r)
-                continue;
-            Pattern &p = table.patterns[size_t(table.findOrAdd(difference(names[r], names[c]), r * n + c))];
-            largest = std::max(largest, ++p.count);
-            p.score = std::min(p.score, likeness[size_t(r)]);
+    // The table is far larger than the caches: its slots are requested a
+    // batch ahead, so that their loads overlap. The entries are still counted
+    // one by one in the row-by-row order.
+    PatternTable table(views);
+    quint32 largest = 0;
+    constexpr quint32 Batch = 16;
+    Difference differences[Batch];
+    quint32 hashes[Batch];
+    for (quint32 r = 0; r < n; ++r) {
+        for (quint32 first = 0; first < n; first += Batch) {
+            const quint32 end = std::min(n, first + Batch);
+            for (quint32 c = first; c < end; ++c) {
+                if (c == r)
+                    continue;
+                differences[c - first] = difference(views[r], views[c]);
+                hashes[c - first] = textHash(differences[c - first]);
+                table.prefetch(hashes[c - first]);
+            }
+            for (quint32 c = first; c < end; ++c) {
+                if (c == r)
+                    continue;
+                const quint32 count = table.add(differences[c - first], hashes[c - first], r * n + c, likeness[r]);
+                largest = std::max(largest, count);
+            }
         }
     }
 
     if (largest < 2) {
         for (const auto &[x, y] : Templates) {
-            const int index = table.find(difference(QStringView(x), QStringView(y)));
-            if (index >= 0) {
-                const qint64 entry = table.patterns[size_t(index)].firstEntry;
-                return {DataPair(names[entry / n], names[entry % n])};
-            }
+            const Pattern &p = table.find(difference(QStringView(x), QStringView(y)));
+            if (p.count != 0)
+                return {DataPair(names[p.firstEntry / n], names[p.firstEntry % n])};
         }
         return {};
     }
 
-    // Patterns are kept in the order of their first entry, so on equal scores
-    // the one met first in the row-by-row visit wins.
+    // On equal scores the pattern met first in the row-by-row visit wins.
     const double threshold = 0.618033 * double(largest);
     const Pattern *chosen = nullptr;
-    for (const Pattern &p : table.patterns) {
-        if (double(p.count) > threshold && (!chosen || p.score > chosen->score))
+    for (const Pattern &p : table.records()) {
+        if (p.count == 0 || double(p.count) <= threshold)
+            continue;
+        if (!chosen || p.score > chosen->score || (p.score == chosen->score && p.firstEntry < chosen->firstEntry))
             chosen = &p;
     }
 
+    const Difference wanted = table.textOf(*chosen);
     QList<DataPair> pairs;
     pairs.reserve(chosen->count);
-    for (qint64 entry = chosen->firstEntry; entry < qint64(n) * n && pairs.size() < chosen->count; ++entry) {
-        const qsizetype r = entry / n;
-        const qsizetype c = entry % n;
-        if (r != c && sameText(difference(names[r], names[c]), chosen->text))
+    for (quint32 entry = chosen->firstEntry; entry < n * n && pairs.size() < qsizetype(chosen->count); ++entry) {
+        const quint32 r = entry / n;
+        const quint32 c = entry % n;
+        if (r != c && sameText(difference(views[r], views[c]), wanted))
             pairs.append(DataPair(names[r], names[c]));
     }
 

@@ -29,4 +29,7 @@ int inputLikeness(const QString &name);
 bool naturalLessOrEqual(const QString &a, const QString &b);
 
 // The (input, answer) pairs of a candidate list, ordered naturally by input.
+// Every name is compared with every other, so a longer list than
+// MaxDetectedNames (gigabytes and minutes of work) gives no pairs.
+constexpr qsizetype MaxDetectedNames = 10000;
 QList<DataPair> detectTestData(const QStringList &names);

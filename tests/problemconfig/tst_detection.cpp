@@ -168,6 +168,7 @@ private slots:
     void directorySchemes_data();
     void directorySchemes();
     void matchesStraightforwardDetection();
+    void tooManyNames();
 };
 
 void TestDetection::nameDifferenceOfTwoNames_data()
@@ -425,6 +426,14 @@ void TestDetection::matchesStraightforwardDetection()
             QCOMPARE(render(actual), render(expected));
         }
     }
+}
+
+void TestDetection::tooManyNames()
+{
+    // Detected, the list would give one pair per number.
+    const Scheme many = numbered("d%1.in", "d%1.out", int(MaxDetectedNames / 2 + 1));
+    QVERIFY(many.names.size() > MaxDetectedNames);
+    QCOMPARE(detectTestData(many.names), QList<DataPair>());
 }
 
 QTEST_GUILESS_MAIN(TestDetection)
