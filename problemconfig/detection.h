@@ -31,5 +31,5 @@ bool naturalLessOrEqual(const QString &a, const QString &b);
 // The (input, answer) pairs of a candidate list, ordered naturally by input.
 // Every name is compared with every other, so a longer list than
 // MaxDetectedNames (gigabytes and minutes of work) gives no pairs.
-constexpr qsizetype MaxDetectedNames = 10000;
+constexpr qsizetype MaxDetectedNames = 5000;
 QList<DataPair> detectTestData(const QStringList &names);
