@@ -1,5 +1,6 @@
 #include "testcore.h"
 
+#include "contestfiles.h"
 #include "dirs.h"
 #include "problemfile.h"
 
@@ -54,7 +55,7 @@ bool TestCore::judgeAnswerProblem()
     int pointNumber = 0;
     QString pointStates;
     for (const SubtaskSpec &subtask : task.subtasks) {
-        QDomElement subtaskElement = resultDoc.createElement(u"subtask"_s);
+        QDomElement subtaskElement = resultDoc.createElement(ResultXml::Subtask);
         taskElement.appendChild(subtaskElement);
         double minimum = 1.0;
         bool failed = false;
@@ -102,10 +103,10 @@ bool TestCore::judgeAnswerProblem()
                 failed = true;
             minimum = std::min(minimum, ratio);
 
-            QDomElement pointElement = resultDoc.createElement(u"point"_s);
-            pointElement.setAttribute(u"ratio"_s, realText(ratio));
-            pointElement.setAttribute(u"state"_s, QString(QLatin1Char(state)));
-            pointElement.setAttribute(u"note"_s, note);
+            QDomElement pointElement = resultDoc.createElement(ResultXml::Point);
+            pointElement.setAttribute(ResultXml::Ratio, realText(ratio));
+            pointElement.setAttribute(ResultXml::State, QString(QLatin1Char(state)));
+            pointElement.setAttribute(ResultXml::Note, note);
             subtaskElement.appendChild(pointElement);
             pointStates += QLatin1Char(state);
             emit sendInfo(pointRow(note, state, ++pointNumber));
@@ -115,15 +116,15 @@ bool TestCore::judgeAnswerProblem()
 
         const int score = subtaskScore(minimum, subtask.score);
         total += score;
-        subtaskElement.setAttribute(u"score"_s, score);
+        subtaskElement.setAttribute(ResultXml::Score, score);
         emit sendInfo(subtaskRow(score, subtask.score));
     }
 
     const char problemState = problemStateFromPoints(pointStates);
     const int score = static_cast<int>(std::clamp<qint64>(total, INT_MIN, INT_MAX));
-    taskElement.setAttribute(u"score"_s, score);
-    taskElement.setAttribute(u"time"_s, 0);
-    taskElement.setAttribute(u"state"_s, QString(QLatin1Char(problemState)));
+    taskElement.setAttribute(ResultXml::Score, score);
+    taskElement.setAttribute(ResultXml::Time, 0);
+    taskElement.setAttribute(ResultXml::State, QString(QLatin1Char(problemState)));
 
     if (stopped())
         return false;

@@ -1,6 +1,8 @@
 #include "htmlreport.h"
 
 #include "contest.h"
+#include "contestfiles.h"
+#include "testcore.h"
 #include "viewinfo.h"
 
 #include <initializer_list>
@@ -50,7 +52,7 @@ public:
     // a self-closing tag, which HTML does not know.
     QDomText addText(QDomNode parent, const QString &text)
     {
-        QDomText node = doc.createTextNode(text);
+        QDomText node = doc.createTextNode(xmlSafeText(text));
         parent.appendChild(node);
         return node;
     }
@@ -84,26 +86,25 @@ qint64 Report::addProblem(QDomElement table, const Contest &contest, const QStri
         return 0;
     }
     const QDomDocument &document = result.document;
-    const int score = attributeInt(queryUnder(document, u"task"_s).item(0), u"score"_s);
-    header.setData(problem + u": "_s + QString::number(score));
+    const int score = attributeInt(queryUnder(document, ResultXml::Task).item(0), ResultXml::Score);
+    header.setData(xmlSafeText(problem + u": "_s + QString::number(score)));
 
-    const ElementQuery notes = queryUnder(document, u"note"_s);
+    const ElementQuery notes = queryUnder(document, ResultXml::Note);
     if (notes.count() != 0) {
-        const QString state = attributeText(document.documentElement(), u"state"_s);
+        const QString state = attributeText(document.documentElement(), ResultXml::State);
         const bool failed = state.startsWith(u'E');
         addWideRow(table, failed ? u"#E835E8"_s : u"#B4B4B4"_s, u"#343434"_s,
                    notes.item(0).text());
     }
 
-    const ElementQuery subtasks = queryUnder(document, u"subtask"_s);
-    const ElementQuery configSubtasks = queryUnder(config, u"subtask"_s);
+    const QList<QDomElement> subtasks = queryUnder(document, ResultXml::Subtask).elements();
+    const QList<QDomElement> configSubtasks = queryUnder(config, u"subtask"_s).elements();
     int number = 0;
-    for (int j = 0; j < subtasks.count(); ++j) {
-        const QDomElement subtask = subtasks.item(j);
-        const ElementQuery points = queryWithin(subtask, u"point"_s);
-        const int pointCount = points.count();
-        for (int k = 0; k < pointCount; ++k) {
-            const QDomElement point = points.item(k);
+    for (qsizetype j = 0; j < subtasks.size(); ++j) {
+        const QDomElement &subtask = subtasks[j];
+        const QList<QDomElement> points = queryWithin(subtask, ResultXml::Point).elements();
+        for (qsizetype k = 0; k < points.size(); ++k) {
+            const QDomElement &point = points[k];
             QDomElement row = add(table, u"tr"_s, {{u"height"_s, u"30"_s}});
             QDomElement numberCell = add(row, u"td"_s,
                                          {{u"bgcolor"_s, u"#EEEEEE"_s},
@@ -113,21 +114,22 @@ qint64 Report::addProblem(QDomElement table, const Contest &contest, const QStri
                                           {u"height"_s, u"30"_s}});
             addText(numberCell, QString::number(++number));
             if (k == 0) {
-                const int full = attributeInt(configSubtasks.item(j), u"score"_s);
-                const QColor colour = scoreColour(attributeInt(subtask, u"score"_s), full);
+                const int full = j < configSubtasks.size()
+                                     ? attributeInt(configSubtasks[j], u"score"_s) : 0;
+                const QColor colour = scoreColour(attributeInt(subtask, ResultXml::Score), full);
                 QDomElement scoreCell = add(row, u"td"_s,
                                             {{u"bgcolor"_s, colour.name(QColor::HexRgb)},
                                              {u"style"_s, CellBorder + u"; color:white"_s},
                                              {u"align"_s, u"center"_s},
-                                             {u"rowspan"_s, QString::number(pointCount)},
+                                             {u"rowspan"_s, QString::number(points.size())},
                                              {u"width"_s, u"52"_s}});
-                addText(scoreCell, attributeText(subtask, u"score"_s));
+                addText(scoreCell, attributeText(subtask, ResultXml::Score));
             }
             QDomElement noteCell =
                 add(row, u"td"_s,
-                    {{u"bgcolor"_s, stateColour(attributeText(point, u"state"_s))},
+                    {{u"bgcolor"_s, stateColour(attributeText(point, ResultXml::State))},
                      {u"style"_s, CellBorder}});
-            addText(noteCell, attributeText(point, u"note"_s));
+            addText(noteCell, attributeText(point, ResultXml::Note));
         }
     }
     return score;

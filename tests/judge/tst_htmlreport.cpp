@@ -103,6 +103,7 @@ private slots:
     void totalSumsProblemsAndMalformedFileShowsEmpty();
     void notesAreTextNotMarkup();
     void noCellIsSelfClosing();
+    void controlCharactersKeepPageReadable();
     void replacesPreviousPage();
     void unwritablePageIsSkipped();
 
@@ -428,6 +429,24 @@ void TestHtmlReport::noCellIsSelfClosing()
     QVERIFY(text.contains(u"<td"_s));
     QVERIFY2(!text.contains(QRegularExpression(u"<(td|tr|title|p)\\b[^>]*/>"_s)),
              qPrintable(text));
+}
+
+void TestHtmlReport::controlCharactersKeepPageReadable()
+{
+    // Directory names may hold characters that XML cannot carry.
+    const QString player = u"bob\u0001"_s;
+    const QString problem = u"a\u0002"_s;
+    QVERIFY(QDir().mkpath(contest.playerDir(player)));
+    writeHtmlReport(contest, player, {problem}, &configs);
+    QFile file(contest.playerDir(player) + u"/result.html"_s);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QDomDocument doc;
+    QVERIFY(doc.setContent(file.readAll()));
+    const QDomElement meta = doc.documentElement().firstChildElement(u"meta"_s);
+    QCOMPARE(meta.firstChildElement(u"title"_s).text(), u"bob\uFFFD的测评结果"_s);
+    const QDomElement table = meta.firstChildElement(u"font"_s).firstChildElement(u"table"_s);
+    QCOMPARE(texts(childElements(table)),
+             (QStringList{u"总分: 0"_s, u"a\uFFFD: 0"_s, u"无测评结果"_s}));
 }
 
 void TestHtmlReport::replacesPreviousPage()
