@@ -1,14 +1,193 @@
+#include "dirs.h"
+#include "platform.h"
+#include "problemfile.h"
+#include "runner.h"
 #include "testcore.h"
 
-// Temporary until the compile step lands.
-bool TestCore::judgeTraditionalProblem()
+#include <QDeadlineTimer>
+#include <QFileInfo>
+#include <QProcess>
+#include <QThread>
+
+namespace {
+
+constexpr int CompilerStartWaitMs = 30000;
+constexpr int CompileTimeLimitMs = 10000;
+constexpr int SecondAttemptPauseMs = 240;
+// Compiler output kept for the note; a compiler that prints megabytes must
+// not bloat the result file or the log.
+constexpr qsizetype CompileOutputCap = 64 * 1024;
+// Each channel keeps one byte more than the cap, enough to tell that the
+// text was longer.
+constexpr qsizetype ChannelKeep = CompileOutputCap + 1;
+constexpr int DrainSliceMs = 50;
+
+void keepBytes(QByteArray &kept, const QByteArray &more)
 {
-    resetResultDoc();
-    return failProblem(TaskState::JudgeError, QStringLiteral("traditional judging not built yet"));
+    if (kept.size() < ChannelKeep)
+        kept.append(more.left(ChannelKeep - kept.size()));
 }
+
+// Standard output then standard error, up to the first NUL, as UTF-8 text,
+// cut at a character boundary when longer than the cap.
+QString compilerText(QByteArray out, const QByteArray &err)
+{
+    out.append(err);
+    const qsizetype nul = out.indexOf('\0');
+    if (nul >= 0)
+        out.truncate(nul);
+    if (out.size() <= CompileOutputCap)
+        return QString::fromUtf8(out);
+    qsizetype cut = CompileOutputCap;
+    while (cut > 0 && (static_cast<unsigned char>(out.at(cut)) & 0xC0) == 0x80)
+        --cut;
+    out.truncate(cut);
+    return QString::fromUtf8(out) + u'…';
+}
+
+} // namespace
 
 int TestCore::findSource(QString &sourcePath)
 {
+    const QDomDocument &config = problemConfig->document;
+    const QString dir = problemSource(config).dir;
+    const QList<LanguageSpec> languages = problemLanguages(config);
+    for (int i = 0; i < languages.size(); ++i) {
+        sourcePath = contest.playerFile(currentPlayer, dir, languages.at(i).file);
+        // A directory of that name is no source.
+        if (QFileInfo(sourcePath).isFile())
+            return i;
+    }
     sourcePath.clear();
     return -1;
+}
+
+bool TestCore::judgeTraditionalProblem()
+{
+    if (stopped())
+        return false;
+    trace("core", "M1");
+    resetResultDoc();
+
+    const QDomDocument &config = problemConfig->document;
+    const SourceSpec source = problemSource(config);
+    const QString tmp = contest.tmpDir();
+
+    QString sourcePath;
+    const int language = findSource(sourcePath);
+    const bool compile = language >= 0;
+    if (!compile) {
+        const QString prepared = contest.playerSubDir(currentPlayer, source.dir) + u'/' + source.runexe;
+        if (source.runexe.isEmpty() || !QFileInfo(prepared).isFile())
+            return failProblem(TaskState::FileMissing, QStringLiteral("找不到文件"));
+        QMutexLocker lock(&judgeMutex);
+        ensureDir(tmp);
+        if (!clearDir(tmp)) {
+            lock.unlock();
+            return failProblem(TaskState::JudgeError, QStringLiteral("临时目录无法清空: 001"));
+        }
+        // A failed copy shows up below as a missing executable.
+        copyWritable(prepared, tmp + u'/' + source.runexe);
+    }
+
+    if (stopped())
+        return false;
+    const QString exeName = source.file + ExecutableSuffix;
+    const QString exePath = tmp + u'/' + exeName;
+    QString compileOutput;
+
+    if (compile) {
+        const qint64 size = QFileInfo(sourcePath).size();
+        // 64-bit: a large limit must not wrap round and reject everything.
+        if (size > qint64(source.codeLimitKb) * 1024) {
+            return failProblem(TaskState::CodeTooLarge,
+                               QStringLiteral("超过代码限制:\n文件大小 = ")
+                                   + QString::number(size / 1024.0, 'f', 2)
+                                   + QStringLiteral(" KB > ") + source.codeLimitText
+                                   + QStringLiteral(" KB"));
+        }
+        trace("core", "M2");
+        const LanguageSpec spec = problemLanguages(config).at(language);
+        for (int attempt = 0;; ++attempt) {
+            bool started = false;
+            QProcess &compiler = this->compiler();
+            {
+                QMutexLocker lock(&judgeMutex);
+                ensureDir(tmp);
+                if (!clearDir(tmp)) {
+                    lock.unlock();
+                    return failProblem(TaskState::JudgeError,
+                                       QStringLiteral("临时目录无法清空: 002"));
+                }
+                // A failed copy shows up as a compile error.
+                copyWritable(sourcePath, tmp + u'/' + spec.file);
+
+                QStringList arguments = QProcess::splitCommand(spec.cmd);
+                if (!arguments.isEmpty()) {
+                    compiler.setProgram(arguments.takeFirst());
+                    compiler.setArguments(arguments);
+                    compiler.setWorkingDirectory(tmp);
+                    startInOwnSession(compiler);
+                    compiler.start(QIODevice::ReadWrite);
+                    started = compiler.waitForStarted(CompilerStartWaitMs);
+                }
+                if (started) {
+                    compilerPid = compiler.processId();
+                    // Nothing is fed in: a compiler reading its input sees the end at once.
+                    compiler.closeWriteChannel();
+                }
+            }
+            trace("core", "M3");
+            if (stopped()) {
+                // The stop request has killed it; reap it before leaving.
+                if (started)
+                    compiler.waitForFinished(CompilerStartWaitMs);
+                return false;
+            }
+
+            QByteArray out;
+            QByteArray err;
+            bool finished = false;
+            if (started) {
+                // Drained in slices so that only the kept part of a flood stays in memory.
+                const QDeadlineTimer deadline(CompileTimeLimitMs);
+                while (!finished && !deadline.hasExpired()) {
+                    finished = compiler.waitForFinished(
+                                   int(qMin<qint64>(deadline.remainingTime(), DrainSliceMs)))
+                               || compiler.state() == QProcess::NotRunning;
+                    keepBytes(out, compiler.readAllStandardOutput());
+                    keepBytes(err, compiler.readAllStandardError());
+                }
+            }
+            if (!finished) {
+                {
+                    QMutexLocker lock(&judgeMutex);
+                    killProcessTree(compilerPid);
+                    compilerPid = 0;
+                }
+                if (started)
+                    compiler.waitForFinished(CompilerStartWaitMs);
+                return started
+                           ? failProblem(TaskState::CompileTimeout, QStringLiteral("编译超时"))
+                           : failProblem(TaskState::JudgeError, QStringLiteral("找不到编译器"));
+            }
+            {
+                QMutexLocker lock(&judgeMutex);
+                compilerPid = 0;
+            }
+            // A stop kills the compiler; its outcome means nothing then.
+            if (stopped())
+                return false;
+            compileOutput = compilerText(out, err);
+            if (QFileInfo::exists(exePath) || attempt > 0)
+                break;
+            QThread::msleep(SecondAttemptPauseMs);
+        }
+    }
+
+    if (!QFileInfo::exists(exePath))
+        return failProblem(TaskState::CompileError, QStringLiteral("编译错误:\n") + compileOutput);
+    if (stopped())
+        return false;
+    return runTestPoints(exeName);
 }

@@ -1,7 +1,126 @@
+#include "contestfiles.h"
+#include "dirs.h"
+#include "problemfile.h"
+#include "runner.h"
 #include "testcore.h"
 
-// Temporary until the run step lands.
-bool TestCore::runTestPoints(const QString &)
+#include <QFileInfo>
+
+namespace {
+
+struct PointOutcome
 {
-    return false;
+    double timeUsed = 0.0;
+    double memoryUsed = 0.0;
+    double ratio = 0.0;
+    char state = PointState::JudgeError;
+    QString note;
+};
+
+} // namespace
+
+bool TestCore::runTestPoints(const QString &exeName)
+{
+    trace("core", "M4");
+    const TaskSpec task = problemTask(problemConfig->document);
+    const QString workDir = contest.threadWorkDir(0);
+    const QString problemDir = contest.problemDir(currentProblem) + u'/';
+    const QString exeSource = contest.tmpDir() + u'/' + exeName;
+    const QString exeCopy = workDir + u'/' + exeName;
+    const QString inputCopy = workDir + u'/' + task.input;
+    const QString outputFile = workDir + u'/' + task.output;
+    const QString verdictFile = workDir + QStringLiteral("/check_info.txt");
+
+    int totalScore = 0;
+    double totalTime = 0.0;
+    QString pointStates;
+    int pointNumber = 0;
+
+    for (const SubtaskSpec &subtask : task.subtasks) {
+        QDomElement subtaskElement = resultDoc.createElement(ResultXml::Subtask);
+        taskElement.appendChild(subtaskElement);
+        double minRatio = 1.0;
+        double timeSum = 0.0;
+        bool skipRest = false;
+
+        for (const PointSpec &point : subtask.points) {
+            trace("core", "P1");
+            PointOutcome p;
+            if (skipRest) {
+                p.state = PointState::Ignored;
+                p.note = QStringLiteral("忽略");
+            } else {
+                trace("core", "P2");
+                bool prepared = false;
+                {
+                    QMutexLocker lock(&judgeMutex);
+                    ensureDir(workDir);
+                    if (!clearDir(workDir)) {
+                        p.note = QStringLiteral("临时目录无法清空: 003");
+                    } else if (!copyWritable(exeSource, exeCopy)) {
+                        p.note = QStringLiteral("可执行文件拷贝失败: 001");
+                    } else if (!QFileInfo::exists(exeCopy)) {
+                        p.note = QStringLiteral("可执行文件拷贝失败: 002");
+                    } else {
+                        // A missing input file leaves the program without input.
+                        copyWritable(problemDir + point.in, inputCopy);
+                        prepared = true;
+                    }
+                }
+                if (prepared) {
+                    if (stopped())
+                        return false;
+                    trace("core", "P3");
+                    if (runProgram(*this, workDir, exeName, p.timeUsed, p.memoryUsed, p.state,
+                                   p.note, point.time, point.mem)) {
+                        if (!QFileInfo::exists(outputFile)) {
+                            p.state = PointState::NoOutput;
+                            p.note = QStringLiteral("无输出");
+                        } else {
+                            // A stop is caught by the test below.
+                            runChecker(workDir, problemDir + point.in, problemDir + point.out,
+                                       outputFile, verdictFile, p.note, p.state, p.ratio);
+                        }
+                    }
+                }
+            }
+            if (stopped())
+                return false;
+            trace("core", "P4");
+            if (p.ratio < FailedRatio)
+                skipRest = true;
+            minRatio = qMin(minRatio, p.ratio);
+            timeSum += p.timeUsed;
+
+            QDomElement pointElement = resultDoc.createElement(ResultXml::Point);
+            pointElement.setAttribute(ResultXml::Ratio, realText(p.ratio));
+            pointElement.setAttribute(ResultXml::State, QString(QLatin1Char(p.state)));
+            pointElement.setAttribute(ResultXml::Note, p.note);
+            subtaskElement.appendChild(pointElement);
+            pointStates.append(QLatin1Char(p.state));
+
+            trace("core", "P5");
+            emit sendInfo(pointRow(p.note, p.state, ++pointNumber));
+            trace("core", "P5_");
+        }
+        if (stopped())
+            return false;
+        // Truncated toward zero; minRatio never exceeds 1, so the product fits.
+        const int score = static_cast<int>(minRatio * subtask.score);
+        totalScore += score;
+        totalTime += timeSum * minRatio;
+        subtaskElement.setAttribute(ResultXml::Score, QString::number(score));
+        emit sendInfo(subtaskRow(score, subtask.score));
+    }
+
+    const char state = problemStateFromPoints(pointStates);
+    taskElement.setAttribute(ResultXml::Score, QString::number(totalScore));
+    taskElement.setAttribute(ResultXml::Time, realText(totalTime));
+    taskElement.setAttribute(ResultXml::State, QString(QLatin1Char(state)));
+    if (stopped())
+        return false;
+    saveResult();
+    emit setItem(currentItem, ScoreInfo{totalScore, totalTime, state});
+    lastState = state;
+    return true;
 }
