@@ -1,0 +1,595 @@
+// qxj-judge: judges a contest directory without a window, with the same
+// engine and the same files as the window.
+
+#include "contest.h"
+#include "contestfiles.h"
+#include "contestgrid.h"
+#include "dirs.h"
+#include "gridcells.h"
+#include "scoretable.h"
+#include "testcore.h"
+#include "viewinfo.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QHash>
+#include <QSet>
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <cstdio>
+#include <memory>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int ExitFailure = 1;
+constexpr int ExitUsage = 2;
+constexpr int ExitInterrupted = 130;
+
+const QString StandardPlayer = QStringLiteral("std");
+
+int signalPipe[2] = {-1, -1};
+
+void onTerminationSignal(int)
+{
+    const int savedErrno = errno;
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
+    errno = savedErrno;
+}
+
+bool installSignalHandlers()
+{
+    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return false;
+    struct sigaction action = {};
+    action.sa_handler = onTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    // Installed even where the shell left SIGINT ignored: a stop must always
+    // go through the judge, or a half-judged cell would be lost.
+    if (::sigaction(SIGINT, &action, nullptr) != 0 || ::sigaction(SIGTERM, &action, nullptr) != 0)
+        return false;
+    // A reader that goes away (qxj-judge ... | head) must not end the run
+    // half way; a handler rather than SIG_IGN, which programs we start would inherit.
+    action.sa_handler = [](int) {};
+    return ::sigaction(SIGPIPE, &action, nullptr) == 0;
+}
+
+void writeTo(FILE *stream, const QString &text)
+{
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    std::fflush(stream);
+}
+
+void fail(const QString &message)
+{
+    writeTo(stderr, QStringLiteral("qxj-judge: ") + message + u'\n');
+}
+
+// Columns a text takes on a terminal: East Asian wide characters take two.
+int displayWidth(const QString &text)
+{
+    int width = 0;
+    for (const char32_t c : text.toUcs4()) {
+        const bool wide = (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0x303E)
+                          || (c >= 0x3041 && c <= 0x33FF) || (c >= 0x3400 && c <= 0x4DBF)
+                          || (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0xA000 && c <= 0xA4CF)
+                          || (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF)
+                          || (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFF60)
+                          || (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x20000 && c <= 0x3FFFD);
+        width += wide ? 2 : 1;
+    }
+    return width;
+}
+
+QString padded(const QString &text, int width, bool right = false)
+{
+    const QString fill(qMax(0, width - displayWidth(text)), u' ');
+    return right ? fill + text : text + fill;
+}
+
+// The detail rows carry a state only as their colour; the few colours that
+// two states share are told apart by the notes the engine gives them.
+char pointLetter(const ViewInfo &row)
+{
+    QByteArray matches;
+    for (const char letter : QByteArrayLiteral("AWPCETMROIU")) {
+        if (stateRowColour(letter) == row.background)
+            matches.append(letter);
+    }
+    if (matches.size() == 1)
+        return matches.at(0);
+    if (matches == "CE") {
+        static const QStringList judgeErrors = {
+            QStringLiteral("临时目录无法清空"), QStringLiteral("可执行文件拷贝失败"),
+            QStringLiteral("答案文件拷贝失败"), QStringLiteral("校验器输出打开失败"),
+            QStringLiteral("线程创建失败")};
+        for (const QString &prefix : judgeErrors) {
+            if (row.text.startsWith(prefix))
+                return PointState::JudgeError;
+        }
+        return PointState::CheckerError;
+    }
+    if (matches == "MR")
+        return row.text.startsWith(QStringLiteral("超过内存限制")) ? PointState::MemoryLimit
+                                                                   : PointState::RunError;
+    if (matches == "IU")
+        return row.text == QStringLiteral("未提交") ? PointState::NotSubmitted : PointState::Ignored;
+    return '?';
+}
+
+// Standard output gets the detail rows and the grid; standard error a
+// progress line, both only dressed up when they are terminals.
+class Console
+{
+public:
+    Console() : m_colour(::isatty(STDOUT_FILENO)), m_progress(::isatty(STDERR_FILENO)) {}
+
+    QString paint(const QString &text, const char *code) const
+    {
+        if (!m_colour)
+            return text;
+        return QStringLiteral("\x1b[") + QLatin1String(code) + u'm' + text + QStringLiteral("\x1b[0m");
+    }
+
+    void line(const QString &text)
+    {
+        hideProgress();
+        writeTo(stdout, text + u'\n');
+        showProgress();
+    }
+
+    void setProgress(const QString &text)
+    {
+        m_progressText = text;
+        showProgress();
+    }
+
+    void endProgress()
+    {
+        hideProgress();
+        m_progressText.clear();
+    }
+
+private:
+    void hideProgress()
+    {
+        if (m_progress && m_progressShown) {
+            writeTo(stderr, QStringLiteral("\r\x1b[K"));
+            m_progressShown = false;
+        }
+    }
+
+    void showProgress()
+    {
+        if (m_progress && !m_progressText.isEmpty()) {
+            writeTo(stderr, QStringLiteral("\r\x1b[K") + m_progressText);
+            m_progressShown = true;
+        }
+    }
+
+    bool m_colour;
+    bool m_progress;
+    bool m_progressShown = false;
+    QString m_progressText;
+};
+
+const char *pointColour(char letter)
+{
+    switch (letter) {
+    case PointState::Accepted:
+        return "32";
+    case PointState::Partial:
+        return "92";
+    case PointState::Wrong:
+    case PointState::TimeLimit:
+        return "33";
+    case PointState::MemoryLimit:
+    case PointState::RunError:
+        return "31";
+    case PointState::CheckerError:
+    case PointState::JudgeError:
+        return "35";
+    default:
+        return "90";
+    }
+}
+
+const char *cellColour(const SiteItem *cell)
+{
+    switch (cell->info.state) {
+    case TaskState::Normal:
+        if (cell->info.score >= cell->full.fullScore && cell->info.score > 0)
+            return "32";
+        return cell->info.score > 0 ? "33" : "0";
+    case TaskState::JudgeError:
+        return "35";
+    case TaskState::NotJudged:
+    case TaskState::Judging:
+        return "90";
+    default:
+        return "31";
+    }
+}
+
+QString rowName(const Contest &contest, const QString &player)
+{
+    if (player == StandardPlayer && contest.realNames.value(player).isEmpty())
+        return QStringLiteral("标准程序");
+    return contest.displayName(player);
+}
+
+struct Options
+{
+    QString contestDir;
+    QString exportPath;
+    bool all = false;
+    QStringList players;
+    QStringList problems;
+};
+
+class JudgeRun : public QObject
+{
+public:
+    JudgeRun(const Options &options, Contest &contest) : m_options(options), m_contest(contest) {}
+    ~JudgeRun() override
+    {
+        if (m_judge)
+            m_judge->wait();
+        m_judge.reset();
+        deleteGridRows(m_rows);
+    }
+
+    void start()
+    {
+        m_rows = buildGridRows(m_contest);
+        sortRowsByTotal(m_rows);  // the order the window shows and walks
+        const QSet<QString> players(m_options.players.cbegin(), m_options.players.cend());
+        const QSet<QString> problems(m_options.problems.cbegin(), m_options.problems.cend());
+
+        m_judge = std::make_unique<TestCore>(m_contest);
+        for (AllSiteItem *head : std::as_const(m_rows)) {
+            for (SiteItem *cell : std::as_const(head->cells)) {
+                if ((!players.isEmpty() && !players.contains(cell->player))
+                    || (!problems.isEmpty() && !problems.contains(cell->problem)))
+                    continue;
+                if (m_options.all) {
+                    removeFile(m_contest.resultFilePath(cell->player, cell->problem));
+                    cell->setInfo(ScoreInfo());
+                } else if (cell->info.state != TaskState::NotJudged) {
+                    continue;
+                }
+                m_judge->workQueue.append(cell);
+            }
+        }
+
+        m_judge->problemConfigs = &m_contest.problemConfigs;
+        m_judge->problemNames = m_contest.problemNames;
+        connect(m_judge.get(), &TestCore::sendInfo, this, &JudgeRun::showRow, Qt::QueuedConnection);
+        connect(m_judge.get(), &TestCore::setItem, this, &JudgeRun::setCell, Qt::QueuedConnection);
+        connect(m_judge.get(), &TestCore::setSelect, this, &JudgeRun::cellDone, Qt::QueuedConnection);
+        connect(m_judge.get(), &TestCore::testEnd, this, &JudgeRun::finish, Qt::QueuedConnection);
+        m_judge->startJudging();
+        // The grid is about to change.
+        removeFile(m_contest.resultListPath());
+    }
+
+    // A termination signal arrived: stop as the window's Esc does.
+    void interrupt()
+    {
+        if (m_over)
+            return;
+        m_over = true;
+        m_judge->requestStop();
+        QCoreApplication::sendPostedEvents(this);
+        SiteItem *interrupted = m_judge->currentItem;
+        if (interrupted) {
+            interrupted->setInfo(
+                storedCellResult(m_contest, interrupted->player, interrupted->problem));
+        }
+        m_console.endProgress();
+        const bool saved = tidyUp();
+        QString message = QStringLiteral("judging stopped");
+        if (interrupted) {
+            message += QStringLiteral("; %1 - %2 keeps its previous result")
+                           .arg(interrupted->player, interrupted->problem);
+        }
+        fail(message);
+        QCoreApplication::exit(saved ? ExitInterrupted : ExitFailure);
+    }
+
+private:
+    void showRow(const ViewInfo &row)
+    {
+        switch (row.kind) {
+        case ViewInfo::Heading:
+            if (m_rowsShown)
+                m_console.line(QString());
+            m_console.line(m_console.paint(row.text, "1"));
+            break;
+        case ViewInfo::Point: {
+            const char letter = pointLetter(row);
+            m_console.line(QStringLiteral("  ") + padded(row.number, 3, true) + QStringLiteral("  ")
+                           + m_console.paint(QString(QLatin1Char(letter)), pointColour(letter))
+                           + QStringLiteral("  ") + indentedLines(row.text, 9));
+            break;
+        }
+        case ViewInfo::Subtask: {
+            const char *colour = row.background == scoreColour(1, 1) ? "32"
+                                 : row.background == scoreColour(0, 1) ? "31"
+                                                                       : "33";
+            m_console.line(QStringLiteral("  子任务得分 ") + m_console.paint(row.text, colour));
+            break;
+        }
+        case ViewInfo::End:
+            m_console.line(row.text);
+            break;
+        default: {
+            const bool error = row.background == QColor(232, 53, 223);
+            m_console.line(QStringLiteral("  ")
+                           + m_console.paint(indentedLines(row.text, 2), error ? "35" : "0"));
+            break;
+        }
+        }
+        m_rowsShown = true;
+    }
+
+    static QString indentedLines(const QString &text, int indent)
+    {
+        QString result = text;
+        result.replace(u'\n', u'\n' + QString(indent, u' '));
+        return result;
+    }
+
+    void setCell(SiteItem *cell, const ScoreInfo &info)
+    {
+        cell->setInfo(info);
+        if (info.state == TaskState::Judging) {
+            m_console.setProgress(QStringLiteral("[%1/%2] %3 - %4")
+                                      .arg(m_done)
+                                      .arg(m_judge->workQueue.size())
+                                      .arg(rowName(m_contest, cell->player), cell->problem));
+        }
+    }
+
+    void cellDone(SiteItem *, bool) { ++m_done; }
+
+    void finish()
+    {
+        if (m_over)
+            return;
+        m_over = true;
+        m_judge->wait();
+        m_console.endProgress();
+        bool ok = tidyUp();
+        sortRowsByTotal(m_rows);
+        printGrid();
+        if (!m_options.exportPath.isEmpty()
+            && !exportScoreTable(m_options.exportPath, m_contest.problemNames,
+                                 m_contest.hasPlayerList, m_rows)) {
+            fail(QStringLiteral("cannot write %1").arg(m_options.exportPath));
+            ok = false;
+        }
+        QCoreApplication::exit(ok ? 0 : ExitFailure);
+    }
+
+    // What the window does when a run ends: the scratch directory goes, the
+    // result list is written from the grid in the order it was walked.
+    bool tidyUp()
+    {
+        removeDir(m_contest.tmpDir());
+        if (writeResultList(m_contest, gridCellResults(m_rows)))
+            return true;
+        fail(QStringLiteral("cannot write %1").arg(m_contest.resultListPath()));
+        return false;
+    }
+
+    void printGrid()
+    {
+        QList<QStringList> table;
+        QList<QList<const char *>> colours;
+        QStringList header = {QStringLiteral("选手"), QStringLiteral("总分")};
+        header += m_contest.problemNames;
+        table.append(header);
+        colours.append(QList<const char *>(header.size(), "1"));
+
+        QList<int> scoreWidths(m_contest.problemNames.size(), 1);
+        for (const AllSiteItem *head : std::as_const(m_rows)) {
+            for (int j = 0; j < head->cells.size() && j < scoreWidths.size(); ++j)
+                scoreWidths[j] = qMax(scoreWidths[j], int(QString::number(head->cells[j]->info.score).size()));
+        }
+        for (const AllSiteItem *head : std::as_const(m_rows)) {
+            QStringList line = {rowName(m_contest, head->nameItem->playerName),
+                                QString::number(head->info.score)};
+            QList<const char *> lineColours = {"0", "1"};
+            for (int j = 0; j < head->cells.size() && j < scoreWidths.size(); ++j) {
+                const SiteItem *cell = head->cells[j];
+                QString text = QString::number(cell->info.score).rightJustified(scoreWidths[j]);
+                const QString state = TaskState::text(cell->info.state, cell->info.time);
+                if (!state.isEmpty())
+                    text += u' ' + state;
+                line.append(text);
+                lineColours.append(cellColour(cell));
+            }
+            table.append(line);
+            colours.append(lineColours);
+        }
+
+        QList<int> widths(header.size(), 0);
+        for (const QStringList &line : std::as_const(table)) {
+            for (int c = 0; c < line.size() && c < widths.size(); ++c)
+                widths[c] = qMax(widths[c], displayWidth(line[c]));
+        }
+        m_console.line(QString());
+        for (int r = 0; r < table.size(); ++r) {
+            QString text;
+            for (int c = 0; c < table[r].size(); ++c) {
+                const bool last = c + 1 == table[r].size();
+                const bool totalColumn = c == 1 && r > 0;
+                const QString field = last && !totalColumn
+                                          ? table[r][c]
+                                          : padded(table[r][c], widths[c], totalColumn);
+                text += m_console.paint(field, colours[r][c]) + (last ? QString() : QStringLiteral("  "));
+            }
+            m_console.line(text);
+        }
+    }
+
+    Options m_options;
+    Contest &m_contest;
+    Console m_console;
+    QList<AllSiteItem *> m_rows;
+    std::unique_ptr<TestCore> m_judge;
+    int m_done = 0;
+    bool m_rowsShown = false;
+    bool m_over = false;
+};
+
+// Fills options from the command line. Returns -1 to go on, otherwise the
+// exit status (help shown, or a usage error already reported).
+int parseArguments(const QStringList &arguments, Options &options)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Judges a contest directory (the one holding data/ and src/) without a window.\n"
+        "Untested cells are judged row by row, the result files, reports and result list\n"
+        "are written as the window writes them, and the grid is printed at the end."));
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Show this help and exit."));
+    const QCommandLineOption all(QStringLiteral("all"),
+                                 QStringLiteral("Judge every cell again, not only untested ones."));
+    const QCommandLineOption player(QStringLiteral("player"),
+                                    QStringLiteral("Judge only this player (repeatable)."),
+                                    QStringLiteral("ID"));
+    const QCommandLineOption problem(QStringLiteral("problem"),
+                                     QStringLiteral("Judge only this problem (repeatable)."),
+                                     QStringLiteral("NAME"));
+    const QCommandLineOption exportOption(QStringLiteral("export"),
+                                          QStringLiteral("Write the score table as CSV (GB18030)."),
+                                          QStringLiteral("FILE.csv"));
+    parser.addOptions({help, all, player, problem, exportOption});
+    parser.addPositionalArgument(QStringLiteral("CONTEST_DIR"),
+                                 QStringLiteral("The contest directory."));
+
+    const QString tryHelp = QStringLiteral(" (see qxj-judge --help)");
+    if (!parser.parse(arguments)) {
+        fail(parser.errorText() + tryHelp);
+        return ExitUsage;
+    }
+    if (parser.isSet(help)) {
+        writeTo(stdout, parser.helpText());
+        return 0;
+    }
+    const QStringList positional = parser.positionalArguments();
+    if (positional.size() != 1) {
+        fail((positional.isEmpty() ? QStringLiteral("no contest directory given")
+                                   : QStringLiteral("one contest directory expected"))
+             + tryHelp);
+        return ExitUsage;
+    }
+    if (parser.values(exportOption).size() > 1) {
+        fail(QStringLiteral("--export given more than once") + tryHelp);
+        return ExitUsage;
+    }
+    options.contestDir = positional.first();
+    options.exportPath = parser.value(exportOption);
+    options.all = parser.isSet(all);
+    options.players = parser.values(player);
+    options.problems = parser.values(problem);
+    return -1;
+}
+
+// Makes every path absolute and checks it; nothing is created on failure.
+bool resolvePaths(Options &options)
+{
+    const QFileInfo dir(options.contestDir);
+    if (!dir.exists()) {
+        fail(QStringLiteral("%1: no such directory").arg(options.contestDir));
+        return false;
+    }
+    if (!dir.isDir()) {
+        fail(QStringLiteral("%1: not a directory").arg(options.contestDir));
+        return false;
+    }
+    options.contestDir = QDir::cleanPath(dir.absoluteFilePath());
+    const QDir root(options.contestDir);
+    for (const QString &sub : {QStringLiteral("data"), QStringLiteral("src")}) {
+        if (!QFileInfo(root.filePath(sub)).isDir()) {
+            fail(QStringLiteral("%1: not a contest directory (it has no %2/)")
+                     .arg(options.contestDir, sub));
+            return false;
+        }
+    }
+    if (!options.exportPath.isEmpty()) {
+        const QFileInfo target(options.exportPath);
+        if (target.isDir() || !target.absoluteDir().exists()) {
+            fail(QStringLiteral("%1: cannot write the score table there").arg(options.exportPath));
+            return false;
+        }
+        options.exportPath = QDir::cleanPath(target.absoluteFilePath());
+    }
+    return true;
+}
+
+bool checkNames(const QStringList &asked, const QStringList &known, const QString &what)
+{
+    for (const QString &name : asked) {
+        if (!known.contains(name)) {
+            fail(QStringLiteral("no %1 \"%2\" in this contest").arg(what, name));
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("qxj-judge"));
+
+    Options options;
+    if (const int status = parseArguments(QCoreApplication::arguments(), options); status >= 0)
+        return status;
+    if (!resolvePaths(options))
+        return ExitUsage;
+
+    Contest contest;
+    contest.rootDir = options.contestDir;
+    contest.loadProblems();
+    contest.loadRealNames();
+    contest.loadPlayers();
+    contest.loadResultList();
+    if (!checkNames(options.players, contest.playerNames, QStringLiteral("player"))
+        || !checkNames(options.problems, contest.problemNames, QStringLiteral("problem")))
+        return ExitUsage;
+
+    // The default checker lives in checker/ beside the program.
+    QDir::setCurrent(QCoreApplication::applicationDirPath());
+
+    if (!installSignalHandlers()) {
+        fail(QStringLiteral("cannot watch for termination signals"));
+        return ExitFailure;
+    }
+    registerJudgeMetaTypes();
+
+    JudgeRun run(options, contest);
+    QSocketNotifier notifier(signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&notifier, &QSocketNotifier::activated, &run, [&run] {
+        char buffer[16];
+        while (::read(signalPipe[0], buffer, sizeof buffer) > 0) {
+        }
+        run.interrupt();
+    });
+    run.start();
+    return app.exec();
+}

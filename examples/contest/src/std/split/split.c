@@ -1,0 +1,11 @@
+#include <stdio.h>
+
+int main(void)
+{
+    FILE *in = fopen("split.in", "r");
+    FILE *out = fopen("split.out", "w");
+    long n;
+    fscanf(in, "%ld", &n);
+    fprintf(out, "%ld %ld\n", n / 2, n - n / 2);
+    return 0;
+}

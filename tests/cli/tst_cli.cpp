@@ -1,0 +1,537 @@
+// End to end: qxj-judge on copies of the sample contest and on small
+// contests made here.
+
+#include "clitestutil.h"
+#include "contest.h"
+#include "scoreinfo.h"
+#include "xmlfile.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStringDecoder>
+#include <QStringEncoder>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <algorithm>
+
+#include <signal.h>
+
+namespace {
+
+const QString JudgeProgram = QStringLiteral(QXJ_JUDGE);
+const QString SampleContest = QStringLiteral(QXJ_SAMPLE);
+
+struct Run
+{
+    int exitCode = -1;
+    QProcess::ExitStatus status = QProcess::CrashExit;
+    QString out;
+    QString err;
+};
+
+Run runJudge(const QString &workDir, const QStringList &arguments)
+{
+    QProcess process;
+    process.setWorkingDirectory(workDir);
+    process.start(JudgeProgram, arguments);
+    Run run;
+    if (!process.waitForFinished(600000)) {
+        process.kill();
+        process.waitForFinished();
+        run.err = QStringLiteral("<timed out>");
+        return run;
+    }
+    run.exitCode = process.exitCode();
+    run.status = process.exitStatus();
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+// What the sample contest is built to give, cell by cell: the score, the
+// cell's state and the states of its test points in judging order.
+struct Outcome
+{
+    const char *player;
+    const char *problem;
+    int score;
+    char state;
+    const char *points;
+};
+const Outcome SampleOutcomes[] = {
+    {"p01", "sum", 100, 'N', "AAAA"}, {"p01", "guess", 60, 'N', "AAW"},  {"p01", "split", 50, 'N', "PPPPP"},
+    {"p02", "sum", 100, 'N', "AAAA"}, {"p02", "guess", 70, 'N', "AUA"},  {"p02", "split", 100, 'N', "AAAAA"},
+    {"p03", "sum", 40, 'N', "AAWI"},  {"p03", "guess", 100, 'N', "AAA"}, {"p03", "split", 0, 'R', "RIRRI"},
+    {"p04", "sum", 40, 'N', "AATI"},  {"p04", "guess", 0, 'N', "WUU"},   {"p04", "split", 0, 'R', "MIMMI"},
+    {"p05", "sum", 0, 'C', ""},       {"p05", "guess", 100, 'N', "AAA"}, {"p05", "split", 0, 'F', ""},
+    {"p06", "sum", 0, 'F', ""},       {"p06", "guess", 0, 'N', "UUU"},   {"p06", "split", 30, 'N', "AATAT"},
+    {"std", "sum", 100, 'N', "AAAA"}, {"std", "guess", 100, 'N', "AAA"}, {"std", "split", 100, 'N', "AAAAA"},
+};
+const QStringList SampleProblems = {QStringLiteral("sum"), QStringLiteral("guess"), QStringLiteral("split")};
+
+QString pointStates(const XmlFile &file)
+{
+    QString states;
+    const ElementQuery points = queryUnder(file.document, QStringLiteral("point"));
+    for (int i = 0; i < points.count(); ++i)
+        states += attributeText(points.item(i), QStringLiteral("state"));
+    return states;
+}
+
+// The grid's name of a sample player, as the player list gives it.
+QString sampleName(const QString &player)
+{
+    static const QHash<QString, QString> names = {
+        {QStringLiteral("p01"), QStringLiteral("张晓伟")}, {QStringLiteral("p02"), QStringLiteral("王芳")},
+        {QStringLiteral("p03"), QStringLiteral("李娜")},   {QStringLiteral("p04"), QStringLiteral("刘洋")},
+        {QStringLiteral("p05"), QStringLiteral("陈静")},   {QStringLiteral("p06"), QStringLiteral("赵磊")}};
+    return player == QStringLiteral("std") ? QStringLiteral("标准程序")
+                                           : player + QStringLiteral(" [") + names.value(player) + u']';
+}
+
+// The files below dir with their sizes and times, the result list left out
+// (every run rewrites it).
+QStringList filesBelow(const QString &dir)
+{
+    QStringList files = treeSnapshot(dir);
+    files.removeIf([&dir](const QString &entry) {
+        const QString path = entry.section(u' ', 0, -3);
+        return path == QStringLiteral(".reslist") || QFileInfo(dir + u'/' + path).isDir();
+    });
+    return files;
+}
+
+const Outcome &sampleOutcome(const QString &player, const QString &problem)
+{
+    return *std::find_if(std::begin(SampleOutcomes), std::end(SampleOutcomes), [&](const Outcome &o) {
+        return QString::fromUtf8(o.player) == player && QString::fromUtf8(o.problem) == problem;
+    });
+}
+
+const QByteArray TraditionalConfig = R"(<?xml version="1.0" encoding="UTF-8"?>
+<problem type="TRA_0_4">
+    <source dir="%1" file="%1" code="64">
+        <language file="%1.c" cmd="gcc -o %1 %1.c"/>
+    </source>
+    <task input="%1.in" output="%1.out" checker="全文比较">
+        <subtask score="%2"><point in="%1.in" out="%1.ans" time="%3" mem="64"/></subtask>
+    </task>
+</problem>
+)";
+
+QByteArray traditionalConfig(const QString &name, int score, const QString &time)
+{
+    return QString::fromUtf8(TraditionalConfig).arg(name, QString::number(score), time).toUtf8();
+}
+
+bool anyProcessWorksIn(const QString &dir)
+{
+    const QStringList pids = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
+    for (const QString &pid : pids) {
+        bool number = false;
+        pid.toInt(&number);
+        if (number && QFileInfo(QStringLiteral("/proc/") + pid + QStringLiteral("/cwd"))
+                          .symLinkTarget()
+                          .startsWith(dir))
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+class TestCli : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void sampleRunEnds();
+    void cells_data();
+    void cells();
+    void resultList();
+    void reports();
+    void scratchRemoved();
+    void detailRows();
+    void gridPrinted();
+    void secondRunJudgesNothing();
+    void rejudgeOneCell();
+    void stop_data();
+    void stop();
+    void notAContest_data();
+    void notAContest();
+    void help();
+    void exportTable_data();
+    void exportTable();
+
+private:
+    QString sampleRoot() const { return m_work.path() + QStringLiteral("/contest"); }
+
+    QTemporaryDir m_work;
+    Run m_sample;
+};
+
+// Judges a fresh copy of the sample once; the tests below look at what it left.
+void TestCli::initTestCase()
+{
+    QVERIFY2(QFileInfo(JudgeProgram).isExecutable(), qPrintable(JudgeProgram));
+    QVERIFY(m_work.isValid());
+    QVERIFY(copyTree(SampleContest, sampleRoot()));
+    QElapsedTimer timer;
+    timer.start();
+    // A relative contest path: it must be resolved before the judge moves to its own directory.
+    m_sample = runJudge(m_work.path(), {QStringLiteral("contest")});
+    qInfo("sample contest judged in %.2f s", double(timer.elapsed()) / 1000);
+}
+
+void TestCli::sampleRunEnds()
+{
+    QCOMPARE(m_sample.status, QProcess::NormalExit);
+    QVERIFY2(m_sample.exitCode == 0, qPrintable(m_sample.err));
+}
+
+void TestCli::cells_data()
+{
+    QTest::addColumn<QString>("player");
+    QTest::addColumn<QString>("problem");
+    QTest::addColumn<int>("score");
+    QTest::addColumn<char>("state");
+    QTest::addColumn<QString>("points");
+    for (const Outcome &o : SampleOutcomes) {
+        QTest::addRow("%s/%s", o.player, o.problem)
+            << QString::fromUtf8(o.player) << QString::fromUtf8(o.problem) << o.score << o.state
+            << QString::fromUtf8(o.points);
+    }
+}
+
+void TestCli::cells()
+{
+    QFETCH(QString, player);
+    QFETCH(QString, problem);
+    QFETCH(int, score);
+    QFETCH(char, state);
+    QFETCH(QString, points);
+
+    Contest contest;
+    contest.rootDir = sampleRoot();
+    XmlFile file;
+    QVERIFY(file.load(contest.resultFilePath(player, problem)));
+    const ScoreInfo info = readScoreInfo(file.document);
+    QCOMPARE(info.state, state);
+    QCOMPARE(info.score, score);
+    QCOMPARE(pointStates(file), points);
+}
+
+void TestCli::resultList()
+{
+    Contest contest;
+    contest.rootDir = sampleRoot();
+    const QStringList lines = QString::fromUtf8(readTestFile(contest.resultListPath())).split(u'\n');
+    const int cellCount = int(std::size(SampleOutcomes));
+    QCOMPARE(lines.size(), cellCount + 1);
+    QCOMPARE(lines.last(), QString());
+    // Nothing was judged before, so the grid, and the list, is in name order.
+    for (int i = 0; i < cellCount; ++i) {
+        const Outcome &o = SampleOutcomes[i];
+        const QString player = QString::fromUtf8(o.player);
+        const QString problem = QString::fromUtf8(o.problem);
+        XmlFile file;
+        QVERIFY(file.load(contest.resultFilePath(player, problem)));
+        const ScoreInfo info = readScoreInfo(file.document);
+        const QString expected = player + u'/' + problem + u'/' + QString::number(info.score) + u'/'
+                                 + realText(info.time) + u'/' + QLatin1Char(info.state) + u'/';
+        QCOMPARE(lines[i], expected);
+    }
+}
+
+void TestCli::reports()
+{
+    for (const QString &player : QDir(sampleRoot() + QStringLiteral("/src")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        const QString report = sampleRoot() + QStringLiteral("/src/") + player + QStringLiteral("/result.html");
+        QVERIFY2(QFileInfo::exists(report), qPrintable(report));
+        QVERIFY(QString::fromUtf8(readTestFile(report)).contains(player + QStringLiteral("的测评结果")));
+    }
+}
+
+void TestCli::scratchRemoved()
+{
+    QVERIFY(!QFileInfo::exists(sampleRoot() + QStringLiteral("/tmp")));
+}
+
+// Every judged cell shows its heading and one row per point whose letter is
+// the state stored in its result file.
+void TestCli::detailRows()
+{
+    static const QRegularExpression pointRow(QStringLiteral("^  +(\\d+)  ([A-Z])  "));
+    QStringList headings;
+    QHash<QString, QString> letters;
+    QHash<QString, QString> numbers;
+    for (const QString &line : m_sample.out.split(u'\n')) {
+        const QRegularExpressionMatch match = pointRow.match(line);
+        if (match.hasMatch() && !headings.isEmpty()) {
+            letters[headings.last()] += match.captured(2);
+            numbers[headings.last()] += match.captured(1) + u' ';
+        } else if (!line.isEmpty() && !line.startsWith(u' ')) {
+            headings << line;
+        }
+    }
+    const int end = int(headings.indexOf(QStringLiteral("- 测评结束 -")));
+    QCOMPARE(end, int(std::size(SampleOutcomes)));
+
+    Contest contest;
+    contest.rootDir = sampleRoot();
+    for (int i = 0; i < end; ++i) {
+        const Outcome &o = SampleOutcomes[i];
+        const QString player = QString::fromUtf8(o.player);
+        const QString problem = QString::fromUtf8(o.problem);
+        const QString heading = player == QStringLiteral("std")
+                                    ? u'"' + problem + QStringLiteral("\"的标程")
+                                    : sampleName(player) + QStringLiteral(" - ") + problem;
+        QCOMPARE(headings[i], heading);
+        XmlFile file;
+        QVERIFY(file.load(contest.resultFilePath(player, problem)));
+        QCOMPARE(letters.value(heading), pointStates(file));
+        QString expectedNumbers;
+        for (int n = 1; n <= pointStates(file).size(); ++n)
+            expectedNumbers += QString::number(n) + u' ';
+        QCOMPARE(numbers.value(heading), expectedNumbers);
+    }
+}
+
+void TestCli::gridPrinted()
+{
+    const QStringList lines = m_sample.out.section(QStringLiteral("- 测评结束 -\n"), 1).split(u'\n', Qt::SkipEmptyParts);
+    QHash<QString, int> totals;
+    for (const Outcome &o : SampleOutcomes)
+        totals[QString::fromUtf8(o.player)] += o.score;
+    QStringList players = totals.keys();
+    std::sort(players.begin(), players.end(),
+              [&](const QString &a, const QString &b) { return totals[a] > totals[b]; });
+
+    QCOMPARE(lines.size(), players.size() + 1);
+    static const QRegularExpression gap(QStringLiteral("  +"));
+    QCOMPARE(lines[0].split(gap), (QStringList{QStringLiteral("选手"), QStringLiteral("总分")} + SampleProblems));
+    for (int i = 0; i < players.size(); ++i) {
+        const QString &player = players[i];
+        const QString line = lines[i + 1];
+        QVERIFY2(line.startsWith(sampleName(player) + QStringLiteral("  ")), qPrintable(line));
+        const QStringList fields = line.mid(sampleName(player).size()).trimmed().split(gap);
+        QCOMPARE(fields.size(), 1 + SampleProblems.size());
+        QCOMPARE(fields[0], QString::number(totals[player]));
+        for (int j = 0; j < SampleProblems.size(); ++j) {
+            const Outcome &o = sampleOutcome(player, SampleProblems[j]);
+            const QString score = QString::number(o.score);
+            QVERIFY2(fields[j + 1].trimmed().startsWith(score + u' '), qPrintable(fields[j + 1]));
+            if (o.state != 'N')
+                QCOMPARE(fields[j + 1].trimmed(), score + u' ' + TaskState::text(o.state, 0));
+            else
+                QVERIFY(fields[j + 1].contains(QStringLiteral("用时: ")));
+        }
+    }
+}
+
+void TestCli::secondRunJudgesNothing()
+{
+    Contest contest;
+    contest.rootDir = sampleRoot();
+    const QStringList before = filesBelow(contest.resultDir());
+    QStringList listBefore = QString::fromUtf8(readTestFile(contest.resultListPath())).split(u'\n');
+    const Run run = runJudge(m_work.path(), {sampleRoot()});
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY(!run.out.contains(QStringLiteral(" - ")));
+    QCOMPARE(filesBelow(contest.resultDir()), before);
+    // Written again from the grid, now in the order of the totals.
+    QStringList listAfter = QString::fromUtf8(readTestFile(contest.resultListPath())).split(u'\n');
+    listBefore.sort();
+    listAfter.sort();
+    QCOMPARE(listAfter, listBefore);
+}
+
+void TestCli::rejudgeOneCell()
+{
+    Contest contest;
+    contest.rootDir = sampleRoot();
+    const QString cell = contest.resultFilePath(QStringLiteral("p01"), QStringLiteral("split"));
+    QStringList others = filesBelow(contest.resultDir());
+    others.removeIf([](const QString &entry) { return entry.startsWith(QStringLiteral("split/p01.res")); });
+
+    const Run run = runJudge(m_work.path(), {QStringLiteral("--all"), QStringLiteral("--player"),
+                                             QStringLiteral("p01"), QStringLiteral("--problem"),
+                                             QStringLiteral("split"), sampleRoot()});
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.out.count(QStringLiteral(" - split\n")), 1);
+    QVERIFY(run.out.contains(QStringLiteral("p01 [张晓伟] - split\n")));
+    QStringList after = filesBelow(contest.resultDir());
+    after.removeIf([](const QString &entry) { return entry.startsWith(QStringLiteral("split/p01.res")); });
+    QCOMPARE(after, others);
+    XmlFile file;
+    QVERIFY(file.load(cell));
+    const Outcome &expected = sampleOutcome(QStringLiteral("p01"), QStringLiteral("split"));
+    QCOMPARE(readScoreInfo(file.document).score, expected.score);
+    QCOMPARE(pointStates(file), QString::fromUtf8(expected.points));
+}
+
+void TestCli::stop_data()
+{
+    QTest::addColumn<int>("signalNumber");
+    QTest::newRow("SIGINT") << int(SIGINT);
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+}
+
+// A program that never ends is stopped by the signal: its cell keeps the
+// result it had, and the run leaves nothing behind.
+void TestCli::stop()
+{
+    QFETCH(int, signalNumber);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString root = dir.path();
+    QVERIFY(writeTestFile(root + QStringLiteral("/data/slow/.prb"),
+                          traditionalConfig(QStringLiteral("slow"), 100, QStringLiteral("60"))));
+    QVERIFY(writeTestFile(root + QStringLiteral("/data/slow/slow.in"), "1\n"));
+    QVERIFY(writeTestFile(root + QStringLiteral("/data/slow/slow.ans"), "1\n"));
+    QVERIFY(writeTestFile(root + QStringLiteral("/src/a/slow/slow.c"),
+                          "#include <stdio.h>\n"
+                          "int main(void)\n{\n"
+                          "    FILE *f = fopen(\"slow.out\", \"w\");\n"
+                          "    fputs(\"started\\n\", f);\n"
+                          "    fclose(f);\n"
+                          "    for (;;) {}\n}\n"));
+    const QByteArray previous = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                                "<task score=\"7\" time=\"0.5\" state=\"N\"><subtask score=\"7\">"
+                                "<point ratio=\"0.07\" state=\"P\" note=\"earlier\"/></subtask></task>\n";
+    const QString resultPath = root + QStringLiteral("/result/slow/a.res");
+    QVERIFY(writeTestFile(resultPath, previous));
+    // The list says untested, so the cell is queued although its file exists.
+    QVERIFY(writeTestFile(root + QStringLiteral("/result/.reslist"), "a/slow/0/0/ /\n"));
+
+    QProcess process;
+    process.setWorkingDirectory(root);
+    process.start(JudgeProgram, {root});
+    QVERIFY(process.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(root + QStringLiteral("/tmp/test_thread_0/slow.out")), 120000);
+    QVERIFY(::kill(pid_t(process.processId()), signalNumber) == 0);
+    QVERIFY(process.waitForFinished(120000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 130);
+
+    QCOMPARE(readTestFile(resultPath), previous);
+    QVERIFY(!QFileInfo::exists(root + QStringLiteral("/tmp")));
+    QCOMPARE(readTestFile(root + QStringLiteral("/result/.reslist")), QByteArray("a/slow/7/0.5/N/\n"));
+    QVERIFY(!QFileInfo::exists(root + QStringLiteral("/src/a/result.html")));
+    QTRY_VERIFY_WITH_TIMEOUT(!anyProcessWorksIn(root), 30000);
+}
+
+void TestCli::notAContest_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    const auto s = [](const char *text) { return QString::fromUtf8(text); };
+    QTest::newRow("empty directory") << QStringList{s("empty")};
+    QTest::newRow("data but no src") << QStringList{s("onlydata")};
+    QTest::newRow("src but no data") << QStringList{s("onlysrc")};
+    QTest::newRow("missing path") << QStringList{s("nothere")};
+    QTest::newRow("regular file") << QStringList{s("plain.txt")};
+    QTest::newRow("path through a regular file") << QStringList{s("plain.txt/contest")};
+    QTest::newRow("unknown option") << QStringList{s("--bogus"), s("valid")};
+    QTest::newRow("option without its value") << QStringList{s("valid"), s("--player")};
+    QTest::newRow("no contest given") << QStringList{};
+    QTest::newRow("two contests") << QStringList{s("valid"), s("empty")};
+    QTest::newRow("unknown player") << QStringList{s("--player"), s("nobody"), s("valid")};
+    QTest::newRow("unknown problem") << QStringList{s("--problem"), s("nothing"), s("valid")};
+    QTest::newRow("export into a missing directory") << QStringList{s("--export"), s("nodir/out.csv"), s("valid")};
+    QTest::newRow("export onto a directory") << QStringList{s("--export"), s("empty"), s("valid")};
+}
+
+void TestCli::notAContest()
+{
+    QFETCH(QStringList, arguments);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString root = dir.path();
+    QVERIFY(QDir(root).mkpath(QStringLiteral("empty")));
+    QVERIFY(QDir(root).mkpath(QStringLiteral("onlydata/data")));
+    QVERIFY(QDir(root).mkpath(QStringLiteral("onlysrc/src")));
+    QVERIFY(writeTestFile(root + QStringLiteral("/plain.txt"), "text"));
+    QVERIFY(writeTestFile(root + QStringLiteral("/valid/data/a/.prb"),
+                          traditionalConfig(QStringLiteral("a"), 100, QStringLiteral("1"))));
+    QVERIFY(QDir(root).mkpath(QStringLiteral("valid/src/x")));
+    const QStringList before = treeSnapshot(root);
+
+    const Run run = runJudge(root, arguments);
+    QCOMPARE(run.status, QProcess::NormalExit);
+    QCOMPARE(run.exitCode, 2);
+    QCOMPARE(run.out, QString());
+    QCOMPARE(run.err.count(u'\n'), 1);
+    QVERIFY(run.err.endsWith(u'\n') && run.err.size() > 1);
+    QCOMPARE(treeSnapshot(root), before);
+}
+
+void TestCli::help()
+{
+    const Run run = runJudge(m_work.path(), {QStringLiteral("--help")});
+    QCOMPARE(run.exitCode, 0);
+    for (const char *option : {"--all", "--player", "--problem", "--export", "CONTEST_DIR"})
+        QVERIFY2(run.out.contains(QLatin1String(option)), option);
+    QCOMPARE(run.err, QString());
+}
+
+void TestCli::exportTable_data()
+{
+    QTest::addColumn<bool>("withList");
+    QTest::addColumn<QString>("expected");
+    // Rows best first: x2 and x1 tie on 150, x2 took less time.
+    QTest::newRow("with player list")
+        << true
+        << QStringLiteral("编号,姓名,总分,\"a\",\"b\",\n"
+                          "\"x2\",\"李\"\"四\"\"\",150,50,100,\n"
+                          "\"x1\",\"张三\",150,100,50,\n"
+                          "\"x,3\",\"\",20,0,20,\n"
+                          "\"q\"\"4\",\"王五\",0,0,0,\n");
+    QTest::newRow("without player list")
+        << false
+        << QStringLiteral("选手,总分,\"a\",\"b\",\n"
+                          "\"x2\",150,50,100,\n"
+                          "\"x1\",150,100,50,\n"
+                          "\"x,3\",20,0,20,\n"
+                          "\"q\"\"4\",0,0,0,\n");
+}
+
+void TestCli::exportTable()
+{
+    QFETCH(bool, withList);
+    QFETCH(QString, expected);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString root = dir.path() + QStringLiteral("/contest");
+    QVERIFY(writeTestFile(root + QStringLiteral("/data/a/.prb"),
+                          traditionalConfig(QStringLiteral("a"), 100, QStringLiteral("1"))));
+    QVERIFY(writeTestFile(root + QStringLiteral("/data/b/.prb"),
+                          traditionalConfig(QStringLiteral("b"), 100, QStringLiteral("1"))));
+    for (const QString &player : {QStringLiteral("x1"), QStringLiteral("x2"), QStringLiteral("x,3"), QStringLiteral("q\"4")})
+        QVERIFY(QDir(root).mkpath(QStringLiteral("src/") + player));
+    // Every cell judged already: nothing is queued.
+    QVERIFY(writeTestFile(root + QStringLiteral("/result/.reslist"),
+                          "x1/a/100/1/N/\nx1/b/50/0.5/N/\nx2/a/50/0.5/N/\nx2/b/100/0.5/N/\n"
+                          "x,3/a/0/0/C/\nx,3/b/20/0.1/N/\nq\"4/a/0/0/F/\nq\"4/b/0/0/N/\n"));
+    QStringEncoder gb("GB18030");
+    if (withList) {
+        QVERIFY(writeTestFile(root + QStringLiteral("/.list"),
+                              gb.encode(QStringLiteral("x1,张三\nx2,李\"四\"\nq\"4,王五\n"))));
+    }
+
+    const Run run = runJudge(dir.path(), {QStringLiteral("--export"), QStringLiteral("成绩.csv"), QStringLiteral("contest")});
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+    const QByteArray bytes = readTestFile(dir.path() + QStringLiteral("/成绩.csv"));
+    QStringDecoder decoder("GB18030");
+    QCOMPARE(QString(decoder.decode(bytes)), expected);
+    QVERIFY(!decoder.hasError());
+    if (withList) {
+        QVERIFY(bytes.contains(QByteArray(gb.encode(QStringLiteral("张三")))));
+        QVERIFY(!bytes.contains(QStringLiteral("张三").toUtf8()));
+    }
+}
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "tst_cli.moc"
