@@ -122,7 +122,8 @@ char pointLetter(const ViewInfo &row)
         return row.text.startsWith(QStringLiteral("超过内存限制")) ? PointState::MemoryLimit
                                                                    : PointState::RunError;
     if (matches == "IU")
-        return row.text == QStringLiteral("未提交") ? PointState::NotSubmitted : PointState::Ignored;
+        return row.text == QStringLiteral("未提交") ? PointState::NotSubmitted
+                                                    : PointState::Ignored;
     return '?';
 }
 
@@ -137,7 +138,8 @@ public:
     {
         if (!m_colour)
             return text;
-        return QStringLiteral("\x1b[") + QLatin1String(code) + u'm' + text + QStringLiteral("\x1b[0m");
+        return QStringLiteral("\x1b[") + QLatin1String(code) + u'm' + text
+               + QStringLiteral("\x1b[0m");
     }
 
     void line(const QString &text)
@@ -275,7 +277,8 @@ public:
         m_judge->problemNames = m_contest.problemNames;
         connect(m_judge.get(), &TestCore::sendInfo, this, &JudgeRun::showRow, Qt::QueuedConnection);
         connect(m_judge.get(), &TestCore::setItem, this, &JudgeRun::setCell, Qt::QueuedConnection);
-        connect(m_judge.get(), &TestCore::setSelect, this, &JudgeRun::cellDone, Qt::QueuedConnection);
+        connect(m_judge.get(), &TestCore::setSelect, this, &JudgeRun::cellDone,
+                Qt::QueuedConnection);
         connect(m_judge.get(), &TestCore::testEnd, this, &JudgeRun::finish, Qt::QueuedConnection);
         m_judge->startJudging();
         // The grid is about to change.
@@ -323,7 +326,7 @@ private:
             break;
         }
         case ViewInfo::Subtask: {
-            const char *colour = row.background == scoreColour(1, 1) ? "32"
+            const char *colour = row.background == scoreColour(1, 1)   ? "32"
                                  : row.background == scoreColour(0, 1) ? "31"
                                                                        : "33";
             m_console.line(QStringLiteral("  子任务得分 ") + m_console.paint(row.text, colour));
@@ -404,7 +407,8 @@ private:
         QList<int> scoreWidths(m_contest.problemNames.size(), 1);
         for (const AllSiteItem *head : std::as_const(m_rows)) {
             for (int j = 0; j < head->cells.size() && j < scoreWidths.size(); ++j)
-                scoreWidths[j] = qMax(scoreWidths[j], int(QString::number(head->cells[j]->info.score).size()));
+                scoreWidths[j] =
+                    qMax(scoreWidths[j], int(QString::number(head->cells[j]->info.score).size()));
         }
         for (const AllSiteItem *head : std::as_const(m_rows)) {
             QStringList line = {rowName(m_contest, head->nameItem->playerName),
@@ -437,7 +441,8 @@ private:
                 const QString field = last && !totalColumn
                                           ? table[r][c]
                                           : padded(table[r][c], widths[c], totalColumn);
-                text += m_console.paint(field, colours[r][c]) + (last ? QString() : QStringLiteral("  "));
+                text += m_console.paint(field, colours[r][c])
+                        + (last ? QString() : QStringLiteral("  "));
             }
             m_console.line(text);
         }
@@ -586,8 +591,7 @@ int main(int argc, char *argv[])
     QSocketNotifier notifier(signalPipe[0], QSocketNotifier::Read);
     QObject::connect(&notifier, &QSocketNotifier::activated, &run, [&run] {
         char buffer[16];
-        while (::read(signalPipe[0], buffer, sizeof buffer) > 0) {
-        }
+        while (::read(signalPipe[0], buffer, sizeof buffer) > 0) {}
         run.interrupt();
     });
     run.start();

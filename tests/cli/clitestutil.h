@@ -1,27 +1,14 @@
 #pragma once
 
-// File helpers shared by the console judge's tests.
+// File helpers of the console judge's tests, beside the store tests' ones.
+
+#include "testfiles.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStringList>
-
-inline bool writeTestFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-inline QByteArray readTestFile(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray("<unreadable>");
-    return file.readAll();
-}
 
 // Every entry below dir with its size and modification time, hidden ones
 // included: two equal snapshots mean nothing was created, removed or written.
@@ -34,8 +21,8 @@ inline QStringList treeSnapshot(const QString &dir)
     while (!pending.isEmpty()) {
         const QString current = pending.takeFirst();
         for (const QFileInfo &info : QDir(current).entryInfoList(filters)) {
-            entries.append(base.relativeFilePath(info.filePath()) + u' ' + QString::number(info.size())
-                           + u' '
+            entries.append(base.relativeFilePath(info.filePath()) + u' '
+                           + QString::number(info.size()) + u' '
                            + QString::number(info.lastModified().toMSecsSinceEpoch()));
             if (info.isDir() && !info.isSymLink())
                 pending.append(info.filePath());

@@ -69,7 +69,8 @@ const Outcome SampleOutcomes[] = {
     {"p06", "sum", 0, 'F', ""},       {"p06", "guess", 0, 'N', "UUU"},   {"p06", "split", 30, 'N', "AATAT"},
     {"std", "sum", 100, 'N', "AAAA"}, {"std", "guess", 100, 'N', "AAA"}, {"std", "split", 100, 'N', "AAAAA"},
 };
-const QStringList SampleProblems = {QStringLiteral("sum"), QStringLiteral("guess"), QStringLiteral("split")};
+const QStringList SampleProblems = {QStringLiteral("sum"), QStringLiteral("guess"),
+                                    QStringLiteral("split")};
 
 QString pointStates(const XmlFile &file)
 {
@@ -83,12 +84,15 @@ QString pointStates(const XmlFile &file)
 // The grid's name of a sample player, as the player list gives it.
 QString sampleName(const QString &player)
 {
-    static const QHash<QString, QString> names = {
-        {QStringLiteral("p01"), QStringLiteral("张晓伟")}, {QStringLiteral("p02"), QStringLiteral("王芳")},
-        {QStringLiteral("p03"), QStringLiteral("李娜")},   {QStringLiteral("p04"), QStringLiteral("刘洋")},
-        {QStringLiteral("p05"), QStringLiteral("陈静")},   {QStringLiteral("p06"), QStringLiteral("赵磊")}};
-    return player == QStringLiteral("std") ? QStringLiteral("标准程序")
-                                           : player + QStringLiteral(" [") + names.value(player) + u']';
+    static const QHash<QString, QString> names = {{QStringLiteral("p01"), QStringLiteral("张晓伟")},
+                                                  {QStringLiteral("p02"), QStringLiteral("王芳")},
+                                                  {QStringLiteral("p03"), QStringLiteral("李娜")},
+                                                  {QStringLiteral("p04"), QStringLiteral("刘洋")},
+                                                  {QStringLiteral("p05"), QStringLiteral("陈静")},
+                                                  {QStringLiteral("p06"), QStringLiteral("赵磊")}};
+    return player == QStringLiteral("std")
+               ? QStringLiteral("标准程序")
+               : player + QStringLiteral(" [") + names.value(player) + u']';
 }
 
 // The files below dir with their sizes and times, the result list left out
@@ -105,9 +109,10 @@ QStringList filesBelow(const QString &dir)
 
 const Outcome &sampleOutcome(const QString &player, const QString &problem)
 {
-    return *std::find_if(std::begin(SampleOutcomes), std::end(SampleOutcomes), [&](const Outcome &o) {
-        return QString::fromUtf8(o.player) == player && QString::fromUtf8(o.problem) == problem;
-    });
+    return *std::find_if(
+        std::begin(SampleOutcomes), std::end(SampleOutcomes), [&](const Outcome &o) {
+            return QString::fromUtf8(o.player) == player && QString::fromUtf8(o.problem) == problem;
+        });
 }
 
 const QByteArray TraditionalConfig = R"(<?xml version="1.0" encoding="UTF-8"?>
@@ -132,9 +137,10 @@ bool anyProcessWorksIn(const QString &dir)
     for (const QString &pid : pids) {
         bool number = false;
         pid.toInt(&number);
-        if (number && QFileInfo(QStringLiteral("/proc/") + pid + QStringLiteral("/cwd"))
-                          .symLinkTarget()
-                          .startsWith(dir))
+        if (number
+            && QFileInfo(QStringLiteral("/proc/") + pid + QStringLiteral("/cwd"))
+                   .symLinkTarget()
+                   .startsWith(dir))
             return true;
     }
     return false;
@@ -228,7 +234,8 @@ void TestCli::resultList()
 {
     Contest contest;
     contest.rootDir = sampleRoot();
-    const QStringList lines = QString::fromUtf8(readTestFile(contest.resultListPath())).split(u'\n');
+    const QStringList lines =
+        QString::fromUtf8(readTestFile(contest.resultListPath())).split(u'\n');
     const int cellCount = int(std::size(SampleOutcomes));
     QCOMPARE(lines.size(), cellCount + 1);
     QCOMPARE(lines.last(), QString());
@@ -248,10 +255,13 @@ void TestCli::resultList()
 
 void TestCli::reports()
 {
-    for (const QString &player : QDir(sampleRoot() + QStringLiteral("/src")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        const QString report = sampleRoot() + QStringLiteral("/src/") + player + QStringLiteral("/result.html");
+    for (const QString &player :
+         QDir(sampleRoot() + QStringLiteral("/src")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        const QString report =
+            sampleRoot() + QStringLiteral("/src/") + player + QStringLiteral("/result.html");
         QVERIFY2(QFileInfo::exists(report), qPrintable(report));
-        QVERIFY(QString::fromUtf8(readTestFile(report)).contains(player + QStringLiteral("的测评结果")));
+        QVERIFY(QString::fromUtf8(readTestFile(report))
+                    .contains(player + QStringLiteral("的测评结果")));
     }
 }
 
@@ -302,7 +312,8 @@ void TestCli::detailRows()
 
 void TestCli::gridPrinted()
 {
-    const QStringList lines = m_sample.out.section(QStringLiteral("- 测评结束 -\n"), 1).split(u'\n', Qt::SkipEmptyParts);
+    const QStringList lines =
+        m_sample.out.section(QStringLiteral("- 测评结束 -\n"), 1).split(u'\n', Qt::SkipEmptyParts);
     QHash<QString, int> totals;
     for (const Outcome &o : SampleOutcomes)
         totals[QString::fromUtf8(o.player)] += o.score;
@@ -312,7 +323,8 @@ void TestCli::gridPrinted()
 
     QCOMPARE(lines.size(), players.size() + 1);
     static const QRegularExpression gap(QStringLiteral("  +"));
-    QCOMPARE(lines[0].split(gap), (QStringList{QStringLiteral("选手"), QStringLiteral("总分")} + SampleProblems));
+    QCOMPARE(lines[0].split(gap),
+             (QStringList{QStringLiteral("选手"), QStringLiteral("总分")} + SampleProblems));
     for (int i = 0; i < players.size(); ++i) {
         const QString &player = players[i];
         const QString line = lines[i + 1];
@@ -355,7 +367,8 @@ void TestCli::rejudgeOneCell()
     contest.rootDir = sampleRoot();
     const QString cell = contest.resultFilePath(QStringLiteral("p01"), QStringLiteral("split"));
     QStringList others = filesBelow(contest.resultDir());
-    others.removeIf([](const QString &entry) { return entry.startsWith(QStringLiteral("split/p01.res")); });
+    others.removeIf(
+        [](const QString &entry) { return entry.startsWith(QStringLiteral("split/p01.res")); });
 
     const Run run = runJudge(m_work.path(), {QStringLiteral("--all"), QStringLiteral("--player"),
                                              QStringLiteral("p01"), QStringLiteral("--problem"),
@@ -364,7 +377,8 @@ void TestCli::rejudgeOneCell()
     QCOMPARE(run.out.count(QStringLiteral(" - split\n")), 1);
     QVERIFY(run.out.contains(QStringLiteral("p01 [张晓伟] - split\n")));
     QStringList after = filesBelow(contest.resultDir());
-    after.removeIf([](const QString &entry) { return entry.startsWith(QStringLiteral("split/p01.res")); });
+    after.removeIf(
+        [](const QString &entry) { return entry.startsWith(QStringLiteral("split/p01.res")); });
     QCOMPARE(after, others);
     XmlFile file;
     QVERIFY(file.load(cell));
@@ -399,9 +413,10 @@ void TestCli::stop()
                           "    fputs(\"started\\n\", f);\n"
                           "    fclose(f);\n"
                           "    for (;;) {}\n}\n"));
-    const QByteArray previous = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                                "<task score=\"7\" time=\"0.5\" state=\"N\"><subtask score=\"7\">"
-                                "<point ratio=\"0.07\" state=\"P\" note=\"earlier\"/></subtask></task>\n";
+    const QByteArray previous =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        "<task score=\"7\" time=\"0.5\" state=\"N\"><subtask score=\"7\">"
+        "<point ratio=\"0.07\" state=\"P\" note=\"earlier\"/></subtask></task>\n";
     const QString resultPath = root + QStringLiteral("/result/slow/a.res");
     QVERIFY(writeTestFile(resultPath, previous));
     // The list says untested, so the cell is queued although its file exists.
@@ -411,7 +426,8 @@ void TestCli::stop()
     process.setWorkingDirectory(root);
     process.start(JudgeProgram, {root});
     QVERIFY(process.waitForStarted());
-    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(root + QStringLiteral("/tmp/test_thread_0/slow.out")), 120000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        QFileInfo::exists(root + QStringLiteral("/tmp/test_thread_0/slow.out")), 120000);
     QVERIFY(::kill(pid_t(process.processId()), signalNumber) == 0);
     QVERIFY(process.waitForFinished(120000));
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
@@ -419,7 +435,8 @@ void TestCli::stop()
 
     QCOMPARE(readTestFile(resultPath), previous);
     QVERIFY(!QFileInfo::exists(root + QStringLiteral("/tmp")));
-    QCOMPARE(readTestFile(root + QStringLiteral("/result/.reslist")), QByteArray("a/slow/7/0.5/N/\n"));
+    QCOMPARE(readTestFile(root + QStringLiteral("/result/.reslist")),
+             QByteArray("a/slow/7/0.5/N/\n"));
     QVERIFY(!QFileInfo::exists(root + QStringLiteral("/src/a/result.html")));
     QTRY_VERIFY_WITH_TIMEOUT(!anyProcessWorksIn(root), 30000);
 }
@@ -440,7 +457,8 @@ void TestCli::notAContest_data()
     QTest::newRow("two contests") << QStringList{s("valid"), s("empty")};
     QTest::newRow("unknown player") << QStringList{s("--player"), s("nobody"), s("valid")};
     QTest::newRow("unknown problem") << QStringList{s("--problem"), s("nothing"), s("valid")};
-    QTest::newRow("export into a missing directory") << QStringList{s("--export"), s("nodir/out.csv"), s("valid")};
+    QTest::newRow("export into a missing directory")
+        << QStringList{s("--export"), s("nodir/out.csv"), s("valid")};
     QTest::newRow("export onto a directory") << QStringList{s("--export"), s("empty"), s("valid")};
 }
 
@@ -482,20 +500,18 @@ void TestCli::exportTable_data()
     QTest::addColumn<bool>("withList");
     QTest::addColumn<QString>("expected");
     // Rows best first: x2 and x1 tie on 150, x2 took less time.
-    QTest::newRow("with player list")
-        << true
-        << QStringLiteral("编号,姓名,总分,\"a\",\"b\",\n"
-                          "\"x2\",\"李\"\"四\"\"\",150,50,100,\n"
-                          "\"x1\",\"张三\",150,100,50,\n"
-                          "\"x,3\",\"\",20,0,20,\n"
-                          "\"q\"\"4\",\"王五\",0,0,0,\n");
-    QTest::newRow("without player list")
-        << false
-        << QStringLiteral("选手,总分,\"a\",\"b\",\n"
-                          "\"x2\",150,50,100,\n"
-                          "\"x1\",150,100,50,\n"
-                          "\"x,3\",20,0,20,\n"
-                          "\"q\"\"4\",0,0,0,\n");
+    QTest::newRow("with player list") << true
+                                      << QStringLiteral("编号,姓名,总分,\"a\",\"b\",\n"
+                                                        "\"x2\",\"李\"\"四\"\"\",150,50,100,\n"
+                                                        "\"x1\",\"张三\",150,100,50,\n"
+                                                        "\"x,3\",\"\",20,0,20,\n"
+                                                        "\"q\"\"4\",\"王五\",0,0,0,\n");
+    QTest::newRow("without player list") << false
+                                         << QStringLiteral("选手,总分,\"a\",\"b\",\n"
+                                                           "\"x2\",150,50,100,\n"
+                                                           "\"x1\",150,100,50,\n"
+                                                           "\"x,3\",20,0,20,\n"
+                                                           "\"q\"\"4\",0,0,0,\n");
 }
 
 void TestCli::exportTable()
@@ -509,7 +525,8 @@ void TestCli::exportTable()
                           traditionalConfig(QStringLiteral("a"), 100, QStringLiteral("1"))));
     QVERIFY(writeTestFile(root + QStringLiteral("/data/b/.prb"),
                           traditionalConfig(QStringLiteral("b"), 100, QStringLiteral("1"))));
-    for (const QString &player : {QStringLiteral("x1"), QStringLiteral("x2"), QStringLiteral("x,3"), QStringLiteral("q\"4")})
+    for (const QString &player : {QStringLiteral("x1"), QStringLiteral("x2"), QStringLiteral("x,3"),
+                                  QStringLiteral("q\"4")})
         QVERIFY(QDir(root).mkpath(QStringLiteral("src/") + player));
     // Every cell judged already: nothing is queued.
     QVERIFY(writeTestFile(root + QStringLiteral("/result/.reslist"),
@@ -521,7 +538,8 @@ void TestCli::exportTable()
                               gb.encode(QStringLiteral("x1,张三\nx2,李\"四\"\nq\"4,王五\n"))));
     }
 
-    const Run run = runJudge(dir.path(), {QStringLiteral("--export"), QStringLiteral("成绩.csv"), QStringLiteral("contest")});
+    const Run run = runJudge(dir.path(), {QStringLiteral("--export"), QStringLiteral("成绩.csv"),
+                                          QStringLiteral("contest")});
     QVERIFY2(run.exitCode == 0, qPrintable(run.err));
     const QByteArray bytes = readTestFile(dir.path() + QStringLiteral("/成绩.csv"));
     QStringDecoder decoder("GB18030");

@@ -73,7 +73,8 @@ void TestContestGrid::init()
     for (const char *player : {"c", "B", "std", "a"})
         QVERIFY(QDir().mkpath(root + QStringLiteral("/src/") + QLatin1String(player)));
     QStringEncoder gb("GB18030");
-    QVERIFY(writeTestFile(root + QStringLiteral("/.list"), gb.encode(QStringLiteral("a,张三\nx9,李四\n"))));
+    QVERIFY(writeTestFile(root + QStringLiteral("/.list"),
+                          gb.encode(QStringLiteral("a,张三\nx9,李四\n"))));
     QVERIFY(writeTestFile(root + QStringLiteral("/result/.reslist"),
                           "a/a/60/1.5/N/\na/b/0/0/C/\nc/a/100/2/N/\nc/b/20/0/N/\n"));
     QVERIFY(writeTestFile(root + QStringLiteral("/result/a/B.res"), resultFile(30, "0.25", 'E')));
@@ -138,12 +139,18 @@ void TestContestGrid::cellSummaries_data()
     QTest::addColumn<int>("fullScore");
     QTest::addColumn<bool>("selected");
 
-    QTest::newRow("from the result list") << QStringLiteral("a") << QStringLiteral("a") << 60 << 1.5 << 'N' << 100 << false;
-    QTest::newRow("compile error from the list") << QStringLiteral("a") << QStringLiteral("b") << 0 << 0.0 << 'C' << 50 << false;
-    QTest::newRow("judge error from its file starts selected") << QStringLiteral("B") << QStringLiteral("a") << 30 << 0.25 << 'E' << 100 << true;
-    QTest::newRow("no file and no line: untested") << QStringLiteral("B") << QStringLiteral("b") << 0 << 0.0 << ' ' << 50 << false;
-    QTest::newRow("the list wins over the file") << QStringLiteral("c") << QStringLiteral("b") << 20 << 0.0 << 'N' << 50 << false;
-    QTest::newRow("standard program untested") << QStringLiteral("std") << QStringLiteral("a") << 0 << 0.0 << ' ' << 100 << false;
+    QTest::newRow("from the result list")
+        << QStringLiteral("a") << QStringLiteral("a") << 60 << 1.5 << 'N' << 100 << false;
+    QTest::newRow("compile error from the list")
+        << QStringLiteral("a") << QStringLiteral("b") << 0 << 0.0 << 'C' << 50 << false;
+    QTest::newRow("judge error from its file starts selected")
+        << QStringLiteral("B") << QStringLiteral("a") << 30 << 0.25 << 'E' << 100 << true;
+    QTest::newRow("no file and no line: untested")
+        << QStringLiteral("B") << QStringLiteral("b") << 0 << 0.0 << ' ' << 50 << false;
+    QTest::newRow("the list wins over the file")
+        << QStringLiteral("c") << QStringLiteral("b") << 20 << 0.0 << 'N' << 50 << false;
+    QTest::newRow("standard program untested")
+        << QStringLiteral("std") << QStringLiteral("a") << 0 << 0.0 << ' ' << 100 << false;
 }
 
 void TestContestGrid::cellSummaries()
@@ -208,7 +215,8 @@ void TestContestGrid::defaultSort_data()
     QTest::addColumn<QList<double>>("times");
     QTest::addColumn<QList<int>>("expected");  // original indexes, best first
 
-    QTest::newRow("higher total first") << QList<int>{10, 20} << QList<double>{1, 1} << QList<int>{1, 0};
+    QTest::newRow("higher total first")
+        << QList<int>{10, 20} << QList<double>{1, 1} << QList<int>{1, 0};
     QTest::newRow("shorter time first among equal totals")
         << QList<int>{10, 10} << QList<double>{2, 1} << QList<int>{1, 0};
     QTest::newRow("equal rows keep their order")
@@ -243,9 +251,11 @@ void TestContestGrid::storedResultIgnoresTheResultList_data()
     QTest::addColumn<QString>("problem");
     QTest::addColumn<ScoreInfo>("expected");
 
-    QTest::newRow("file differs from the list") << QStringLiteral("c") << QStringLiteral("b") << ScoreInfo{50, 0, 'N'};
+    QTest::newRow("file differs from the list")
+        << QStringLiteral("c") << QStringLiteral("b") << ScoreInfo{50, 0, 'N'};
     QTest::newRow("only in the list") << QStringLiteral("a") << QStringLiteral("a") << ScoreInfo{};
-    QTest::newRow("file only") << QStringLiteral("B") << QStringLiteral("a") << ScoreInfo{30, 0.25, 'E'};
+    QTest::newRow("file only") << QStringLiteral("B") << QStringLiteral("a")
+                               << ScoreInfo{30, 0.25, 'E'};
     QTest::newRow("nothing") << QStringLiteral("std") << QStringLiteral("b") << ScoreInfo{};
 }
 

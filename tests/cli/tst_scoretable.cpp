@@ -88,7 +88,9 @@ void TestScoreTable::table_data()
     QTest::newRow("no rows") << ab << false << QList<RowSpec>()
                              << QStringLiteral("选手,总分,\"a\",\"b\",\n");
     QTest::newRow("no problems") << QStringList() << true
-                                 << QList<RowSpec>{{QStringLiteral("x1"), QStringLiteral("张三"), {}}}
+                                 << QList<RowSpec>{{QStringLiteral("x1"),
+                                                    QStringLiteral("张三"),
+                                                    {}}}
                                  << QStringLiteral("编号,姓名,总分,\n\"x1\",\"张三\",0,\n");
     QTest::newRow("comma inside a name stays inside the quotes")
         << QStringList{QStringLiteral("p,q")} << true
@@ -169,7 +171,7 @@ void TestScoreTable::exportFailure_data()
     QTest::addColumn<QString>("target");  // relative to the temporary directory
     QTest::newRow("path through a regular file") << QStringLiteral("plain/out.csv");
     QTest::newRow("an existing directory") << QStringLiteral("folder");
-    QTest::newRow("name too long") << QString(300, u'n');
+    QTest::newRow("name too long") << overlongName();
 }
 
 void TestScoreTable::exportFailure()
