@@ -16,8 +16,6 @@
 #include <charconv>
 #include <limits>
 
-#include <signal.h>
-
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -138,11 +136,8 @@ void parseVerdictText(const QString &line1, const QString &line2, QString &note,
 
 void TestCore::killChecker()
 {
-    // The checker leads its own session and group, so its children go too.
-    if (checkerPid <= 0)
-        return;
-    ::kill(-pid_t(checkerPid), SIGKILL);
-    ::kill(pid_t(checkerPid), SIGKILL);
+    // The checker leads its own session, so whatever it started goes too.
+    killProcessTree(checkerPid);
 }
 
 bool TestCore::findChecker(QString &name, QString &path)
@@ -201,7 +196,8 @@ bool TestCore::runChecker(const QString &workDir, const QString &inputFile,
     checkerPid = process.processId();
     locker.unlock();
 
-    const auto settle = qScopeGuard([&] {
+    // Every way out leaves no checker running and no pid recorded.
+    const auto settleChecker = [&] {
         if (process.state() != QProcess::NotRunning) {
             {
                 QMutexLocker killLocker(&judgeMutex);
@@ -211,7 +207,8 @@ bool TestCore::runChecker(const QString &workDir, const QString &inputFile,
         }
         QMutexLocker clearLocker(&judgeMutex);
         checkerPid = 0;
-    });
+    };
+    const auto settle = qScopeGuard(settleChecker);
 
     if (stopped())
         return false;
@@ -219,11 +216,7 @@ bool TestCore::runChecker(const QString &workDir, const QString &inputFile,
     if (!process.waitForFinished(CheckerLimitMs)) {
         if (stopped())
             return false;
-        {
-            QMutexLocker killLocker(&judgeMutex);
-            killChecker();
-        }
-        process.waitForFinished(CheckerStartMs);
+        settleChecker();  // kills it and waits for its end
         state = PointState::CheckerError;
         note = u"校验器超时或崩溃"_s;
         return true;

@@ -103,7 +103,7 @@ protected:
 
 private:
     bool judgeQueue();
-    // SIGKILL to the checker's session group; caller holds judgeMutex.
+    // Kills the checker's process tree; the caller holds judgeMutex.
     void killChecker();
 
     // Created on the thread that uses them (QProcess has thread affinity).

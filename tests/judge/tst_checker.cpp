@@ -42,10 +42,8 @@ private slots:
     void checkerPrograms_data();
     void checkerPrograms();
     void commandLineAndWorkingDirectory();
-    void missingChecker();
-    void checkerWithoutName();
-    void problemCheckerWinsOverShared();
-    void sharedCheckerFromAnotherWorkDir();
+    void checkerLookup_data();
+    void checkerLookup();
     void stoppedBeforeStartRunsNothing();
     void checkerPastTimeLimitIsKilled();
 
@@ -275,84 +273,63 @@ void TestChecker::commandLineAndWorkingDirectory()
     QCOMPARE(outcome.note, expected.join(u'|') + u' ');
 }
 
-void TestChecker::missingChecker()
+// A checker in the problem's directory wins over one of the same name in
+// "checker/", which is relative to the judge's directory, not to the work
+// directory the checker starts in. No name finds nothing, not the
+// directories themselves.
+void TestChecker::checkerLookup_data()
 {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("inProblem");
+    QTest::addColumn<bool>("inShared");
+    QTest::addColumn<QString>("found");
+
+    QTest::newRow("both: the problem's") << u"全文比较"_s << true << true << u"problem"_s;
+    QTest::newRow("problem only") << u"chk"_s << true << false << u"problem"_s;
+    QTest::newRow("shared only") << u"chk"_s << false << true << u"shared"_s;
+    QTest::newRow("neither") << u"chk"_s << false << false << QString();
+    QTest::newRow("no name") << QString() << false << false << QString();
+}
+
+void TestChecker::checkerLookup()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, inProblem);
+    QFETCH(bool, inShared);
+    QFETCH(QString, found);
+
     CheckerContest fixture;
-    fixture.addProblem(u"sum"_s, u"nowhere"_s);
+    fixture.addProblem(u"sum"_s, name);
+    QVERIFY(QDir::setCurrent(fixture.dir.path()));
+    const auto back = qScopeGuard([this] { QDir::setCurrent(m_startDir); });
+    QVERIFY(QDir().mkpath(u"checker"_s));
+    const QString file = name + ExecutableSuffix;
+    if (inShared)
+        QVERIFY(CheckerContest::writeScript(u"checker/"_s + file, "printf '1\\nshared\\n' > \"$4\""));
+    if (inProblem)
+        QVERIFY(fixture.writeProblemChecker(u"sum"_s, file, "printf '1\\nproblem\\n' > \"$4\""));
     TestCore core(fixture.contest);
     fixture.aim(core, u"sum"_s);
-    const Outcome outcome = check(core, fixture, u"0.5s"_s);
+
+    QString lookedUp = name;
+    QString path;
+    QCOMPARE(core.findChecker(lookedUp, path), !found.isEmpty());
+    QCOMPARE(lookedUp, file);
+    if (found == u"problem"_s)
+        QCOMPARE(path, fixture.contest.problemDir(u"sum"_s) + u'/' + file);
+    else if (found == u"shared"_s)
+        QCOMPARE(path, u"checker/"_s + file);
+
+    const Outcome outcome = check(core, fixture);
     QVERIFY(outcome.returned);
-    QCOMPARE(outcome.state, 'C');
-    QCOMPARE(outcome.note, u"找不到校验器"_s);
-    QCOMPARE(outcome.ratio, 0.25);
-}
-
-// No checker name must not run the problem's directory (or "checker/") itself.
-void TestChecker::checkerWithoutName()
-{
-    CheckerContest fixture;
-    fixture.addProblem(u"sum"_s, QString());
-    QVERIFY(QDir::setCurrent(fixture.dir.path()));
-    const auto back = qScopeGuard([this] { QDir::setCurrent(m_startDir); });
-    QVERIFY(QDir().mkpath(u"checker"_s));
-    TestCore core(fixture.contest);
-    fixture.aim(core, u"sum"_s);
-
-    QString name;
-    QString path;
-    QVERIFY(!core.findChecker(name, path));
-    const Outcome outcome = check(core, fixture);
-    QCOMPARE(outcome.state, 'C');
-    QCOMPARE(outcome.note, u"找不到校验器"_s);
-}
-
-void TestChecker::problemCheckerWinsOverShared()
-{
-    CheckerContest fixture;
-    fixture.addProblem(u"sum"_s, u"全文比较"_s);
-    QVERIFY(QDir::setCurrent(fixture.dir.path()));
-    const auto back = qScopeGuard([this] { QDir::setCurrent(m_startDir); });
-    QVERIFY(QDir().mkpath(u"checker"_s));
-    QVERIFY(CheckerContest::writeScript(u"checker/全文比较"_s,
-                                        "printf '1\\nshared\\n' > \"$4\""));
-    QVERIFY(fixture.writeProblemChecker(u"sum"_s, u"全文比较"_s,
-                                        "printf '1\\nproblem\\n' > \"$4\""));
-    TestCore core(fixture.contest);
-    fixture.aim(core, u"sum"_s);
-
-    QString name = u"全文比较"_s;
-    QString path;
-    QVERIFY(core.findChecker(name, path));
-    QCOMPARE(name, u"全文比较"_s + ExecutableSuffix);
-    QCOMPARE(path, fixture.contest.problemDir(u"sum"_s) + u"/全文比较"_s);
-
-    const Outcome outcome = check(core, fixture);
-    QCOMPARE(outcome.state, 'A');
-    QCOMPARE(outcome.note, u"problem "_s);
-}
-
-// "checker/" is relative to the judge's directory, not to the work directory
-// the checker starts in.
-void TestChecker::sharedCheckerFromAnotherWorkDir()
-{
-    CheckerContest fixture;
-    fixture.addProblem(u"sum"_s, u"chk"_s);
-    QVERIFY(QDir::setCurrent(fixture.dir.path()));
-    const auto back = qScopeGuard([this] { QDir::setCurrent(m_startDir); });
-    QVERIFY(QDir().mkpath(u"checker"_s));
-    QVERIFY(CheckerContest::writeScript(u"checker/chk"_s, "printf '1\\nshared\\n' > \"$4\""));
-    TestCore core(fixture.contest);
-    fixture.aim(core, u"sum"_s);
-
-    QString name = u"chk"_s;
-    QString path;
-    QVERIFY(core.findChecker(name, path));
-    QCOMPARE(path, u"checker/chk"_s);
-
-    const Outcome outcome = check(core, fixture);
-    QCOMPARE(outcome.state, 'A');
-    QCOMPARE(outcome.note, u"shared "_s);
+    if (found.isEmpty()) {
+        QCOMPARE(outcome.state, 'C');
+        QCOMPARE(outcome.note, u"找不到校验器"_s);
+        QCOMPARE(outcome.ratio, 0.25);
+    } else {
+        QCOMPARE(outcome.state, 'A');
+        QCOMPARE(outcome.note, found + u' ');
+    }
 }
 
 void TestChecker::stoppedBeforeStartRunsNothing()
