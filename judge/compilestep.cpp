@@ -74,8 +74,8 @@ bool TestCore::judgeTraditionalProblem()
     const QString tmp = contest.tmpDir();
 
     QString sourcePath;
-    const int language = findSource(sourcePath);
-    const bool compile = language >= 0;
+    const int languageIndex = findSource(sourcePath);
+    const bool compile = languageIndex >= 0;
     if (!compile) {
         const QString prepared = contest.playerSubDir(currentPlayer, source.dir) + u'/' + source.runexe;
         if (source.runexe.isEmpty() || !QFileInfo(prepared).isFile())
@@ -107,7 +107,7 @@ bool TestCore::judgeTraditionalProblem()
                                    + QStringLiteral(" KB"));
         }
         trace("core", "M2");
-        const LanguageSpec spec = problemLanguages(config).at(language);
+        const LanguageSpec language = problemLanguages(config).at(languageIndex);
         for (int attempt = 0;; ++attempt) {
             bool started = false;
             QProcess &compiler = this->compiler();
@@ -120,9 +120,9 @@ bool TestCore::judgeTraditionalProblem()
                                        QStringLiteral("临时目录无法清空: 002"));
                 }
                 // A failed copy shows up as a compile error.
-                copyWritable(sourcePath, tmp + u'/' + spec.file);
+                copyWritable(sourcePath, tmp + u'/' + language.file);
 
-                QStringList arguments = QProcess::splitCommand(spec.cmd);
+                QStringList arguments = QProcess::splitCommand(language.cmd);
                 if (!arguments.isEmpty()) {
                     compiler.setProgram(arguments.takeFirst());
                     compiler.setArguments(arguments);
