@@ -139,6 +139,8 @@ private slots:
     void xmlSafeText();
     void resetResultDocStartsAfresh();
     void saveResultIntoBlockedPath();
+    void reportFollowsTheRow_data();
+    void reportFollowsTheRow();
 };
 
 void TestTestCore::initTestCase()
@@ -530,6 +532,54 @@ void TestTestCore::saveResultIntoBlockedPath()
     QVERIFY(core.failProblem('F', u"找不到文件"_s));
     QCOMPARE(items.size(), 1);
     QVERIFY(QFileInfo(fixture.contest.resultDir()).isFile());
+}
+
+void TestTestCore::reportFollowsTheRow_data()
+{
+    QTest::addColumn<bool>("withRow");
+    QTest::addColumn<QStringList>("shown");
+    QTest::addColumn<QStringList>("hidden");
+
+    // The grid's columns may differ from the contest's order (a problem
+    // added since): the report follows the grid's row when there is one.
+    QTest::newRow("the row's cells, in column order")
+        << true << QStringList{u"zeta"_s, u"alpha"_s} << QStringList{u"extra"_s};
+    QTest::newRow("no row: the contest's problems")
+        << false << QStringList{u"alpha"_s, u"zeta"_s, u"extra"_s} << QStringList();
+}
+
+void TestTestCore::reportFollowsTheRow()
+{
+    QFETCH(bool, withRow);
+    QFETCH(QStringList, shown);
+    QFETCH(QStringList, hidden);
+
+    CheckerContest fixture;
+    for (const QString &problem : {u"alpha"_s, u"zeta"_s, u"extra"_s})
+        fixture.addProblem(problem, u"chk"_s);
+    makePath(fixture.contest.playerDir(u"p1"_s));
+    Row row(u"p1"_s, {u"zeta"_s, u"alpha"_s});
+    SiteItem loose;
+    loose.player = u"p1"_s;
+    loose.problem = u"zeta"_s;
+    TestCore core(fixture.contest);
+    fixture.aim(core, u"zeta"_s);
+    core.problemNames = {u"alpha"_s, u"zeta"_s, u"extra"_s};
+    core.currentItem = withRow ? row.cell(0) : &loose;
+    core.resetResultDoc();
+    QVERIFY(core.failProblem('C', u"编译错误"_s));
+
+    QFile report(fixture.contest.playerDir(u"p1"_s) + u"/result.html"_s);
+    QVERIFY(report.open(QIODevice::ReadOnly));
+    const QString html = QString::fromUtf8(report.readAll());
+    qsizetype last = -1;
+    for (const QString &problem : shown) {
+        const qsizetype at = html.indexOf(problem + u": "_s);
+        QVERIFY2(at > last, qPrintable(problem));
+        last = at;
+    }
+    for (const QString &problem : hidden)
+        QVERIFY2(!html.contains(problem + u": "_s), qPrintable(problem));
 }
 
 QTEST_GUILESS_MAIN(TestTestCore)
