@@ -1,0 +1,900 @@
+#include "runner.h"
+
+#include "procfs_linux.h"
+#include "runoutcome_linux.h"
+
+#include <QDir>
+#include <QFile>
+#include <QMutexLocker>
+#include <QProcess>
+#include <QThreadPool>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cmath>
+#include <csignal>
+#include <cstddef>
+#include <cstring>
+#include <limits>
+#include <mutex>
+#include <vector>
+
+#include <fcntl.h>
+#include <linux/audit.h>
+#include <linux/close_range.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+extern char **environ;
+
+namespace {
+
+constexpr long long samplePeriodNs = 10'000'000;
+constexpr int idleSampleLimit = 100;
+constexpr rlim_t outputFileLimit = rlim_t(256) << 20;
+constexpr double bytesPerMb = 1024.0 * 1024.0;
+
+long long monotonicNs()
+{
+    timespec now;
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return now.tv_sec * 1'000'000'000LL + now.tv_nsec;
+}
+
+void sleepNs(long long ns)
+{
+    timespec delay{static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
+    while (::nanosleep(&delay, &delay) < 0 && errno == EINTR) {
+    }
+}
+
+double ticksPerSecond()
+{
+    static const double ticks = [] {
+        const long value = ::sysconf(_SC_CLK_TCK);
+        return value > 0 ? static_cast<double>(value) : 100.0;
+    }();
+    return ticks;
+}
+
+// Seccomp filters the judge itself runs under; the contestant's processes
+// carry at least one more, which no process can drop again.
+int ownSeccompFilters()
+{
+    static const int filters = [] {
+        ProcStatus status;
+        return readProcStatus(::getpid(), status) ? std::max(status.seccompFilters, 0) : 0;
+    }();
+    return filters;
+}
+
+// While a program runs, the judge process adopts whatever the program leaves
+// orphaned, so that clean-up can find it even after a setsid or a double fork.
+// Only set during runs: other orphans (a detached helper of the window) keep
+// going to init, where they are reaped.
+class SubreaperScope
+{
+public:
+    SubreaperScope()
+    {
+        std::lock_guard lock(mutex);
+        if (users++ == 0)
+            ::prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0);
+    }
+    ~SubreaperScope()
+    {
+        std::lock_guard lock(mutex);
+        if (--users == 0)
+            ::prctl(PR_SET_CHILD_SUBREAPER, 0, 0, 0, 0);
+    }
+    SubreaperScope(const SubreaperScope &) = delete;
+    SubreaperScope &operator=(const SubreaperScope &) = delete;
+
+private:
+    static inline std::mutex mutex;
+    static inline int users = 0;
+};
+
+// ---- the seccomp filter -------------------------------------------------
+//
+// Exits and process creation (not thread creation) of the contestant's
+// processes wait until the judge has answered: at an exit the program's
+// memory figures are still readable, and only a program that created
+// processes needs the search for survivors. Everything else passes.
+
+struct ArchCalls
+{
+    quint32 arch;
+    quint32 numberMask;
+    std::array<int, 2> exits;
+    std::array<int, 3> creations;  // -1: unused
+    int clone;                     // flags in the first argument
+};
+
+constexpr ArchCalls archCalls[] = {
+#if defined(__x86_64__)
+    {AUDIT_ARCH_X86_64, ~0x40000000u /* x32 */, {60, 231}, {57, 58, 435}, 56},
+    {AUDIT_ARCH_I386, ~0u, {1, 252}, {2, 190, 435}, 120},
+#elif defined(__aarch64__)
+    {AUDIT_ARCH_AARCH64, ~0u, {93, 94}, {435, -1, -1}, 220},
+#endif
+};
+
+bool isExitCall(quint32 arch, int number)
+{
+    for (const ArchCalls &calls : archCalls) {
+        if (calls.arch == arch)
+            return std::find(calls.exits.begin(), calls.exits.end(),
+                             static_cast<int>(static_cast<quint32>(number) & calls.numberMask))
+                != calls.exits.end();
+    }
+    return false;
+}
+
+std::vector<sock_filter> buildFilter()
+{
+    std::vector<sock_filter> code;
+    if (std::size(archCalls) == 0)
+        return code;
+    struct Jump
+    {
+        size_t at;
+        int ifTrue;
+        int ifFalse;
+    };
+    std::vector<Jump> jumps;
+    std::vector<size_t> labels;
+    auto newLabel = [&] {
+        labels.push_back(0);
+        return static_cast<int>(labels.size() - 1);
+    };
+    constexpr int next = -1;
+    const int allow = newLabel();
+    const int notify = newLabel();
+    const int cloneFlags = newLabel();
+    auto place = [&](int label) { labels[static_cast<size_t>(label)] = code.size(); };
+    auto load = [&](quint32 offset) { code.push_back(BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offset)); };
+    auto jumpIf = [&](quint16 test, quint32 value, int ifTrue, int ifFalse) {
+        jumps.push_back({code.size(), ifTrue, ifFalse});
+        code.push_back(BPF_JUMP(BPF_JMP | test | BPF_K, value, 0, 0));
+    };
+
+    load(offsetof(seccomp_data, arch));
+    for (size_t i = 0; i < std::size(archCalls); ++i) {
+        const ArchCalls &calls = archCalls[i];
+        const int otherArch = i + 1 < std::size(archCalls) ? newLabel() : allow;
+        jumpIf(BPF_JEQ, calls.arch, next, otherArch);
+        load(offsetof(seccomp_data, nr));
+        if (calls.numberMask != ~0u)
+            code.push_back(BPF_STMT(BPF_ALU | BPF_AND | BPF_K, calls.numberMask));
+        for (int number : calls.exits)
+            jumpIf(BPF_JEQ, static_cast<quint32>(number), notify, next);
+        for (int number : calls.creations) {
+            if (number >= 0)
+                jumpIf(BPF_JEQ, static_cast<quint32>(number), notify, next);
+        }
+        jumpIf(BPF_JEQ, static_cast<quint32>(calls.clone), cloneFlags, allow);
+        if (otherArch != allow)
+            place(otherArch);  // the accumulator still holds the architecture
+    }
+    place(cloneFlags);
+    load(offsetof(seccomp_data, args));  // low half of the first argument
+    jumpIf(BPF_JSET, CLONE_THREAD, allow, notify);
+    place(allow);
+    code.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
+    place(notify);
+    code.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_USER_NOTIF));
+
+    for (const Jump &jump : jumps) {
+        auto offset = [&](int label) {
+            return static_cast<quint8>(label == next ? 0 : labels[static_cast<size_t>(label)] - jump.at - 1);
+        };
+        code[jump.at].jt = offset(jump.ifTrue);
+        code[jump.at].jf = offset(jump.ifFalse);
+    }
+    return code;
+}
+
+const std::vector<sock_filter> &programFilter()
+{
+    static const std::vector<sock_filter> filter = buildFilter();
+    return filter;
+}
+
+// ---- starting the program -------------------------------------------------
+
+struct Limit
+{
+    int resource;
+    rlimit wanted;
+    rlimit fallback;  // within the judge's own hard limit
+};
+
+// Everything the child needs, prepared before fork: between fork and exec the
+// child makes raw system calls only.
+struct ChildPlan
+{
+    QByteArray exePath;  // absolute: the child changes directory first
+    QByteArray workDir;
+    char *argv[2] = {nullptr, nullptr};
+    std::array<Limit, 4> limits;
+    sock_fprog filter{};
+    int socket = -1;
+    int descriptorLimit = 1024;
+};
+
+// Child to judge, over a sequenced-packet socket. End of file after "go"
+// means the exec succeeded (the child's end is closed on exec).
+struct ChildMessage
+{
+    char kind;  // 'R' ready (filter descriptor attached), 'S' set-up failed, 'X' exec failed
+    int error;
+};
+
+rlim_t bytesLimit(double megabytes, rlim_t floor)
+{
+    if (!(megabytes * bytesPerMb < 9.0e18))
+        return RLIM_INFINITY;
+    return std::max(floor, static_cast<rlim_t>(std::max(0.0, megabytes) * bytesPerMb));
+}
+
+Limit makeLimit(int resource, rlim_t soft, rlim_t hard)
+{
+    rlimit current{RLIM_INFINITY, RLIM_INFINITY};
+    ::getrlimit(resource, &current);
+    const rlim_t cappedHard = std::min(hard, current.rlim_max);
+    return Limit{resource, {soft, hard}, {std::min(soft, cappedHard), cappedHard}};
+}
+
+ChildPlan makePlan(const QString &workDir, const QString &exeName, double timeLimit, double memoryLimit)
+{
+    ChildPlan plan;
+    plan.exePath = QFile::encodeName(QDir(workDir).absoluteFilePath(exeName));
+    plan.workDir = QFile::encodeName(workDir);
+    plan.argv[0] = plan.exePath.data();
+
+    // Stack as large as the memory limit, so deep recursion works inside it.
+    const rlim_t stack = bytesLimit(memoryLimit, 1 << 20);
+    const double seconds = std::isfinite(timeLimit) ? std::clamp(std::ceil(timeLimit), 0.0, 1.0e9) : 1.0e9;
+    const rlim_t cpu = static_cast<rlim_t>(seconds) + 1;
+    plan.limits = {makeLimit(RLIMIT_CORE, 0, 0), makeLimit(RLIMIT_STACK, stack, stack),
+                   makeLimit(RLIMIT_FSIZE, outputFileLimit, outputFileLimit),
+                   makeLimit(RLIMIT_CPU, cpu, cpu + 1)};
+
+    const std::vector<sock_filter> &filter = programFilter();
+    plan.filter.len = static_cast<unsigned short>(filter.size());
+    plan.filter.filter = const_cast<sock_filter *>(filter.data());
+
+    rlimit files{1024, 1024};
+    ::getrlimit(RLIMIT_NOFILE, &files);
+    plan.descriptorLimit = static_cast<int>(std::min<rlim_t>(files.rlim_cur, 65536));
+    return plan;
+}
+
+[[noreturn]] void childExit()
+{
+    ::syscall(SYS_exit_group, 127);
+    __builtin_unreachable();
+}
+
+[[noreturn]] void childReport(int socket, char kind, int error)
+{
+    const ChildMessage message{kind, error};
+    ::syscall(SYS_sendto, socket, &message, sizeof message, MSG_NOSIGNAL, nullptr, 0);
+    childExit();
+}
+
+// The forked child: raw system calls only (the judge is multi-threaded, and
+// libc or sanitizer locks may be held by threads that do not exist here).
+// Every signal is blocked on entry.
+[[noreturn]] void runChild(const ChildPlan &plan)
+{
+    const int socket = plan.socket;
+    // Exec keeps ignored signals ignored: give the program the defaults.
+    const unsigned long defaultAction[4] = {};  // SIG_DFL, no flags, empty mask
+    for (int signal = 1; signal <= 64; ++signal) {
+        if (signal != SIGKILL && signal != SIGSTOP)
+            ::syscall(SYS_rt_sigaction, signal, defaultAction, nullptr, sizeof(unsigned long));
+    }
+    if (::syscall(SYS_setsid) < 0)
+        childReport(socket, 'S', errno);
+    if (::syscall(SYS_chdir, plan.workDir.constData()) < 0)
+        childReport(socket, 'S', errno);
+    const long null = ::syscall(SYS_openat, AT_FDCWD, "/dev/null", O_RDWR);
+    if (null < 0)
+        childReport(socket, 'S', errno);
+    for (long fd = 0; fd < 3; ++fd) {
+        if (fd != null && ::syscall(SYS_dup3, null, fd, 0) < 0)
+            childReport(socket, 'S', errno);
+    }
+    if (null > 2)
+        ::syscall(SYS_close, null);
+    for (const Limit &limit : plan.limits) {
+        if (::syscall(SYS_prlimit64, 0, limit.resource, &limit.wanted, nullptr) < 0
+            && ::syscall(SYS_prlimit64, 0, limit.resource, &limit.fallback, nullptr) < 0)
+            childReport(socket, 'S', errno);
+    }
+    // The judge's descriptors stay with the judge.
+    if (::syscall(SYS_close_range, 3, ~0u, CLOSE_RANGE_CLOEXEC) < 0) {
+        for (int fd = 3; fd < plan.descriptorLimit; ++fd)
+            ::syscall(SYS_fcntl, fd, F_SETFD, FD_CLOEXEC);
+    }
+    ::syscall(SYS_prctl, PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0);
+
+    long listener = -1;
+    int filterError = 0;
+    if (plan.filter.len > 0 && ::syscall(SYS_prctl, PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0) {
+        listener = ::syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, SECCOMP_FILTER_FLAG_NEW_LISTENER,
+                             &plan.filter);
+        if (listener < 0)
+            filterError = errno;
+    }
+    ChildMessage ready{'R', filterError};
+    iovec part{&ready, sizeof ready};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+    msghdr message{};
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    if (listener >= 0) {
+        const int fd = static_cast<int>(listener);
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        cmsghdr *header = CMSG_FIRSTHDR(&message);
+        header->cmsg_level = SOL_SOCKET;
+        header->cmsg_type = SCM_RIGHTS;
+        header->cmsg_len = CMSG_LEN(sizeof(int));
+        std::memcpy(CMSG_DATA(header), &fd, sizeof fd);
+    }
+    if (::syscall(SYS_sendmsg, socket, &message, MSG_NOSIGNAL) < 0)
+        childExit();
+    if (listener >= 0)
+        ::syscall(SYS_close, listener);
+
+    // Suspended until the judge has recorded us.
+    char go = 0;
+    if (::syscall(SYS_recvfrom, socket, &go, 1, 0, nullptr, nullptr) != 1)
+        childExit();
+    const unsigned long noSignals = 0;
+    ::syscall(SYS_rt_sigprocmask, SIG_SETMASK, &noSignals, nullptr, sizeof noSignals);
+    ::syscall(SYS_execve, plan.argv[0], plan.argv, environ);
+    childReport(socket, 'X', errno);
+}
+
+int aboveStandardStreams(int fd)
+{
+    if (fd > 2)
+        return fd;
+    const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    ::close(fd);
+    return moved;
+}
+
+// Returns the message length (0 at end of file, -1 on error); an attached
+// descriptor goes to *received.
+long receiveMessage(int socket, ChildMessage &message, int *received)
+{
+    iovec part{&message, sizeof message};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+    msghdr header{};
+    header.msg_iov = &part;
+    header.msg_iovlen = 1;
+    header.msg_control = control;
+    header.msg_controllen = sizeof control;
+    long length;
+    // A child that ends before reading "go" resets the connection; what it
+    // sent first is still queued, and the error is reported only once.
+    while ((length = ::recvmsg(socket, &header, MSG_CMSG_CLOEXEC)) < 0
+           && (errno == EINTR || errno == ECONNRESET)) {
+    }
+    for (cmsghdr *c = CMSG_FIRSTHDR(&header); c; c = CMSG_NXTHDR(&header, c)) {
+        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_RIGHTS) {
+            int fd;
+            std::memcpy(&fd, CMSG_DATA(c), sizeof fd);
+            if (received && *received < 0)
+                *received = fd;
+            else
+                ::close(fd);
+        }
+    }
+    return length;
+}
+
+void closeFd(int &fd)
+{
+    if (fd >= 0)
+        ::close(fd);
+    fd = -1;
+}
+
+// ---- ending the program -------------------------------------------------
+
+// What marks a process as the program's, read before the program is reaped.
+struct ProgramMark
+{
+    pid_t pid = 0;
+    bool filtered = false;
+    unsigned long long startTicks = 0;
+};
+
+ProgramMark markOf(pid_t pid)
+{
+    ProgramMark mark{pid, false, 0};
+    ProcStatus status;
+    mark.filtered = readProcStatus(pid, status) && status.seccompFilters > ownSeccompFilters();
+    ProcStat stat;
+    if (readProcStat(pid, stat))
+        mark.startTicks = stat.startTicks;
+    return mark;
+}
+
+bool belongsTo(const ProcStat &process, const ProgramMark &mark)
+{
+    if (process.session == mark.pid || process.pgrp == mark.pid)
+        return true;
+    if (!mark.filtered)
+        return process.startTicks >= mark.startTicks;
+    ProcStatus status;
+    return readProcStatus(process.pid, status) && status.seccompFilters > ownSeccompFilters();
+}
+
+void reapOnce(pid_t pid, int *status, rusage *usage)
+{
+    int result = 0;
+    rusage used{};
+    while (::wait4(pid, &result, __WALL, &used) < 0 && errno == EINTR) {
+    }
+    if (status)
+        *status = result;
+    if (usage)
+        *usage = used;
+}
+
+// Kills the program (our unreaped child) with everything it started, and reaps
+// it once. Survivors of a setsid or a double fork have been adopted by the
+// judge (SubreaperScope); they are found among its children by their mark and
+// reaped one by one, never with a wildcard wait that would take children of
+// QProcess.
+void endProgramTree(pid_t pid, bool searchAdopted, int *status, rusage *usage)
+{
+    const ProgramMark mark = searchAdopted ? markOf(pid) : ProgramMark{pid};
+    ::kill(-pid, SIGKILL);
+    ::kill(pid, SIGKILL);
+    reapOnce(pid, status, usage);
+    if (!searchAdopted)
+        return;
+    const pid_t self = ::getpid();
+    for (;;) {
+        std::vector<pid_t> adopted;
+        for (const ProcStat &process : listProcesses()) {
+            if (process.ppid == self && belongsTo(process, mark))
+                adopted.push_back(process.pid);
+        }
+        if (adopted.empty())
+            return;
+        for (pid_t child : adopted)
+            ::kill(child, SIGKILL);
+        for (pid_t child : adopted)
+            reapOnce(child, nullptr, nullptr);
+    }
+}
+
+void releaseRecord(JudgeState &judge)
+{
+    closeFd(judge.childProcess.pidfd);
+    judge.childProcess.pid = 0;
+}
+
+// Unlinking cannot be refused because the file is running; what remains is a
+// path that cannot be removed at all, so the retries are bounded.
+void removeExecutable(JudgeState &judge)
+{
+    if (judge.runningExePath.isEmpty())
+        return;
+    const QByteArray path = QFile::encodeName(judge.runningExePath);
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        struct stat info;
+        if (::unlink(path.constData()) == 0 || ::lstat(path.constData(), &info) != 0)
+            break;
+        sleepNs(20'000'000);
+    }
+    judge.runningExePath.clear();
+}
+
+// The judge keeps the executable open while it runs. Unlinking it then only
+// drops its name; the storage goes with the last descriptor, and releasing a
+// file that was synced to disk can take milliseconds, so that last close
+// happens off the judge thread.
+class ExecutableHold
+{
+public:
+    explicit ExecutableHold(const QByteArray &path) : fd(::open(path.constData(), O_RDONLY | O_CLOEXEC)) {}
+    ~ExecutableHold()
+    {
+        if (fd >= 0)
+            QThreadPool::globalInstance()->start([fd = fd] { ::close(fd); });
+    }
+    ExecutableHold(const ExecutableHold &) = delete;
+    ExecutableHold &operator=(const ExecutableHold &) = delete;
+
+    const int fd;
+};
+
+// ---- watching the program ---------------------------------------------
+
+// The runner's own view of the program. Its descriptors are private: a stop
+// request releases the shared record, never these. /proc files opened on the
+// program keep naming it even after its pid is reused.
+struct Run
+{
+    pid_t pid = 0;
+    int waitFd = -1;
+    int listener = -1;
+    int statFd = -1;
+    int statusFd = -1;
+    clockid_t cpuClock{};
+    bool haveCpuClock = false;
+    bool filtered = false;  // exits and process creation are reported
+    bool spawned = false;
+    double peakMb = 0.0;
+    long long lastCpuNs = -1;
+    int unchangedSamples = 0;
+
+    Run() = default;
+    Run(const Run &) = delete;
+    Run &operator=(const Run &) = delete;
+    ~Run()
+    {
+        closeFd(waitFd);
+        closeFd(listener);
+        closeFd(statFd);
+        closeFd(statusFd);
+    }
+};
+
+void sampleMemory(Run &run, double &memoryUsed)
+{
+    char buffer[4096];
+    const long length = readProcFile(run.statusFd, buffer, sizeof buffer);
+    if (length > 0) {
+        const ProcStatus status = parseProcStatus(std::string_view(buffer, static_cast<size_t>(length)));
+        if (status.dataKb >= 0 && status.stackKb >= 0)
+            run.peakMb = std::max(run.peakMb, static_cast<double>(status.dataKb + status.stackKb) / 1024.0);
+        if (status.peakResidentKb >= 0)
+            run.peakMb = std::max(run.peakMb, static_cast<double>(status.peakResidentKb) / 1024.0);
+    }
+    memoryUsed = run.peakMb;
+}
+
+// judgeMutex held, the program still ours (the CPU clock names it by pid).
+// Returns its total CPU time in ns, for the idle rule.
+long long sample(Run &run, double &timeUsed, double &memoryUsed)
+{
+    char buffer[1024];
+    const long length = readProcFile(run.statFd, buffer, sizeof buffer);
+    ProcStat stat;
+    long long cpuNs = -1;
+    if (length > 0 && parseProcStat(std::string_view(buffer, static_cast<size_t>(length)), stat)) {
+        timeUsed = static_cast<double>(stat.userTicks) / ticksPerSecond();
+        cpuNs = static_cast<long long>(static_cast<double>(stat.userTicks + stat.systemTicks)
+                                       / ticksPerSecond() * 1e9);
+    }
+    sampleMemory(run, memoryUsed);
+    timespec cpu{};
+    if (run.haveCpuClock && ::clock_gettime(run.cpuClock, &cpu) == 0)
+        cpuNs = cpu.tv_sec * 1'000'000'000LL + cpu.tv_nsec;
+    return cpuNs;
+}
+
+void answerNotification(Run &run, double &memoryUsed)
+{
+    seccomp_notif request;
+    std::memset(&request, 0, sizeof request);
+    if (::ioctl(run.listener, SECCOMP_IOCTL_NOTIF_RECV, &request) < 0)
+        return;  // its caller was killed meanwhile
+    if (isExitCall(request.data.arch, request.data.nr))
+        sampleMemory(run, memoryUsed);  // last chance: the figures vanish with the exit
+    else
+        run.spawned = true;
+    seccomp_notif_resp response;
+    std::memset(&response, 0, sizeof response);
+    response.id = request.id;
+    response.flags = SECCOMP_USER_NOTIF_FLAG_CONTINUE;
+    ::ioctl(run.listener, SECCOMP_IOCTL_NOTIF_SEND, &response);
+}
+
+// Waits until the next sample is due or the program has ended, answering the
+// filter meanwhile. Returns true once the program has ended.
+bool waitForSample(Run &run, long long dueNs, double &memoryUsed)
+{
+    for (;;) {
+        const long long left = dueNs - monotonicNs();
+        if (left <= 0)
+            return false;
+        pollfd fds[2] = {{run.waitFd, POLLIN, 0}, {run.listener, POLLIN, 0}};
+        const timespec timeout{static_cast<time_t>(left / 1'000'000'000), static_cast<long>(left % 1'000'000'000)};
+        const int ready = ::ppoll(fds, 2, &timeout, nullptr);
+        if (ready < 0) {
+            if (errno == EINTR)
+                continue;
+            sleepNs(left);
+            return false;
+        }
+        if (fds[0].revents)
+            return true;
+        if (fds[1].revents & POLLIN)
+            answerNotification(run, memoryUsed);
+        else if (fds[1].revents)
+            closeFd(run.listener);  // every process under the filter is gone
+    }
+}
+
+bool hasEnded(pid_t pid)
+{
+    siginfo_t info{};
+    return ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT | __WALL) == 0
+        && info.si_pid == pid;
+}
+
+struct Started
+{
+    bool ok = false;
+    bool execFailed = false;
+    int error = 0;
+};
+
+// judgeMutex held. Forks the child, records it in the judge's state and lets
+// it exec; on success run describes the program.
+Started startProgram(JudgeState &judge, ChildPlan &plan, Run &run)
+{
+    Started started;
+    int sockets[2];
+    if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, sockets) < 0) {
+        started.error = errno;
+        return started;
+    }
+    int judgeEnd = aboveStandardStreams(sockets[0]);
+    int childEnd = aboveStandardStreams(sockets[1]);
+    if (judgeEnd < 0 || childEnd < 0) {
+        started.error = errno;
+        closeFd(judgeEnd);
+        closeFd(childEnd);
+        return started;
+    }
+    plan.socket = childEnd;
+
+    sigset_t all, previous;
+    ::sigfillset(&all);
+    ::pthread_sigmask(SIG_SETMASK, &all, &previous);
+    const pid_t pid = ::fork();
+    if (pid == 0)
+        runChild(plan);
+    const int forkError = errno;
+    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    closeFd(childEnd);
+    if (pid < 0) {
+        closeFd(judgeEnd);
+        started.execFailed = true;  // ENOMEM reads as lack of memory, like exec's
+        started.error = forkError;
+        return started;
+    }
+
+    const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+    judge.childProcess.pid = pid;
+    judge.childProcess.pidfd = pidfd;
+    run.pid = pid;
+    if (pidfd >= 0)
+        run.waitFd = ::fcntl(pidfd, F_DUPFD_CLOEXEC, 3);
+    // Recorded: it may go on. Sent before anything is read back, so that the
+    // child finds it waiting and only the judge ever blocks.
+    const char go = 'g';
+    ::send(judgeEnd, &go, 1, MSG_NOSIGNAL);
+
+    ChildMessage message{};
+    const long first = receiveMessage(judgeEnd, message, &run.listener);
+    run.filtered = run.listener >= 0;
+    if (first == static_cast<long>(sizeof message) && message.kind == 'R') {
+        const long second = receiveMessage(judgeEnd, message, nullptr);
+        if (second == 0)
+            started.ok = true;
+        else if (second == static_cast<long>(sizeof message) && message.kind == 'X')
+            started = Started{false, true, message.error};
+        else
+            started.error = second < 0 ? errno : EPROTO;
+    } else if (first == static_cast<long>(sizeof message) && message.kind == 'S') {
+        started.error = message.error;
+    } else {
+        started.error = first < 0 ? errno : ECHILD;
+    }
+    closeFd(judgeEnd);
+
+    if (!started.ok) {
+        // Its exit would wait on the filter: kill it, then reap it.
+        endProgramTree(pid, false, nullptr, nullptr);
+        releaseRecord(judge);
+        run.pid = 0;
+        return started;
+    }
+    char path[48];
+    std::snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
+    run.statFd = ::open(path, O_RDONLY | O_CLOEXEC);
+    std::snprintf(path, sizeof path, "/proc/%d/status", static_cast<int>(pid));
+    run.statusFd = ::open(path, O_RDONLY | O_CLOEXEC);
+    run.haveCpuClock = ::clock_getcpuclockid(pid, &run.cpuClock) == 0;
+    return started;
+}
+
+} // namespace
+
+bool runProgram(JudgeState &judge, const QString &workDir, const QString &exeName,
+                double &timeUsed, double &memoryUsed, char &state, QString &note,
+                double timeLimit, double memoryLimit)
+{
+    ChildPlan plan = makePlan(workDir, exeName, timeLimit, memoryLimit);
+    const ExecutableHold executable(plan.exePath);
+    // Static data is committed before the first instruction, and exec maps it
+    // after the judge has been told that exec succeeded.
+    const double staticMb = executable.fd < 0 ? 0.0 : static_cast<double>(elfWritableBytes(executable.fd)) / bytesPerMb;
+    SubreaperScope adoptOrphans;
+    Run run;
+    {
+        QMutexLocker lock(&judge.judgeMutex);
+        if (!judge.keepRunning)
+            return false;  // a stop has already been served: start nothing
+        judge.runningExePath = workDir + u'/' + exeName;
+        const Started started = startProgram(judge, plan, run);
+        if (!started.ok) {
+            removeExecutable(judge);
+            if (started.execFailed)
+                execFailure(started.error, state, note);
+            else
+                startFailure(started.error, state, note);
+            return false;
+        }
+    }
+    run.peakMb = staticMb;
+
+    bool ended = false;
+    long long dueNs = monotonicNs();
+    for (;;) {
+        if (!ended)
+            ended = waitForSample(run, dueNs, memoryUsed);
+        const long long now = monotonicNs();
+        dueNs += samplePeriodNs;
+        if (dueNs <= now)
+            dueNs = now + samplePeriodNs;  // late: no burst of samples
+
+        QMutexLocker lock(&judge.judgeMutex);
+        if (!judge.keepRunning || judge.childProcess.pid != run.pid)
+            return false;  // the stop request has ended the program and owns the clean-up
+        const long long cpuNs = sample(run, timeUsed, memoryUsed);
+        if (!ended && run.waitFd < 0)
+            ended = hasEnded(run.pid);
+
+        RunSample figures{timeUsed, memoryUsed, false, 0};
+        if (ended) {
+            rusage usage{};
+            endProgramTree(run.pid, run.spawned || !run.filtered, &figures.waitStatus, &usage);
+            releaseRecord(judge);
+            timeUsed = static_cast<double>(usage.ru_utime.tv_sec) + usage.ru_utime.tv_usec / 1e6;
+            figures.time = timeUsed;
+            figures.ended = true;
+        }
+        RunOutcome outcome = judgeSample(figures, timeLimit, memoryLimit, state, note);
+        if (outcome == RunOutcome::Running) {
+            // Idle: the precise CPU clock (user and system) stands still.
+            if (cpuNs == run.lastCpuNs) {
+                if (++run.unchangedSamples > idleSampleLimit) {
+                    state = 'R';
+                    note = QStringLiteral("运行时错误: 未知");
+                    outcome = RunOutcome::Failed;
+                }
+            } else {
+                run.unchangedSamples = 0;
+                run.lastCpuNs = cpuNs;
+            }
+        }
+        if (outcome == RunOutcome::Running)
+            continue;
+        if (!ended) {
+            endProgramTree(run.pid, run.spawned || !run.filtered, nullptr, nullptr);
+            releaseRecord(judge);
+        }
+        removeExecutable(judge);
+        return outcome == RunOutcome::Passed;
+    }
+}
+
+void stopRunningProgram(JudgeState &judge)
+{
+    if (judge.childProcess.pid > 0) {
+        endProgramTree(judge.childProcess.pid, true, nullptr, nullptr);
+        releaseRecord(judge);
+    }
+    removeExecutable(judge);
+}
+
+void killProcessTree(qint64 processId)
+{
+    const pid_t self = ::getpid();
+    if (processId <= 1 || processId == self || processId > std::numeric_limits<pid_t>::max())
+        return;
+    const pid_t root = static_cast<pid_t>(processId);
+    // Never the judge's own ancestors (and so never the judge).
+    {
+        pid_t ancestor = ::getppid();
+        for (int depth = 0; ancestor > 1 && depth < 4096; ++depth) {
+            if (ancestor == root)
+                return;
+            ProcStat stat;
+            if (!readProcStat(ancestor, stat))
+                break;
+            ancestor = stat.ppid;
+        }
+    }
+
+    // Freeze, then walk: a stopped process cannot start another, so the set
+    // found by session, group and parent links is complete when it stops
+    // growing. Then kill it whole, and look again until nothing is left.
+    const long long giveUpNs = monotonicNs() + 10'000'000'000LL;
+    for (;;) {
+        const std::vector<ProcStat> processes = listProcesses();
+        std::vector<pid_t> tree;
+        auto inTree = [&](pid_t pid) { return std::find(tree.begin(), tree.end(), pid) != tree.end(); };
+        for (const ProcStat &p : processes) {
+            if (p.pid != self && (p.pid == root || p.session == root || p.pgrp == root))
+                tree.push_back(p.pid);
+        }
+        for (size_t grown = 1; grown != 0;) {
+            grown = 0;
+            for (const ProcStat &p : processes) {
+                if (p.pid != self && inTree(p.ppid) && !inTree(p.pid)) {
+                    tree.push_back(p.pid);
+                    ++grown;
+                }
+            }
+        }
+        std::vector<pid_t> alive;
+        for (const ProcStat &p : processes) {
+            if (!inTree(p.pid))
+                continue;
+            if (p.state != 'Z' && p.state != 'X')
+                alive.push_back(p.pid);
+            else if (p.ppid == self && p.pid != root)
+                ::waitpid(p.pid, nullptr, WNOHANG | __WALL);  // adopted while a program ran
+        }
+        if (alive.empty() || monotonicNs() > giveUpNs)
+            return;
+        for (pid_t pid : alive)
+            ::kill(pid, SIGSTOP);
+        // Anything started between the listing and the stop shows up now.
+        bool grew = false;
+        for (const ProcStat &p : listProcesses()) {
+            if (p.pid != self && !inTree(p.pid)
+                && (inTree(p.ppid) || p.session == root || p.pgrp == root)) {
+                ::kill(p.pid, SIGSTOP);
+                grew = true;
+            }
+        }
+        if (grew)
+            continue;
+        for (pid_t pid : alive)
+            ::kill(pid, SIGKILL);
+        sleepNs(1'000'000);
+    }
+}
+
+void startInOwnSession(QProcess &process)
+{
+    process.setChildProcessModifier([] { ::setsid(); });
+}

@@ -1,0 +1,107 @@
+// Runner overhead and measurement accuracy.
+//   bench_runner [RUNS]   (default 500 runs of a trivial program)
+// Prints the median and 95th percentile of runProgram's wall time for a
+// program that does nothing, then how close the reported CPU time and memory
+// come to what calibrated programs use, and how soon an endless loop dies
+// after its time limit.
+
+#include "runner.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString programsDir = QString::fromUtf8(QXJ_PROGRAMS_DIR);
+
+struct Run
+{
+    bool ok = false;
+    double time = 0.0;
+    double memory = 0.0;
+    char state = '?';
+    QString note;
+    double wallMs = 0.0;
+};
+
+Run runOnce(const QString &workDir, const QString &program, double timeLimit, double memoryLimit)
+{
+    Run run;
+    const QString exe = workDir + u"/prog"_s;
+    QFile::remove(exe);
+    if (!QFile::copy(programsDir + u'/' + program, exe)) {
+        std::fprintf(stderr, "cannot copy %s\n", qPrintable(program));
+        std::exit(1);
+    }
+    JudgeState judge;
+    QElapsedTimer clock;
+    clock.start();
+    run.ok = runProgram(judge, workDir, u"prog"_s, run.time, run.memory, run.state, run.note,
+                        timeLimit, memoryLimit);
+    run.wallMs = static_cast<double>(clock.nsecsElapsed()) / 1e6;
+    return run;
+}
+
+double percentile(std::vector<double> values, double p)
+{
+    std::sort(values.begin(), values.end());
+    const size_t index = std::min(values.size() - 1, static_cast<size_t>(std::ceil(p * values.size())) - 1);
+    return values[index];
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 500;
+    QTemporaryDir dir(QDir::tempPath() + u"/qxj bench XXXXXX"_s);
+
+    std::vector<double> wall;
+    int failures = 0;
+    for (int i = 0; i < runs; ++i) {
+        const Run run = runOnce(dir.path(), u"trivial"_s, 1.0, 64.0);
+        failures += run.ok ? 0 : 1;
+        wall.push_back(run.wallMs);
+    }
+    std::printf("trivial program, %d runs: median %.3f ms, p95 %.3f ms, min %.3f ms, max %.3f ms%s\n",
+                runs, percentile(wall, 0.5), percentile(wall, 0.95),
+                *std::min_element(wall.begin(), wall.end()), *std::max_element(wall.begin(), wall.end()),
+                failures ? " (SOME RUNS FAILED)" : "");
+
+    double worstCpu = 0.0;
+    std::printf("0.5 s of CPU, reported:");
+    for (int i = 0; i < 10; ++i) {
+        const Run run = runOnce(dir.path(), u"cpu500"_s, 3.0, 64.0);
+        std::printf(" %.3f", run.time);
+        worstCpu = std::max(worstCpu, std::abs(run.time - 0.5));
+    }
+    std::printf("\n  worst error %.1f ms (goal within 20 ms)\n", worstCpu * 1000.0);
+
+    double worstMemory = 0.0;
+    std::printf("100 MB touched, reported MB:");
+    for (int i = 0; i < 10; ++i) {
+        const Run run = runOnce(dir.path(), u"hog100"_s, 5.0, 256.0);
+        std::printf(" %.2f", run.memory);
+        worstMemory = std::max(worstMemory, std::abs(run.memory - 100.0));
+    }
+    std::printf("\n  worst error %.2f %% (goal within 5 %%)\n", worstMemory);
+
+    std::printf("endless loop, limit 1 s:");
+    for (int i = 0; i < 5; ++i) {
+        const Run run = runOnce(dir.path(), u"loop"_s, 1.0, 64.0);
+        std::printf(" [%c, reported %.2f s, returned after %.0f ms]", run.state, run.time, run.wallMs);
+    }
+    std::printf("\n");
+    return 0;
+}

@@ -1,0 +1,207 @@
+#include "procfs_linux.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+
+#include <dirent.h>
+#include <elf.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+// Splits off the next space-separated field.
+std::string_view nextField(std::string_view &rest)
+{
+    const size_t start = rest.find_first_not_of(" \t");
+    if (start == std::string_view::npos) {
+        rest = {};
+        return {};
+    }
+    rest.remove_prefix(start);
+    const size_t end = rest.find_first_of(" \t");
+    const std::string_view field = rest.substr(0, end);
+    rest.remove_prefix(end == std::string_view::npos ? rest.size() : end);
+    return field;
+}
+
+template<typename T>
+bool toNumber(std::string_view text, T &value)
+{
+    const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return ec == std::errc() && ptr == text.data() + text.size();
+}
+
+long long statusValue(std::string_view text, std::string_view key)
+{
+    size_t at = 0;
+    while ((at = text.find(key, at)) != std::string_view::npos) {
+        if (at == 0 || text[at - 1] == '\n')
+            break;
+        at += key.size();
+    }
+    if (at == std::string_view::npos)
+        return -1;
+    std::string_view rest = text.substr(at + key.size());
+    rest = rest.substr(0, rest.find('\n'));
+    long long value = -1;
+    if (!toNumber(nextField(rest), value))
+        return -1;
+    return value;
+}
+
+bool readWholeFile(const char *path, char *buffer, unsigned long size, long &length)
+{
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    length = readProcFile(fd, buffer, size);
+    ::close(fd);
+    return length >= 0;
+}
+
+template<typename Header, typename ProgramHeader>
+unsigned long long writableBytes(int fd)
+{
+    Header header;
+    if (::pread(fd, &header, sizeof header, 0) != static_cast<ssize_t>(sizeof header))
+        return 0;
+    if (header.e_phentsize != sizeof(ProgramHeader) || header.e_phnum == 0 || header.e_phnum > 4096)
+        return 0;
+    std::vector<ProgramHeader> segments(header.e_phnum);
+    const ssize_t bytes = static_cast<ssize_t>(segments.size() * sizeof(ProgramHeader));
+    if (::pread(fd, segments.data(), bytes, static_cast<off_t>(header.e_phoff)) != bytes)
+        return 0;
+    const unsigned long long page = static_cast<unsigned long long>(::sysconf(_SC_PAGESIZE));
+    unsigned long long total = 0;
+    for (const ProgramHeader &segment : segments) {
+        if (segment.p_type != PT_LOAD || !(segment.p_flags & PF_W) || segment.p_memsz == 0)
+            continue;
+        const unsigned long long begin = segment.p_vaddr / page * page;
+        const unsigned long long end = (segment.p_vaddr + segment.p_memsz + page - 1) / page * page;
+        if (end > begin)
+            total += end - begin;
+    }
+    return total;
+}
+
+} // namespace
+
+bool parseProcStat(std::string_view text, ProcStat &out)
+{
+    const size_t open = text.find('(');
+    const size_t close = text.rfind(')');
+    if (open == std::string_view::npos || close == std::string_view::npos || close < open)
+        return false;
+    std::string_view pidText = text.substr(0, open);
+    if (!toNumber(nextField(pidText), out.pid))
+        return false;
+    std::string_view rest = text.substr(close + 1);
+    // Field 3 onwards; user time is field 14, start time field 22.
+    std::string_view fields[20];
+    for (std::string_view &field : fields) {
+        field = nextField(rest);
+        if (field.empty())
+            return false;
+    }
+    if (fields[0].size() != 1)
+        return false;
+    out.state = fields[0][0];
+    return toNumber(fields[1], out.ppid) && toNumber(fields[2], out.pgrp)
+        && toNumber(fields[3], out.session) && toNumber(fields[11], out.userTicks)
+        && toNumber(fields[12], out.systemTicks)
+        && toNumber(fields[19], out.startTicks);
+}
+
+ProcStatus parseProcStatus(std::string_view text)
+{
+    ProcStatus status;
+    status.dataKb = statusValue(text, "VmData:");
+    status.stackKb = statusValue(text, "VmStk:");
+    status.peakResidentKb = statusValue(text, "VmHWM:");
+    status.seccompFilters = static_cast<int>(statusValue(text, "Seccomp_filters:"));
+    return status;
+}
+
+long readProcFile(int fd, char *buffer, unsigned long size)
+{
+    unsigned long length = 0;
+    while (length < size) {
+        const ssize_t got = ::pread(fd, buffer + length, size - length, static_cast<off_t>(length));
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            return -1;
+        }
+        if (got == 0)
+            break;
+        length += static_cast<unsigned long>(got);
+    }
+    return static_cast<long>(length);
+}
+
+bool readProcStat(pid_t pid, ProcStat &out)
+{
+    char path[40];
+    std::snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
+    char buffer[1024];
+    long length = 0;
+    return readWholeFile(path, buffer, sizeof buffer, length)
+        && parseProcStat(std::string_view(buffer, static_cast<size_t>(length)), out);
+}
+
+bool readProcStatus(pid_t pid, ProcStatus &out)
+{
+    char path[40];
+    std::snprintf(path, sizeof path, "/proc/%d/status", static_cast<int>(pid));
+    char buffer[4096];
+    long length = 0;
+    if (!readWholeFile(path, buffer, sizeof buffer, length))
+        return false;
+    out = parseProcStatus(std::string_view(buffer, static_cast<size_t>(length)));
+    return true;
+}
+
+std::vector<ProcStat> listProcesses()
+{
+    std::vector<ProcStat> processes;
+    DIR *dir = ::opendir("/proc");
+    if (!dir)
+        return processes;
+    while (const dirent *entry = ::readdir(dir)) {
+        pid_t pid = 0;
+        if (!toNumber(std::string_view(entry->d_name), pid) || pid <= 0)
+            continue;
+        ProcStat stat;
+        if (readProcStat(pid, stat))
+            processes.push_back(stat);
+    }
+    ::closedir(dir);
+    return processes;
+}
+
+unsigned long long elfWritableBytes(const QByteArray &path)
+{
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return 0;
+    const unsigned long long bytes = elfWritableBytes(fd);
+    ::close(fd);
+    return bytes;
+}
+
+unsigned long long elfWritableBytes(int fd)
+{
+    unsigned char ident[EI_NIDENT];
+    unsigned long long bytes = 0;
+    if (::pread(fd, ident, sizeof ident, 0) == static_cast<ssize_t>(sizeof ident)
+        && std::memcmp(ident, ELFMAG, SELFMAG) == 0 && ident[EI_DATA] == ELFDATA2LSB) {
+        if (ident[EI_CLASS] == ELFCLASS64)
+            bytes = writableBytes<Elf64_Ehdr, Elf64_Phdr>(fd);
+        else if (ident[EI_CLASS] == ELFCLASS32)
+            bytes = writableBytes<Elf32_Ehdr, Elf32_Phdr>(fd);
+    }
+    return bytes;
+}

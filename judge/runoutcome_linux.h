@@ -1,0 +1,33 @@
+#pragma once
+
+// How the runner turns what it measured into a test point's state and note.
+
+#include <QString>
+
+// One look at the program: its user CPU time (s), its memory so far (MB) and,
+// once it has ended, its wait status.
+struct RunSample
+{
+    double time = 0.0;
+    double memory = 0.0;
+    bool ended = false;
+    int waitStatus = 0;
+};
+
+enum class RunOutcome { Running, Passed, Failed };
+
+// Memory is tested before time, both strictly (a value equal to its limit
+// passes), on every sample including the one that finds the program ended.
+// Passed writes the time and memory note and leaves state alone; Failed sets
+// both; Running touches neither.
+RunOutcome judgeSample(const RunSample &sample, double timeLimit, double memoryLimit,
+                       char &state, QString &note);
+
+// A program that could not be started: exec's ENOMEM, EBADF and ENOENT read as
+// lack of memory, everything else as a judge error with the errno.
+void execFailure(int error, char &state, QString &note);
+// A failure before exec (fork, work directory, descriptors): judge error.
+void startFailure(int error, char &state, QString &note);
+
+// "SIGSEGV" for 11; "SIG" + number where the system has no name.
+QString signalName(int signal);

@@ -1,0 +1,667 @@
+#include "procfs_linux.h"
+#include "runner.h"
+#include "runoutcome_linux.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QMutexLocker>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+#include <cerrno>
+#include <csignal>
+#include <memory>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString programsDir = QString::fromUtf8(QXJ_PROGRAMS_DIR);
+
+QString programPath(const QString &name)
+{
+    // The one built in a folder whose name has a space.
+    if (name == u"hello")
+        return programsDir + u"/hello world/hello"_s;
+    return programsDir + u'/' + name;
+}
+
+std::unique_ptr<QTemporaryDir> makeWorkDir()
+{
+    // A space in every work directory: nothing may split the path.
+    auto dir = std::make_unique<QTemporaryDir>(QDir::tempPath() + u"/qxj runner XXXXXX"_s);
+    return dir;
+}
+
+bool copyProgram(const QString &name, const QString &workDir, const QString &exeName)
+{
+    return QFile::copy(programPath(name), workDir + u'/' + exeName);
+}
+
+// Live processes whose current directory is dir: everything a program started
+// in its work directory, however it detached itself.
+QList<int> livingProcessesIn(const QString &dir)
+{
+    const QByteArray wanted = QFile::encodeName(QFileInfo(dir).canonicalFilePath());
+    QList<int> found;
+    for (const ProcStat &process : listProcesses()) {
+        if (process.state == 'Z' || process.state == 'X')
+            continue;
+        char link[64];
+        std::snprintf(link, sizeof link, "/proc/%d/cwd", static_cast<int>(process.pid));
+        char target[4096];
+        const ssize_t length = ::readlink(link, target, sizeof target);
+        if (length > 0 && QByteArray(target, length) == wanted)
+            found.append(process.pid);
+    }
+    return found;
+}
+
+// Children of this test process, zombies included: a runner that forgets to
+// reap leaves them here.
+QList<int> childrenOfTest()
+{
+    QList<int> found;
+    for (const ProcStat &process : listProcesses()) {
+        if (process.ppid == ::getpid())
+            found.append(process.pid);
+    }
+    return found;
+}
+
+pid_t runningPid(JudgeState &judge)
+{
+    QMutexLocker lock(&judge.judgeMutex);
+    return judge.childProcess.pid;
+}
+
+struct RunResult
+{
+    bool ok = false;
+    double time = -1.0;
+    double memory = -1.0;
+    char state = '?';
+    QString note = u"untouched"_s;
+    double wall = 0.0;
+};
+
+RunResult runIn(JudgeState &judge, const QString &workDir, const QString &exeName,
+                double timeLimit, double memoryLimit)
+{
+    RunResult result;
+    QElapsedTimer clock;
+    clock.start();
+    result.ok = runProgram(judge, workDir, exeName, result.time, result.memory, result.state,
+                           result.note, timeLimit, memoryLimit);
+    result.wall = static_cast<double>(clock.nsecsElapsed()) / 1e9;
+    return result;
+}
+
+QString usageNote(double time, double memory)
+{
+    return u"时间: %1s 内存: %2MB"_s.arg(time, 0, 'f', 2).arg(memory, 0, 'f', 2);
+}
+
+QStringList openFileTargets()
+{
+    QStringList targets;
+    const QDir fds(u"/proc/self/fd"_s);
+    for (const QString &fd : fds.entryList(QDir::Files | QDir::System))
+        targets.append(QFileInfo(fds.filePath(fd)).symLinkTarget());
+    return targets;
+}
+
+// Descriptors this process holds on files in dir.
+int openFilesIn(const QString &dir)
+{
+    const QString prefix = QFileInfo(dir).canonicalFilePath() + u'/';
+    int count = 0;
+    for (const QString &target : openFileTargets())
+        count += target.startsWith(prefix) ? 1 : 0;
+    return count;
+}
+
+} // namespace
+
+class RunnerTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void outcome_data();
+    void outcome();
+    void creationErrors_data();
+    void creationErrors();
+    void procStat_data();
+    void procStat();
+    void procStatus();
+    void elfStaticData();
+
+    void programs_data();
+    void programs();
+    void startedAsDocumented();
+    void startFailures_data();
+    void startFailures();
+    void familyDoesNotSurvive();
+    void nothingLeaks();
+
+    void killTree_data();
+    void killTree();
+    void killTreeWithoutProcess();
+
+    void stop_data();
+    void stop();
+    void stopBeforeStart();
+};
+
+void RunnerTest::outcome_data()
+{
+    QTest::addColumn<double>("time");
+    QTest::addColumn<double>("memory");
+    QTest::addColumn<bool>("ended");
+    QTest::addColumn<int>("waitStatus");
+    QTest::addColumn<int>("outcome");
+    QTest::addColumn<QString>("state");
+    QTest::addColumn<QString>("note");
+
+    const int running = int(RunOutcome::Running);
+    const int passed = int(RunOutcome::Passed);
+    const int failed = int(RunOutcome::Failed);
+    const QString untouched = u"untouched"_s;
+    // Limits: 1 s and 128 MB throughout.
+    QTest::newRow("time equal to the limit passes")
+        << 1.0 << 10.0 << true << W_EXITCODE(0, 0) << passed << u"?"_s << u"时间: 1.00s 内存: 10.00MB"_s;
+    QTest::newRow("memory equal to the limit passes")
+        << 0.5 << 128.0 << true << W_EXITCODE(0, 0) << passed << u"?"_s << u"时间: 0.50s 内存: 128.00MB"_s;
+    QTest::newRow("two decimals, fixed point")
+        << 0.031 << 1.25 << true << W_EXITCODE(0, 0) << passed << u"?"_s << u"时间: 0.03s 内存: 1.25MB"_s;
+    QTest::newRow("within both limits, still running")
+        << 0.99 << 127.9 << false << 0 << running << u"?"_s << untouched;
+    QTest::newRow("memory tested before time")
+        << 2.0 << 200.0 << false << 0 << failed << u"M"_s << u"超过内存限制"_s;
+    QTest::newRow("time over while running")
+        << 1.01 << 10.0 << false << 0 << failed << u"T"_s << u"超过时间限制"_s;
+    QTest::newRow("ended over memory")
+        << 0.1 << 128.01 << true << W_EXITCODE(0, 0) << failed << u"M"_s << u"超过内存限制"_s;
+    QTest::newRow("ended over time")
+        << 1.001 << 10.0 << true << W_EXITCODE(0, 0) << failed << u"T"_s << u"超过时间限制"_s;
+    QTest::newRow("ended over memory with an exit code")
+        << 0.1 << 300.0 << true << W_EXITCODE(3, 0) << failed << u"M"_s << u"超过内存限制"_s;
+    QTest::newRow("exit code")
+        << 0.1 << 1.0 << true << W_EXITCODE(3, 0) << failed << u"R"_s << u"运行时错误: 3"_s;
+    QTest::newRow("exit code 255")
+        << 0.1 << 1.0 << true << W_EXITCODE(255, 0) << failed << u"R"_s << u"运行时错误: 255"_s;
+    QTest::newRow("SIGSEGV")
+        << 0.1 << 1.0 << true << W_EXITCODE(0, SIGSEGV) << failed << u"R"_s << u"运行时错误: SIGSEGV"_s;
+    QTest::newRow("SIGKILL")
+        << 0.1 << 1.0 << true << W_EXITCODE(0, SIGKILL) << failed << u"R"_s << u"运行时错误: SIGKILL"_s;
+    QTest::newRow("SIGXCPU is the time limit")
+        << 0.9 << 1.0 << true << W_EXITCODE(0, SIGXCPU) << failed << u"T"_s << u"超过时间限制"_s;
+    QTest::newRow("SIGXFSZ is too much output")
+        << 0.1 << 1.0 << true << W_EXITCODE(0, SIGXFSZ) << failed << u"R"_s << u"运行时错误: 输出文件过大"_s;
+}
+
+void RunnerTest::outcome()
+{
+    QFETCH(double, time);
+    QFETCH(double, memory);
+    QFETCH(bool, ended);
+    QFETCH(int, waitStatus);
+    QFETCH(int, outcome);
+    QFETCH(QString, state);
+    QFETCH(QString, note);
+
+    char gotState = '?';
+    QString gotNote = u"untouched"_s;
+    const RunSample sample{time, memory, ended, waitStatus};
+    QCOMPARE(int(judgeSample(sample, 1.0, 128.0, gotState, gotNote)), outcome);
+    QCOMPARE(QString(QLatin1Char(gotState)), state);
+    QCOMPARE(gotNote, note);
+}
+
+void RunnerTest::creationErrors_data()
+{
+    QTest::addColumn<int>("error");
+    QTest::addColumn<QString>("state");
+    QTest::addColumn<QString>("note");
+    QTest::newRow("ENOMEM") << ENOMEM << u"M"_s << u"超过内存限制"_s;
+    QTest::newRow("EBADF") << EBADF << u"M"_s << u"超过内存限制"_s;
+    QTest::newRow("ENOENT") << ENOENT << u"M"_s << u"超过内存限制"_s;
+    QTest::newRow("ENOEXEC") << ENOEXEC << u"E"_s << u"线程创建失败: "_s + QString::number(ENOEXEC);
+    QTest::newRow("EACCES") << EACCES << u"E"_s << u"线程创建失败: "_s + QString::number(EACCES);
+    QTest::newRow("E2BIG") << E2BIG << u"E"_s << u"线程创建失败: "_s + QString::number(E2BIG);
+}
+
+void RunnerTest::creationErrors()
+{
+    QFETCH(int, error);
+    QFETCH(QString, state);
+    QFETCH(QString, note);
+    char gotState = '?';
+    QString gotNote;
+    execFailure(error, gotState, gotNote);
+    QCOMPARE(QString(QLatin1Char(gotState)), state);
+    QCOMPARE(gotNote, note);
+}
+
+void RunnerTest::procStat_data()
+{
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<bool>("parsed");
+    QTest::addColumn<int>("ppid");
+    QTest::addColumn<int>("session");
+    QTest::addColumn<qulonglong>("userTicks");
+    QTest::addColumn<qulonglong>("startTicks");
+
+    const QByteArray tail = " S 17 4242 4243 0 -1 4194560 120 0 0 0 250 31 0 0 20 0 1 0 987654 1000 20\n";
+    QTest::newRow("plain name") << QByteArray("4242 (loop)" + tail) << true << 17 << 4243
+                                << qulonglong(250) << qulonglong(987654);
+    QTest::newRow("name with spaces and parentheses")
+        << QByteArray("4242 (a) S 1 2 (b c)" + tail) << true << 17 << 4243
+        << qulonglong(250) << qulonglong(987654);
+    QTest::newRow("cut short") << QByteArray("4242 (loop) S 17 4242 4243 0 -1") << false << 0 << 0
+                               << qulonglong(0) << qulonglong(0);
+    QTest::newRow("no name") << QByteArray("4242 loop S 17") << false << 0 << 0
+                             << qulonglong(0) << qulonglong(0);
+}
+
+void RunnerTest::procStat()
+{
+    QFETCH(QByteArray, line);
+    QFETCH(bool, parsed);
+    ProcStat stat;
+    QCOMPARE(parseProcStat(std::string_view(line.constData(), size_t(line.size())), stat), parsed);
+    if (!parsed)
+        return;
+    QFETCH(int, ppid);
+    QFETCH(int, session);
+    QFETCH(qulonglong, userTicks);
+    QFETCH(qulonglong, startTicks);
+    QCOMPARE(stat.pid, 4242);
+    QCOMPARE(stat.state, 'S');
+    QCOMPARE(stat.ppid, ppid);
+    QCOMPARE(stat.session, session);
+    QCOMPARE(qulonglong(stat.userTicks), userTicks);
+    QCOMPARE(qulonglong(stat.systemTicks), qulonglong(31));
+    QCOMPARE(qulonglong(stat.startTicks), startTicks);
+}
+
+void RunnerTest::procStatus()
+{
+    const std::string_view alive = "Name:\tx\nVmPeak:\t 9000 kB\nVmHWM:\t    1500 kB\nVmRSS:\t 1400 kB\n"
+                                   "VmData:\t  204800 kB\nVmStk:\t     132 kB\nSeccomp:\t2\n"
+                                   "Seccomp_filters:\t1\n";
+    const ProcStatus status = parseProcStatus(alive);
+    QCOMPARE(status.peakResidentKb, 1500);
+    QCOMPARE(status.dataKb, 204800);
+    QCOMPARE(status.stackKb, 132);
+    QCOMPARE(status.seccompFilters, 1);
+
+    const ProcStatus zombie = parseProcStatus("Name:\tx\nState:\tZ (zombie)\nSeccomp_filters:\t0\n");
+    QCOMPARE(zombie.dataKb, -1);
+    QCOMPARE(zombie.peakResidentKb, -1);
+    QCOMPARE(zombie.seccompFilters, 0);
+}
+
+void RunnerTest::elfStaticData()
+{
+    const double staticMb = double(elfWritableBytes(QFile::encodeName(programPath(u"static512"_s)))) / 1048576.0;
+    QVERIFY2(staticMb >= 512.0 && staticMb < 513.0, qPrintable(QString::number(staticMb)));
+
+    auto dir = makeWorkDir();
+    QFile text(dir->filePath(u"notes"_s));
+    QVERIFY(text.open(QIODevice::WriteOnly));
+    text.write("just text\n");
+    text.close();
+    QCOMPARE(elfWritableBytes(QFile::encodeName(text.fileName())), 0ULL);
+    QCOMPARE(elfWritableBytes(QFile::encodeName(dir->filePath(u"missing"_s))), 0ULL);
+}
+
+void RunnerTest::programs_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<double>("timeLimit");
+    QTest::addColumn<double>("memoryLimit");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<QString>("state");
+    QTest::addColumn<QString>("note");  // empty: the time and memory note
+    QTest::addColumn<double>("minTime");
+    QTest::addColumn<double>("maxTime");
+    QTest::addColumn<double>("minMemory");
+    QTest::addColumn<double>("maxMemory");
+    QTest::addColumn<double>("minWall");
+    QTest::addColumn<double>("maxWall");
+
+    const QString usage;
+    // Wide margins: the machine is shared; the precise figures are the benchmark's.
+    QTest::newRow("normal exit, from a folder with a space")
+        << u"hello"_s << 5.0 << 64.0 << true << u"?"_s << usage << 0.0 << 0.5 << 0.01 << 64.0 << 0.0 << 10.0;
+    QTest::newRow("exit code 3")
+        << u"exit3"_s << 5.0 << 64.0 << false << u"R"_s << u"运行时错误: 3"_s << 0.0 << 0.5 << 0.0 << 64.0 << 0.0 << 10.0;
+    QTest::newRow("SIGSEGV")
+        << u"segv"_s << 5.0 << 64.0 << false << u"R"_s << u"运行时错误: SIGSEGV"_s << 0.0 << 0.5 << 0.0 << 64.0 << 0.0 << 10.0;
+    QTest::newRow("failed assert")
+        << u"abort"_s << 5.0 << 64.0 << false << u"R"_s << u"运行时错误: SIGABRT"_s << 0.0 << 0.5 << 0.0 << 64.0 << 0.0 << 10.0;
+    QTest::newRow("division by zero")
+        << u"fpe"_s << 5.0 << 64.0 << false << u"R"_s << u"运行时错误: SIGFPE"_s << 0.0 << 0.5 << 0.0 << 64.0 << 0.0 << 10.0;
+    QTest::newRow("endless loop")
+        << u"loop"_s << 1.0 << 64.0 << false << u"T"_s << u"超过时间限制"_s << 1.0 << 1.3 << 0.0 << 64.0 << 0.9 << 15.0;
+    QTest::newRow("touches 300 MB")
+        << u"hog300"_s << 5.0 << 128.0 << false << u"M"_s << u"超过内存限制"_s << 0.0 << 5.0 << 128.0 << 400.0 << 0.0 << 20.0;
+    QTest::newRow("512 MB static array, 1 MB touched")
+        << u"static512"_s << 5.0 << 128.0 << false << u"M"_s << u"超过内存限制"_s << 0.0 << 5.0 << 512.0 << 600.0 << 0.0 << 10.0;
+    QTest::newRow("200 MB burst, freed, then computing")
+        << u"burst200"_s << 5.0 << 128.0 << false << u"M"_s << u"超过内存限制"_s << 0.0 << 5.0 << 128.0 << 300.0 << 0.0 << 20.0;
+    QTest::newRow("sleeps 10 s")
+        << u"sleeper"_s << 5.0 << 64.0 << false << u"R"_s << u"运行时错误: 未知"_s << 0.0 << 0.1 << 0.0 << 64.0 << 0.9 << 8.0;
+    QTest::newRow("busy in system calls for 1.5 s")
+        << u"syscalls"_s << 3.0 << 64.0 << true << u"?"_s << usage << 0.0 << 3.0 << 0.0 << 64.0 << 1.4 << 20.0;
+    QTest::newRow("1 ms naps for 1.5 s")
+        << u"naps"_s << 3.0 << 64.0 << true << u"?"_s << usage << 0.0 << 3.0 << 0.0 << 64.0 << 1.4 << 20.0;
+    QTest::newRow("1,000,000 frames deep")
+        << u"recurse"_s << 5.0 << 256.0 << true << u"?"_s << usage << 0.0 << 5.0 << 8.0 << 256.0 << 0.0 << 20.0;
+    QTest::newRow("writes 300 MB")
+        << u"writer"_s << 10.0 << 64.0 << false << u"R"_s << u"运行时错误: 输出文件过大"_s << 0.0 << 10.0 << 0.0 << 64.0 << 0.0 << 60.0;
+    QTest::newRow("0.5 s of CPU")
+        << u"cpu500"_s << 3.0 << 64.0 << true << u"?"_s << usage << 0.4 << 0.6 << 0.0 << 64.0 << 0.4 << 20.0;
+    QTest::newRow("touches 100 MB")
+        << u"hog100"_s << 5.0 << 256.0 << true << u"?"_s << usage << 0.0 << 5.0 << 95.0 << 105.0 << 0.0 << 20.0;
+}
+
+void RunnerTest::programs()
+{
+    QFETCH(QString, program);
+    QFETCH(double, timeLimit);
+    QFETCH(double, memoryLimit);
+    QFETCH(bool, ok);
+    QFETCH(QString, state);
+    QFETCH(QString, note);
+    QFETCH(double, minTime);
+    QFETCH(double, maxTime);
+    QFETCH(double, minMemory);
+    QFETCH(double, maxMemory);
+    QFETCH(double, minWall);
+    QFETCH(double, maxWall);
+
+    auto dir = makeWorkDir();
+    QVERIFY(dir->isValid());
+    const QString exeName = u"prog"_s;
+    QVERIFY(copyProgram(program, dir->path(), exeName));
+    JudgeState judge;
+    const RunResult result = runIn(judge, dir->path(), exeName, timeLimit, memoryLimit);
+
+    const QString figures = u"%1 %2 %3 s %4 MB, %5 s wall"_s.arg(QString(QLatin1Char(result.state)), result.note)
+                                .arg(result.time).arg(result.memory).arg(result.wall);
+    QVERIFY2(result.ok == ok, qPrintable(figures));
+    QCOMPARE(QString(QLatin1Char(result.state)), state);
+    QCOMPARE(result.note, note.isEmpty() ? usageNote(result.time, result.memory) : note);
+    QVERIFY2(result.time >= minTime && result.time <= maxTime, qPrintable(figures));
+    QVERIFY2(result.memory >= minMemory && result.memory <= maxMemory, qPrintable(figures));
+    QVERIFY2(result.wall >= minWall && result.wall <= maxWall, qPrintable(figures));
+
+    // Cleaned up: nothing runs, nothing is recorded, the executable is gone.
+    QVERIFY(!QFile::exists(dir->filePath(exeName)));
+    QVERIFY(judge.runningExePath.isEmpty());
+    QCOMPARE(judge.childProcess.pid, 0);
+    QCOMPARE(judge.childProcess.pidfd, -1);
+    QVERIFY(livingProcessesIn(dir->path()).isEmpty());
+    QVERIFY(childrenOfTest().isEmpty());
+}
+
+void RunnerTest::startedAsDocumented()
+{
+    auto dir = makeWorkDir();
+    QVERIFY(copyProgram(u"probe"_s, dir->path(), u"probe"_s));
+    // What the judge has set for itself must not reach the program.
+    const int stray = ::open("/dev/null", O_RDONLY);  // inheritable on purpose
+    QVERIFY(stray >= 0);
+    sigset_t usr1, previousMask;
+    sigemptyset(&usr1);
+    sigaddset(&usr1, SIGUSR1);
+    ::pthread_sigmask(SIG_BLOCK, &usr1, &previousMask);
+    const auto previousPipe = std::signal(SIGPIPE, SIG_IGN);
+
+    JudgeState judge;
+    const RunResult result = runIn(judge, dir->path(), u"probe"_s, 2.5, 100.0);
+
+    std::signal(SIGPIPE, previousPipe);
+    ::pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
+    ::close(stray);
+    QVERIFY2(result.ok, qPrintable(result.note));
+    QVERIFY2(result.wall < 5.0, "standard input must end at once");
+
+    QFile report(dir->filePath(u"probe.txt"_s));
+    QVERIFY(report.open(QIODevice::ReadOnly));
+    QMap<QString, QString> seen;
+    for (const QByteArray &line : report.readAll().split('\n')) {
+        const int equals = line.indexOf('=');
+        if (equals > 0)
+            seen.insert(QString::fromUtf8(line.left(equals)), QString::fromUtf8(line.mid(equals + 1)));
+    }
+    QCOMPARE(seen.value(u"args"_s), u"1"_s);
+    QCOMPARE(seen.value(u"stdin"_s), u"eof"_s);
+    QCOMPARE(seen.value(u"null"_s), u"1"_s);
+    QCOMPARE(seen.value(u"fds"_s), u"0"_s);
+    QCOMPARE(seen.value(u"session"_s), u"1"_s);
+    QCOMPARE(seen.value(u"core"_s), u"0"_s);
+    QCOMPARE(seen.value(u"stack"_s), QString::number(100ULL << 20));
+    QCOMPARE(seen.value(u"fsize"_s), QString::number(256ULL << 20));
+    QCOMPARE(seen.value(u"cpu"_s), u"4"_s);  // ceil(2.5) + 1
+    QCOMPARE(seen.value(u"blocked"_s), u"0"_s);
+    QCOMPARE(seen.value(u"sigpipe"_s), u"default"_s);
+    QCOMPARE(seen.value(u"cwd"_s), QFileInfo(dir->path()).canonicalFilePath());
+}
+
+void RunnerTest::startFailures_data()
+{
+    QTest::addColumn<QString>("setup");
+    QTest::addColumn<QString>("state");
+    QTest::addColumn<QString>("note");
+    QTest::newRow("text file marked executable")
+        << u"text"_s << u"E"_s << u"线程创建失败: "_s + QString::number(ENOEXEC);
+    QTest::newRow("missing executable") << u"missing"_s << u"M"_s << u"超过内存限制"_s;
+    QTest::newRow("work directory through a regular file")
+        << u"file as directory"_s << u"E"_s << u"线程创建失败: "_s + QString::number(ENOTDIR);
+}
+
+void RunnerTest::startFailures()
+{
+    QFETCH(QString, setup);
+    QFETCH(QString, state);
+    QFETCH(QString, note);
+
+    auto dir = makeWorkDir();
+    QString workDir = dir->path();
+    if (setup == u"text") {
+        QFile text(dir->filePath(u"prog"_s));
+        QVERIFY(text.open(QIODevice::WriteOnly));
+        text.write("this is not a program\n");
+        text.close();
+        QVERIFY(text.setPermissions(text.permissions() | QFileDevice::ExeOwner | QFileDevice::ExeUser));
+    } else if (setup == u"file as directory") {
+        QFile plain(dir->filePath(u"plain"_s));
+        QVERIFY(plain.open(QIODevice::WriteOnly));
+        plain.close();
+        workDir = plain.fileName();
+    }
+    JudgeState judge;
+    const RunResult result = runIn(judge, workDir, u"prog"_s, 1.0, 64.0);
+    QVERIFY(!result.ok);
+    QCOMPARE(QString(QLatin1Char(result.state)), state);
+    QCOMPARE(result.note, note);
+    QCOMPARE(result.time, -1.0);  // no sample was taken
+    QVERIFY(!QFile::exists(dir->filePath(u"prog"_s)));
+    QVERIFY(judge.runningExePath.isEmpty());
+    QCOMPARE(judge.childProcess.pid, 0);
+    QVERIFY(childrenOfTest().isEmpty());
+}
+
+void RunnerTest::familyDoesNotSurvive()
+{
+    auto dir = makeWorkDir();
+    QVERIFY(copyProgram(u"family"_s, dir->path(), u"family"_s));
+    JudgeState judge;
+    const RunResult result = runIn(judge, dir->path(), u"family"_s, 5.0, 64.0);
+    QVERIFY2(result.ok, qPrintable(result.note));
+
+    QFile list(dir->filePath(u"pids.txt"_s));
+    QVERIFY(list.open(QIODevice::ReadOnly));
+    QCOMPARE(list.readAll().count('\n'), 3);  // all three had started
+    QVERIFY(livingProcessesIn(dir->path()).isEmpty());
+    QVERIFY(childrenOfTest().isEmpty());
+}
+
+void RunnerTest::nothingLeaks()
+{
+    auto dir = makeWorkDir();
+    JudgeState judge;
+    // One run first, so that whatever is made once per process is counted.
+    QVERIFY(copyProgram(u"trivial"_s, dir->path(), u"prog"_s));
+    QVERIFY(runIn(judge, dir->path(), u"prog"_s, 5.0, 64.0).ok);
+    // The executable may be let go of a moment after the run, but it is.
+    QTRY_COMPARE_WITH_TIMEOUT(openFilesIn(dir->path()), 0, 10000);
+    const qsizetype fdsBefore = openFileTargets().size();
+    for (int i = 0; i < 20; ++i) {
+        QVERIFY(copyProgram(i % 2 ? u"trivial"_s : u"family"_s, dir->path(), u"prog"_s));
+        const RunResult result = runIn(judge, dir->path(), u"prog"_s, 5.0, 64.0);
+        QVERIFY2(result.ok, qPrintable(result.note));
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(openFilesIn(dir->path()), 0, 10000);
+    QCOMPARE(openFileTargets().size(), fdsBefore);
+    QVERIFY(childrenOfTest().isEmpty());
+    QVERIFY(livingProcessesIn(dir->path()).isEmpty());
+}
+
+void RunnerTest::killTree_data()
+{
+    QTest::addColumn<QString>("script");
+    QTest::addColumn<int>("processes");
+    QTest::newRow("sleeping grandchild that starts another")
+        << u"sleep 300 & sh -c 'sleep 300 & sh -c \"sleep 300 & wait\" & wait' & wait"_s << 6;
+    QTest::newRow("grandchild in a session of its own")
+        << u"sh -c 'setsid sleep 300 & wait' & sleep 300 & wait"_s << 4;
+}
+
+void RunnerTest::killTree()
+{
+    QFETCH(QString, script);
+    QFETCH(int, processes);
+    auto dir = makeWorkDir();
+    QProcess compiler;
+    startInOwnSession(compiler);
+    compiler.setWorkingDirectory(dir->path());
+    compiler.start(u"/bin/sh"_s, {u"-c"_s, script});
+    QVERIFY(compiler.waitForStarted(10000));
+    QTRY_VERIFY_WITH_TIMEOUT(livingProcessesIn(dir->path()).size() >= processes, 20000);
+
+    killProcessTree(compiler.processId());
+    QVERIFY2(livingProcessesIn(dir->path()).isEmpty(),
+             qPrintable(QString::number(livingProcessesIn(dir->path()).size())));
+    QVERIFY(compiler.waitForFinished(10000));
+    QCOMPARE(compiler.exitStatus(), QProcess::CrashExit);
+}
+
+void RunnerTest::killTreeWithoutProcess()
+{
+    auto dir = makeWorkDir();
+    QProcess sleeper;
+    startInOwnSession(sleeper);
+    sleeper.setWorkingDirectory(dir->path());
+    sleeper.start(u"/bin/sleep"_s, {u"300"_s});
+    QVERIFY(sleeper.waitForStarted(10000));
+
+    killProcessTree(0);
+    killProcessTree(-1);
+    QCOMPARE(livingProcessesIn(dir->path()).size(), 1);
+    QCOMPARE(sleeper.state(), QProcess::Running);
+
+    killProcessTree(sleeper.processId());
+    QVERIFY(sleeper.waitForFinished(10000));
+}
+
+void RunnerTest::stop_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::newRow("endless loop") << u"loop"_s;
+    QTest::newRow("family that keeps computing") << u"familyloop"_s;
+}
+
+// The window's stop request lands while the program runs.
+void RunnerTest::stop()
+{
+    QFETCH(QString, program);
+    auto dir = makeWorkDir();
+    const QString exePath = dir->filePath(u"prog"_s);
+    QVERIFY(copyProgram(program, dir->path(), u"prog"_s));
+
+    JudgeState judge;
+    RunResult result;
+    std::unique_ptr<QThread> judgeThread(QThread::create([&] {
+        result = runIn(judge, dir->path(), u"prog"_s, 60.0, 512.0);
+    }));
+    judgeThread->start();
+    QTRY_VERIFY_WITH_TIMEOUT(runningPid(judge) > 0, 20000);
+    if (program == u"familyloop") {
+        QTRY_VERIFY_WITH_TIMEOUT(livingProcessesIn(dir->path()).size() >= 4, 20000);
+    }
+    const pid_t pid = runningPid(judge);
+    // Still this test's unreaped child here, so the descriptor is the program's.
+    const int watch = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+    QVERIFY(watch >= 0);
+
+    {
+        QMutexLocker lock(&judge.judgeMutex);
+        judge.keepRunning = false;
+        stopRunningProgram(judge);
+        QCOMPARE(judge.childProcess.pid, 0);
+        QCOMPARE(judge.childProcess.pidfd, -1);
+        QVERIFY(judge.runningExePath.isEmpty());
+    }
+    QVERIFY(!QFile::exists(exePath));
+    QVERIFY(livingProcessesIn(dir->path()).isEmpty());
+    pollfd ended{watch, POLLIN, 0};
+    QCOMPARE(::poll(&ended, 1, 0), 1);
+    // Reaped exactly once, by the stop.
+    siginfo_t info{};
+    QCOMPARE(::waitid(P_PIDFD, static_cast<id_t>(watch), &info, WEXITED | WNOHANG), -1);
+    QCOMPARE(errno, ECHILD);
+    ::close(watch);
+
+    QVERIFY(judgeThread->wait(20000));
+    QVERIFY(!result.ok);
+    QCOMPARE(result.state, '?');
+    QCOMPARE(result.note, u"untouched"_s);
+    QVERIFY(result.wall < 30.0);
+    QVERIFY(childrenOfTest().isEmpty());
+}
+
+void RunnerTest::stopBeforeStart()
+{
+    auto dir = makeWorkDir();
+    QVERIFY(copyProgram(u"trivial"_s, dir->path(), u"prog"_s));
+    JudgeState judge;
+    {
+        QMutexLocker lock(&judge.judgeMutex);
+        judge.keepRunning = false;
+        stopRunningProgram(judge);  // nothing runs yet: nothing to do
+    }
+    const RunResult result = runIn(judge, dir->path(), u"prog"_s, 1.0, 64.0);
+    QVERIFY(!result.ok);
+    QCOMPARE(result.state, '?');
+    QCOMPARE(result.note, u"untouched"_s);
+    QCOMPARE(judge.childProcess.pid, 0);
+    QVERIFY(judge.runningExePath.isEmpty());
+    QVERIFY(childrenOfTest().isEmpty());
+}
+
+QTEST_GUILESS_MAIN(RunnerTest)
+#include "tst_runner.moc"

@@ -1,0 +1,7 @@
+volatile unsigned long counter;
+
+int main(void)
+{
+    for (;;)
+        ++counter;
+}
