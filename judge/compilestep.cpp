@@ -2,6 +2,7 @@
 #include "platform.h"
 #include "problemfile.h"
 #include "runner.h"
+#include "scratchdir.h"
 #include "testcore.h"
 
 #include <QDeadlineTimer>
@@ -82,7 +83,7 @@ bool TestCore::judgeTraditionalProblem()
             return failProblem(TaskState::FileMissing, QStringLiteral("找不到文件"));
         QMutexLocker lock(&judgeMutex);
         ensureDir(tmp);
-        if (!clearDir(tmp)) {
+        if (!emptyScratchDir(tmp)) {
             lock.unlock();
             return failProblem(TaskState::JudgeError, QStringLiteral("临时目录无法清空: 001"));
         }
@@ -114,7 +115,7 @@ bool TestCore::judgeTraditionalProblem()
             {
                 QMutexLocker lock(&judgeMutex);
                 ensureDir(tmp);
-                if (!clearDir(tmp)) {
+                if (!emptyScratchDir(tmp)) {
                     lock.unlock();
                     return failProblem(TaskState::JudgeError,
                                        QStringLiteral("临时目录无法清空: 002"));

@@ -2,8 +2,10 @@
 #include "dirs.h"
 #include "problemfile.h"
 #include "runner.h"
+#include "scratchdir.h"
 #include "testcore.h"
 
+#include <QDir>
 #include <QFileInfo>
 
 namespace {
@@ -18,6 +20,22 @@ struct PointOutcome
 };
 
 } // namespace
+
+bool emptyScratchDir(const QString &path)
+{
+    constexpr QDir::Filters everything =
+        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
+    // First what clearDir does not reach: hidden entries, and whatever lies
+    // inside directories. Links are removed, never followed.
+    const QFileInfoList entries = QDir(path).entryInfoList(everything);
+    for (const QFileInfo &entry : entries) {
+        if (entry.isDir() && !entry.isSymLink())
+            QDir(entry.filePath()).removeRecursively();
+        else if (entry.isHidden())
+            QFile::remove(entry.filePath());
+    }
+    return clearDir(path) && QDir(path).isEmpty(everything);
+}
 
 bool TestCore::runTestPoints(const QString &exeName)
 {
@@ -55,7 +73,7 @@ bool TestCore::runTestPoints(const QString &exeName)
                 {
                     QMutexLocker lock(&judgeMutex);
                     ensureDir(workDir);
-                    if (!clearDir(workDir)) {
+                    if (!emptyScratchDir(workDir)) {
                         p.note = QStringLiteral("临时目录无法清空: 003");
                     } else if (!copyWritable(exeSource, exeCopy)) {
                         p.note = QStringLiteral("可执行文件拷贝失败: 001");

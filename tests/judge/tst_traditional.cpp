@@ -63,12 +63,16 @@ const QByteArray WrongPas = wrong(SumPas, "a + b", "a + b + 1");
 
 // One program for every run outcome, steered by its input file:
 // "burn s" uses s seconds of CPU, "loop" writes its pid and spins, "none"
-// writes nothing, "stuck" leaves a file named stuck. The first output line is
-// cpu=<its own CPU time>, plus " noinput" when it found no input file.
+// writes nothing, "stuck" leaves files named stuck in its directory and the
+// one above, "hide" leaves hidden files. The first output line is
+// cpu=<its own CPU time>, plus " noinput" when it found no input file,
+// " leftover" when it found a hidden file in its directory and " above" when
+// it found one in the directory above.
 const QByteArray ActorC = R"(#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 static double cpu(void) {
     struct rusage u;
@@ -83,8 +87,18 @@ int main(void) {
         if (fscanf(in, "%63s %lf", cmd, &arg) < 1) strcpy(cmd, "burn");
         fclose(in);
     }
+    const int leftover = access(".left", F_OK) == 0, above = access("../.left", F_OK) == 0;
     if (!strcmp(cmd, "none")) return 0;
-    if (!strcmp(cmd, "stuck")) fclose(fopen("stuck", "w"));
+    if (!strcmp(cmd, "stuck")) {
+        fclose(fopen("stuck", "w"));
+        fclose(fopen("../stuck", "w"));
+    }
+    if (!strcmp(cmd, "hide")) {
+        mkdir("d", 0755);
+        fclose(fopen(".left", "w"));
+        fclose(fopen("d/.left", "w"));
+        fclose(fopen("../.left", "w"));
+    }
     FILE *out = fopen("sum.out", "w");
     if (!strcmp(cmd, "loop")) {
         fprintf(out, "pid=%d\n", (int)getpid());
@@ -95,7 +109,8 @@ int main(void) {
     volatile double x = 0;
     while (cpu() < arg)
         for (int i = 0; i < 1000000; ++i) x += 1;
-    fprintf(out, "cpu=%.6f%s\n", cpu(), in ? "" : " noinput");
+    fprintf(out, "cpu=%.6f%s%s%s\n", cpu(), in ? "" : " noinput", leftover ? " leftover" : "",
+            above ? " above" : "");
     fclose(out);
     return 0;
 }
@@ -347,6 +362,7 @@ private slots:
     void scoring();
     void missingInputData();
     void judgeErrors();
+    void leftoversRemoved();
     void stopDuringRun();
     void stopDuringCompile();
 
@@ -1065,6 +1081,36 @@ void TestTraditional::judgeAndStop(Site &site, const QString &player,
     QCOMPARE(run.items, (QList<ScoreInfo>{{0, 0.0, TaskState::Judging}}));
     for (const ViewInfo &row : run.rows)
         QCOMPARE(row.kind, int(ViewInfo::Heading));
+}
+
+// Hidden files and directories holding them, in the work directory and in
+// the scratch area: the next point starts from a clean work directory, the
+// next player from a clean scratch area, and judging goes on normally.
+void TestTraditional::leftoversRemoved()
+{
+    Site site;
+    QVERIFY(site.configure(actorProblem(u"100:1,2"_s)));
+    QVERIFY(site.writePoint(1, "hide", "1\n"));
+    QVERIFY(site.writePoint(2, "burn 0", "1\n"));
+    QVERIFY(site.handIn(u"oda"_s, m_actor));
+    QVERIFY(site.handIn(u"pia"_s, m_actor));
+
+    Outcome run;
+    judge(site, {u"oda"_s, u"pia"_s}, run);
+    QVERIFY(run.ended);
+    for (int cell = 0; cell < 2; ++cell) {
+        QDomDocument result;
+        checkCell(site, run, cell, result);
+        if (QTest::currentTestFailed())
+            return;
+        QCOMPARE(pointStates(result), u"AA"_s);
+        const QStringList notes = pointAttributes(result, ResultXml::Note);
+        for (const QString &note : notes)
+            QVERIFY2(!note.contains(u"leftover"_s), qPrintable(note));
+        // Each player's first point runs before that player's own "hide".
+        QVERIFY2(!notes.value(0).contains(u"above"_s), qPrintable(notes.value(0)));
+        QCOMPARE(readScoreInfo(result).score, 100);
+    }
 }
 
 void TestTraditional::stopDuringRun()
