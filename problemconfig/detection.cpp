@@ -1,6 +1,7 @@
 #include "detection.h"
 
 #include <QDir>
+#include <QHash>
 #include <QSet>
 
 #include <algorithm>
@@ -219,7 +220,8 @@ constexpr std::pair<const char16_t *, const char16_t *> Templates[] = {
 
 }  // namespace
 
-QStringList listDataFilesIn(const QString &dir)
+// Candidate names, lower-cased, each with its name as it is on disk.
+static QList<QPair<QString, QString>> candidateFiles(const QString &dir)
 {
     if (dir.isEmpty())
         return {};
@@ -230,7 +232,7 @@ QStringList listDataFilesIn(const QString &dir)
         return folded != 0 ? folded < 0 : a < b;
     });
     static constexpr const char16_t *Programs[] = {u".exe", u".cpp", u".c", u".pas", u".bat"};
-    QStringList names;
+    QList<QPair<QString, QString>> files;
     QSet<QString> seen;
     for (const QString &entry : std::as_const(entries)) {
         const QString name = entry.toLower();
@@ -242,9 +244,32 @@ QStringList listDataFilesIn(const QString &dir)
         if (seen.contains(name))
             continue;
         seen.insert(name);
-        names.append(name);
+        files.append({name, entry});
     }
+    return files;
+}
+
+QStringList listDataFilesIn(const QString &dir)
+{
+    QStringList names;
+    for (const auto &file : candidateFiles(dir))
+        names.append(file.first);
     return names;
+}
+
+QList<DataPair> detectTestDataIn(const QString &dir)
+{
+    const QList<QPair<QString, QString>> files = candidateFiles(dir);
+    QStringList names;
+    QHash<QString, QString> onDisk;
+    for (const auto &[lower, original] : files) {
+        names.append(lower);
+        onDisk.insert(lower, original);
+    }
+    QList<DataPair> pairs = detectTestData(names);
+    for (DataPair &pair : pairs)
+        pair = DataPair(onDisk.value(pair.first), onDisk.value(pair.second));
+    return pairs;
 }
 
 QString nameDifference(const QString &a, const QString &b)

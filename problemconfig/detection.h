@@ -33,3 +33,7 @@ bool naturalLessOrEqual(const QString &a, const QString &b);
 // MaxDetectedNames (gigabytes and minutes of work) gives no pairs.
 constexpr qsizetype MaxDetectedNames = 5000;
 QList<DataPair> detectTestData(const QStringList &names);
+
+// Detection over a data directory. Names are compared lower-cased, but the
+// pairs name the files as they are on disk: this file system tells case apart.
+QList<DataPair> detectTestDataIn(const QString &dir);

@@ -385,12 +385,19 @@ void TestDetection::directorySchemes_data()
 {
     QTest::addColumn<QStringList>("files");
     QTest::addColumn<QList<DataPair>>("expected");
+    QTest::addColumn<QList<DataPair>>("onDisk");
     const Scheme checker = numbered("%1.in", "%1.ans", 3, list({"checker.cpp", "checker.exe"}));
-    QTest::newRow("1.in/1.ans beside checker.cpp") << checker.names << checker.pairs;
-    QTest::newRow("upper-case names") << list({"a.IN", "a.OUT"}) << pairs({{"a.in", "a.out"}});
+    QTest::newRow("1.in/1.ans beside checker.cpp") << checker.names << checker.pairs << checker.pairs;
+    QTest::newRow("upper-case names") << list({"a.IN", "a.OUT"}) << pairs({{"a.in", "a.out"}})
+                                      << pairs({{"a.IN", "a.OUT"}});
+    QTest::newRow("mixed case")
+        << list({"Sum1.IN", "sum1.ans", "SUM2.in", "Sum2.Ans"})
+        << pairs({{"sum1.in", "sum1.ans"}, {"sum2.in", "sum2.ans"}})
+        << pairs({{"Sum1.IN", "sum1.ans"}, {"SUM2.in", "Sum2.Ans"}});
     QTest::newRow("only programs, ~ files and .prb")
-        << list({"t.cpp", "t.exe", "~t.in", ".prb"}) << QList<DataPair>();
+        << list({"t.cpp", "t.exe", "~t.in", ".prb"}) << QList<DataPair>() << QList<DataPair>();
     QTest::newRow("sum and its source") << list({"sum.in", "sum.out", "sum.cpp", "sum.pas"})
+                                       << pairs({{"sum.in", "sum.out"}})
                                        << pairs({{"sum.in", "sum.out"}});
 }
 
@@ -398,10 +405,13 @@ void TestDetection::directorySchemes()
 {
     QFETCH(QStringList, files);
     QFETCH(QList<DataPair>, expected);
+    QFETCH(QList<DataPair>, onDisk);
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     QVERIFY(makeFiles(dir.path(), files, {}));
     QCOMPARE(render(detectTestData(listDataFilesIn(dir.path()))), render(expected));
+    // The judge opens these names on a case-sensitive file system.
+    QCOMPARE(render(detectTestDataIn(dir.path())), render(onDisk));
 }
 
 void TestDetection::matchesStraightforwardDetection()
