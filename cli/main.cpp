@@ -96,36 +96,6 @@ QString padded(const QString &text, int width, bool right = false)
     return right ? fill + text : text + fill;
 }
 
-// The detail rows carry a state only as their colour; the few colours that
-// two states share are told apart by the notes the engine gives them.
-char pointLetter(const ViewInfo &row)
-{
-    QByteArray matches;
-    for (const char letter : QByteArrayLiteral("AWPCETMROIU")) {
-        if (stateRowColour(letter) == row.background)
-            matches.append(letter);
-    }
-    if (matches.size() == 1)
-        return matches.at(0);
-    if (matches == "CE") {
-        static const QStringList judgeErrors = {
-            QStringLiteral("临时目录无法清空"), QStringLiteral("可执行文件拷贝失败"),
-            QStringLiteral("答案文件拷贝失败"), QStringLiteral("校验器输出打开失败"),
-            QStringLiteral("线程创建失败")};
-        for (const QString &prefix : judgeErrors) {
-            if (row.text.startsWith(prefix))
-                return PointState::JudgeError;
-        }
-        return PointState::CheckerError;
-    }
-    if (matches == "MR")
-        return row.text.startsWith(QStringLiteral("超过内存限制")) ? PointState::MemoryLimit
-                                                                   : PointState::RunError;
-    if (matches == "IU")
-        return row.text == QStringLiteral("未提交") ? PointState::NotSubmitted
-                                                    : PointState::Ignored;
-    return '?';
-}
 
 // Standard output gets the detail rows and the grid; standard error a
 // progress line, both only dressed up when they are terminals.
@@ -319,7 +289,7 @@ private:
             m_console.line(m_console.paint(row.text, "1"));
             break;
         case ViewInfo::Point: {
-            const char letter = pointLetter(row);
+            const char letter = row.state;
             m_console.line(QStringLiteral("  ") + padded(row.number, 3, true) + QStringLiteral("  ")
                            + m_console.paint(QString(QLatin1Char(letter)), pointColour(letter))
                            + QStringLiteral("  ") + indentedLines(row.text, 9));

@@ -60,7 +60,9 @@ ViewInfo subtaskRow(int score, int fullScore)
 
 ViewInfo pointRow(const QString &note, char state, int n)
 {
-    return makeRow(ViewInfo::Point, note, stateRowColour(state), grey(0), QString::number(n));
+    ViewInfo row = makeRow(ViewInfo::Point, note, stateRowColour(state), grey(0), QString::number(n));
+    row.state = state;
+    return row;
 }
 
 ViewInfo titleRow(const QString &text)

@@ -14,6 +14,9 @@ struct ViewInfo
     QString text;
     QColor background;
     QColor foreground;
+    // The point's state letter for point rows, so that a reader without
+    // colours (the console judge) need not guess it from the background.
+    char state = 0;
 };
 Q_DECLARE_METATYPE(ViewInfo)
 

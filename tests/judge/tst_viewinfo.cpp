@@ -152,6 +152,7 @@ void TestViewInfo::stateRowColour()
     QFETCH(QColor, colour);
     QCOMPARE(::stateRowColour(state), colour);
     QCOMPARE(::pointRow(u"n"_s, state, 1).background, colour);
+    QCOMPARE(::pointRow(u"n"_s, state, 1).state, state);
 }
 
 void TestViewInfo::metaTypesRegisteredByName()
