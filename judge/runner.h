@@ -7,20 +7,31 @@
 class QProcess;
 
 // Runs a contestant's program: workDir becomes its current directory and holds
-// the executable exeName. No arguments; standard streams on /dev/null.
-// Time in seconds of user CPU, memory in MB (1024 * 1024 bytes).
+// the executable exeName. No arguments; standard streams on /dev/null; a
+// session of its own. Time in seconds of user CPU, memory in MB (1024 * 1024
+// bytes), the peak of the program's private writable memory and of its
+// resident set. Both limits are strict: a value equal to a limit passes.
 // True only for a normal exit within both limits (note: time and memory);
-// otherwise state and note say why. False without touching them on a stop.
+// otherwise state and note say why. The executable is deleted afterwards, and
+// nothing the program started is left running.
+// Returns false without touching state and note when judging is stopped: if
+// keepRunning is already false nothing is started; during the run the stop
+// request (stopRunningProgram) ends the program and owns the clean-up.
 bool runProgram(JudgeState &judge, const QString &workDir, const QString &exeName,
                 double &timeUsed, double &memoryUsed, char &state, QString &note,
                 double timeLimit, double memoryLimit);
 
-// Kills a process and everything it started, leaving none alive.
-// processId 0 does nothing.
+// Kills a process and everything it started, leaving none alive: the process,
+// the members of its session and process group, and their descendants. The
+// process itself is left for its owner (QProcess) to reap. processId 0 (or
+// any id below 2, the judge or one of its ancestors) does nothing.
 void killProcessTree(qint64 processId);
 
-// Stop request side, called with judgeMutex held: ends the running program
-// (and anything it started) and releases its record; deletes runningExePath.
+// Stop request side, called with judgeMutex held after keepRunning was
+// cleared: ends the running program and everything it started, reaps it,
+// closes and clears childProcess, and deletes runningExePath. The runner
+// sees the cleared record at its next sample and returns false; it never uses
+// the released pid or descriptor.
 void stopRunningProgram(JudgeState &judge);
 
 // Makes a QProcess start its program in a session of its own, so that

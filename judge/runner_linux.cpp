@@ -7,17 +7,19 @@
 #include <QFile>
 #include <QMutexLocker>
 #include <QProcess>
-#include <QThreadPool>
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cmath>
+#include <condition_variable>
 #include <csignal>
 #include <cstddef>
 #include <cstring>
 #include <limits>
 #include <mutex>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include <fcntl.h>
@@ -262,7 +264,6 @@ ChildPlan makePlan(const QString &workDir, const QString &exeName, double timeLi
     ChildPlan plan;
     plan.exePath = QFile::encodeName(QDir(workDir).absoluteFilePath(exeName));
     plan.workDir = QFile::encodeName(workDir);
-    plan.argv[0] = plan.exePath.data();
 
     // Stack as large as the memory limit, so deep recursion works inside it.
     const rlim_t stack = bytesLimit(memoryLimit, 1 << 20);
@@ -511,6 +512,54 @@ void removeExecutable(JudgeState &judge)
     judge.runningExePath.clear();
 }
 
+// Closes descriptors on a thread of its own.
+class BackgroundCloser
+{
+public:
+    static void close(int fd)
+    {
+        static BackgroundCloser closer;
+        {
+            std::lock_guard lock(closer.mutex);
+            closer.pending.push_back(fd);
+        }
+        closer.wake.notify_one();
+    }
+
+private:
+    BackgroundCloser() : worker([this] { work(); }) {}
+    ~BackgroundCloser()
+    {
+        {
+            std::lock_guard lock(mutex);
+            quit = true;
+        }
+        wake.notify_one();
+        worker.join();
+    }
+
+    void work()
+    {
+        std::unique_lock lock(mutex);
+        for (;;) {
+            wake.wait(lock, [this] { return quit || !pending.empty(); });
+            std::vector<int> batch = std::exchange(pending, {});
+            lock.unlock();
+            for (int fd : batch)
+                ::close(fd);
+            lock.lock();
+            if (quit && pending.empty())
+                return;
+        }
+    }
+
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::vector<int> pending;
+    bool quit = false;
+    std::thread worker;  // last: started once the rest exists
+};
+
 // The judge keeps the executable open while it runs. Unlinking it then only
 // drops its name; the storage goes with the last descriptor, and releasing a
 // file that was synced to disk can take milliseconds, so that last close
@@ -518,11 +567,14 @@ void removeExecutable(JudgeState &judge)
 class ExecutableHold
 {
 public:
-    explicit ExecutableHold(const QByteArray &path) : fd(::open(path.constData(), O_RDONLY | O_CLOEXEC)) {}
+    explicit ExecutableHold(const QByteArray &path)
+        : fd(::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK))
+    {
+    }
     ~ExecutableHold()
     {
         if (fd >= 0)
-            QThreadPool::globalInstance()->start([fd = fd] { ::close(fd); });
+            BackgroundCloser::close(fd);
     }
     ExecutableHold(const ExecutableHold &) = delete;
     ExecutableHold &operator=(const ExecutableHold &) = delete;
@@ -672,6 +724,7 @@ Started startProgram(JudgeState &judge, ChildPlan &plan, Run &run)
         return started;
     }
     plan.socket = childEnd;
+    plan.argv[0] = const_cast<char *>(plan.exePath.constData());
 
     sigset_t all, previous;
     ::sigfillset(&all);

@@ -9,11 +9,13 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QThread>
+#include <QScopeGuard>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <memory>
+#include <thread>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -605,10 +607,21 @@ void RunnerTest::stop()
 
     JudgeState judge;
     RunResult result;
-    std::unique_ptr<QThread> judgeThread(QThread::create([&] {
+    std::atomic<bool> returned = false;
+    // A plain thread: its join is a synchronisation a thread sanitizer sees.
+    std::thread judgeThread([&] {
         result = runIn(judge, dir->path(), u"prog"_s, 60.0, 512.0);
-    }));
-    judgeThread->start();
+        returned = true;
+    });
+    const auto joinAtEnd = qScopeGuard([&] {
+        if (!returned) {  // a check failed early: stop it as the window would
+            QMutexLocker lock(&judge.judgeMutex);
+            judge.keepRunning = false;
+            stopRunningProgram(judge);
+        }
+        if (judgeThread.joinable())
+            judgeThread.join();
+    });
     QTRY_VERIFY_WITH_TIMEOUT(runningPid(judge) > 0, 20000);
     if (program == u"familyloop") {
         QTRY_VERIFY_WITH_TIMEOUT(livingProcessesIn(dir->path()).size() >= 4, 20000);
@@ -636,7 +649,8 @@ void RunnerTest::stop()
     QCOMPARE(errno, ECHILD);
     ::close(watch);
 
-    QVERIFY(judgeThread->wait(20000));
+    QTRY_VERIFY_WITH_TIMEOUT(returned, 20000);
+    judgeThread.join();
     QVERIFY(!result.ok);
     QCOMPARE(result.state, '?');
     QCOMPARE(result.note, u"untouched"_s);
