@@ -34,7 +34,7 @@ bool emptyScratchDir(const QString &path)
         else if (entry.isHidden())
             QFile::remove(entry.filePath());
     }
-    return clearDir(path) && QDir(path).isEmpty(everything);
+    return clearDir(path) && QFileInfo(path).isDir() && QDir(path).isEmpty(everything);
 }
 
 bool TestCore::runTestPoints(const QString &exeName)

@@ -363,6 +363,7 @@ private slots:
     void missingInputData();
     void judgeErrors();
     void leftoversRemoved();
+    void scratchAreaNotADirectory();
     void stopDuringRun();
     void stopDuringCompile();
 
@@ -1111,6 +1112,21 @@ void TestTraditional::leftoversRemoved()
         QVERIFY2(!notes.value(0).contains(u"above"_s), qPrintable(notes.value(0)));
         QCOMPARE(readScoreInfo(result).score, 100);
     }
+}
+
+void TestTraditional::scratchAreaNotADirectory()
+{
+    Site site;
+    QVERIFY(site.configureOnePoint(ProblemSetup()));
+    QVERIFY(site.submit(u"quin"_s, u"sum.c"_s, SumC));
+    QVERIFY(writeFile(site.contest.tmpDir(), "a file where the scratch area belongs"));
+
+    QDomDocument result;
+    judgeCell(site, u"quin"_s, result);
+    if (QTest::currentTestFailed())
+        return;
+    QCOMPARE(readScoreInfo(result).state, TaskState::JudgeError);
+    QCOMPARE(queryUnder(result, ResultXml::Note).item(0).text(), u"临时目录无法清空: 002"_s);
 }
 
 void TestTraditional::stopDuringRun()
