@@ -356,9 +356,12 @@ private:
 
     // What the window does when a run ends: the scratch directory goes, the
     // result list is written from the grid in the order it was walked.
+    // Emptied completely first: hidden leftovers of a program would keep it.
     bool tidyUp()
     {
-        removeDir(m_contest.tmpDir());
+        const QString tmp = m_contest.tmpDir();
+        if (emptyScratchDir(tmp))
+            QDir().rmdir(tmp);
         if (writeResultList(m_contest, gridCellResults(m_rows)))
             return true;
         fail(QStringLiteral("cannot write %1").arg(m_contest.resultListPath()));

@@ -38,7 +38,7 @@ bool TestCore::judgeAnswerProblem()
     {
         QMutexLocker lock(&judgeMutex);
         ensureDir(contest.tmpDir());
-        if (!clearDir(contest.tmpDir())) {
+        if (!emptyScratchDir(contest.tmpDir())) {
             lock.unlock();
             return failProblem(TaskState::JudgeError, u"临时目录无法清空: 011"_s);
         }
@@ -73,7 +73,7 @@ bool TestCore::judgeAnswerProblem()
                 {
                     QMutexLocker lock(&judgeMutex);
                     ensureDir(workDir);
-                    if (!clearDir(workDir)) {
+                    if (!emptyScratchDir(workDir)) {
                         state = PointState::JudgeError;
                         note = u"临时目录无法清空: 012"_s;
                     } else if (QFileInfo::exists(submitted) && !copyWritable(submitted, workCopy)) {

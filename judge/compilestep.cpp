@@ -2,7 +2,6 @@
 #include "platform.h"
 #include "problemfile.h"
 #include "runner.h"
-#include "scratchdir.h"
 #include "testcore.h"
 
 #include <QDeadlineTimer>

@@ -2,10 +2,8 @@
 #include "dirs.h"
 #include "problemfile.h"
 #include "runner.h"
-#include "scratchdir.h"
 #include "testcore.h"
 
-#include <QDir>
 #include <QFileInfo>
 
 namespace {
@@ -20,22 +18,6 @@ struct PointOutcome
 };
 
 } // namespace
-
-bool emptyScratchDir(const QString &path)
-{
-    constexpr QDir::Filters everything =
-        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
-    // First what clearDir does not reach: hidden entries, and whatever lies
-    // inside directories. Links are removed, never followed.
-    const QFileInfoList entries = QDir(path).entryInfoList(everything);
-    for (const QFileInfo &entry : entries) {
-        if (entry.isDir() && !entry.isSymLink())
-            QDir(entry.filePath()).removeRecursively();
-        else if (entry.isHidden())
-            QFile::remove(entry.filePath());
-    }
-    return clearDir(path) && QFileInfo(path).isDir() && QDir(path).isEmpty(everything);
-}
 
 bool TestCore::runTestPoints(const QString &exeName)
 {

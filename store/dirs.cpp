@@ -68,6 +68,22 @@ bool clearDir(const QString &path)
     return true;
 }
 
+bool emptyScratchDir(const QString &path)
+{
+    constexpr QDir::Filters everything =
+        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
+    // First what clearDir does not reach: hidden entries, and whatever lies
+    // inside directories. Links are removed, never followed.
+    const QFileInfoList entries = QDir(path).entryInfoList(everything);
+    for (const QFileInfo &entry : entries) {
+        if (entry.isDir() && !entry.isSymLink())
+            QDir(entry.filePath()).removeRecursively();
+        else if (entry.isHidden())
+            QFile::remove(entry.filePath());
+    }
+    return clearDir(path) && QFileInfo(path).isDir() && QDir(path).isEmpty(everything);
+}
+
 bool removeDir(const QString &path)
 {
     const bool cleared = clearDir(path);

@@ -8,6 +8,12 @@ void makePath(const QString &path);
 // Empties the directory, keeping it; hidden entries are not listed and stay.
 // Symbolic links are removed, never followed.
 bool clearDir(const QString &path);
+// Empties one of the judge's scratch directories completely, keeping it.
+// Unlike clearDir it also removes hidden entries and whatever lies inside
+// directories: nothing a contestant's program wrote may reach the next point
+// or player, or block the emptying for good. False when something stays or
+// the path is no directory.
+bool emptyScratchDir(const QString &path);
 bool removeDir(const QString &path);
 void removeFile(const QString &path);
 // Copies a file and makes the copy owner-writable; true only if both worked.

@@ -9,7 +9,6 @@
 #include "dirs.h"
 #include "gridcells.h"
 #include "runner.h"
-#include "scratchdir.h"
 #include "testcore.h"
 #include "viewinfo.h"
 

@@ -160,6 +160,7 @@ private slots:
     void resultList();
     void reports();
     void scratchRemoved();
+    void hiddenLeftoversDoNotKeepScratch();
     void detailRows();
     void gridPrinted();
     void secondRunJudgesNothing();
@@ -268,6 +269,39 @@ void TestCli::reports()
 void TestCli::scratchRemoved()
 {
     QVERIFY(!QFileInfo::exists(sampleRoot() + QStringLiteral("/tmp")));
+}
+
+// A program that leaves hidden files in the work directory and in the
+// scratch directory above it: the scratch directory still goes at the end.
+void TestCli::hiddenLeftoversDoNotKeepScratch()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString root = dir.path();
+    QVERIFY(writeTestFile(root + QStringLiteral("/data/hide/.prb"),
+                          traditionalConfig(QStringLiteral("hide"), 100, QStringLiteral("1"))));
+    QVERIFY(writeTestFile(root + QStringLiteral("/data/hide/hide.in"), "1\n"));
+    QVERIFY(writeTestFile(root + QStringLiteral("/data/hide/hide.ans"), "1\n"));
+    QVERIFY(writeTestFile(root + QStringLiteral("/src/a/hide/hide.c"),
+                          "#include <stdio.h>\n"
+                          "#include <sys/stat.h>\n"
+                          "int main(void)\n{\n"
+                          "    mkdir(\"d\", 0755);\n"
+                          "    fclose(fopen(\".x\", \"w\"));\n"
+                          "    fclose(fopen(\"d/.x\", \"w\"));\n"
+                          "    fclose(fopen(\"../.x\", \"w\"));\n"
+                          "    FILE *f = fopen(\"hide.out\", \"w\");\n"
+                          "    fputs(\"1\\n\", f);\n"
+                          "    fclose(f);\n"
+                          "    return 0;\n}\n"));
+
+    const Run run = runJudge(root, {root});
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+    XmlFile file;
+    QVERIFY(file.load(root + QStringLiteral("/result/hide/a.res")));
+    QCOMPARE(pointStates(file), QStringLiteral("A"));
+    QVERIFY2(!QFileInfo::exists(root + QStringLiteral("/tmp")),
+             qPrintable(treeOf(root + QStringLiteral("/tmp")).join(u' ')));
 }
 
 // Every judged cell shows its heading and one row per point whose letter is

@@ -24,16 +24,27 @@ const QString EchoChecker = u"echo-verdict"_s;
 const int Timeout = 60000;
 
 // Writes line 1 of the submitted answer as its verdict and logs the answer's
-// name; line 2 may ask it to hang or to leave an undeletable directory behind.
+// name, marked " leftover" when an earlier point's hidden files are still in
+// its directory; line 2 may ask it to hang, to leave a file named "stuck"
+// (which keepStuckFiles refuses to delete) or to leave hidden files behind.
 const QByteArray EchoScript = R"(#!/bin/sh
-basename "$3" >> "$(dirname "$1")/checked.log"
+leftover=
+if [ -e .x ] || [ -e d ]; then leftover=" leftover"; fi
+echo "$(basename "$3")$leftover" >> "$(dirname "$1")/checked.log"
 { read -r verdict; read -r action; } < "$3"
 case "$action" in
   sleep) exec sleep 120 ;;
-  junk) mkdir -p stuck && : > stuck/.stays ;;
+  stuck) : > stuck ;;
+  hide) mkdir -p d && : > d/.x && : > .x ;;
 esac
 printf '%s\n' "$verdict" > "$4"
 )";
+
+// Stands for a file that cannot be deleted (held open elsewhere, say).
+bool keepStuckFiles(const QString &path)
+{
+    return path.endsWith(u"/stuck"_s) ? false : QFile::remove(path);
+}
 
 // Answer file of point k (from 1) of subtask i (from 1).
 QString answerName(int i, int k)
@@ -83,14 +94,18 @@ class TestAnswers : public QObject
 private slots:
     void initTestCase();
     void init();
+    void cleanup();
 
     void scoring_data();
     void scoring();
     void notSubmittedIgnoresRestOfSubtask();
     void answerDirectory_data();
     void answerDirectory();
+    void tmpDirectoryNotClearable_data();
     void tmpDirectoryNotClearable();
+    void hiddenLeftoversInTmpRemoved();
     void workDirectoryNotClearable();
+    void hiddenLeftoversInWorkDirectoryRemoved();
     void answerNotCopyable();
     void stopKeepsPreviousResult();
     void fullTextChecker();
@@ -124,6 +139,11 @@ void TestAnswers::initTestCase()
     // The judge looks for shared checkers in "checker/" under its working directory.
     buildDir = QStringLiteral(QXJ_BUILD_DIR);
     QVERIFY(QDir::setCurrent(buildDir));
+}
+
+void TestAnswers::cleanup()
+{
+    setFileRemoverForTesting(nullptr);
 }
 
 void TestAnswers::init()
@@ -432,10 +452,22 @@ void TestAnswers::answerDirectory()
     QCOMPARE(pointStates(), state);
 }
 
+void TestAnswers::tmpDirectoryNotClearable_data()
+{
+    QTest::addColumn<bool>("tmpIsAFile");
+    QTest::newRow("a file that stays") << false;
+    QTest::newRow("a regular file in its place") << true;
+}
+
 void TestAnswers::tmpDirectoryNotClearable()
 {
-    // A hidden file is never listed, so its directory cannot be removed.
-    writeFile(contest.tmpDir() + u"/left/.stays"_s, "x");
+    QFETCH(bool, tmpIsAFile);
+    if (tmpIsAFile) {
+        writeFile(contest.tmpDir(), "x");
+    } else {
+        writeFile(contest.tmpDir() + u"/stuck"_s, "x");
+        setFileRemoverForTesting(keepStuckFiles);
+    }
     submit(answerName(1, 1), "1\n");
     configure({10}, {1});
     judge();
@@ -454,10 +486,29 @@ void TestAnswers::tmpDirectoryNotClearable()
     QCOMPARE(recorder->rows[1].text, u"临时目录无法清空: 011"_s);
 }
 
+// Hidden files, and directories holding them, left in the scratch directory
+// by an earlier run are no reason to fail.
+void TestAnswers::hiddenLeftoversInTmpRemoved()
+{
+    writeFile(contest.tmpDir() + u"/left/.stays"_s, "x");
+    writeFile(contest.tmpDir() + u"/.x"_s, "x");
+    submit(answerName(1, 1), "1\n");
+    configure({10}, {1});
+    judge();
+    if (QTest::currentTestFailed())
+        return;
+
+    QCOMPARE(pointStates(), u"A"_s);
+    QCOMPARE(recorder->items.last(), (ScoreInfo{10, 0.0, 'N'}));
+    QVERIFY(!QFileInfo::exists(contest.tmpDir() + u"/left"_s));
+    QVERIFY(!QFileInfo::exists(contest.tmpDir() + u"/.x"_s));
+}
+
 void TestAnswers::workDirectoryNotClearable()
 {
-    // The first point's checker leaves a directory the judge cannot remove.
-    submit(answerName(1, 1), "1\njunk\n");
+    // The first point's checker leaves a file the judge cannot delete.
+    setFileRemoverForTesting(keepStuckFiles);
+    submit(answerName(1, 1), "1\nstuck\n");
     submit(answerName(1, 2), "1\n");
     submit(answerName(1, 3), "1\n");
     submit(answerName(2, 1), "1\n");
@@ -474,6 +525,23 @@ void TestAnswers::workDirectoryNotClearable()
     QCOMPARE(points[3].note, u"临时目录无法清空: 012"_s);
     QCOMPARE(checkedAnswers(), QStringList{answerName(1, 1)});
     QCOMPARE(recorder->items.last(), (ScoreInfo{0, 0.0, 'E'}));
+}
+
+// The first point's checker leaves hidden files (one inside a directory):
+// the next point still starts from an empty work directory.
+void TestAnswers::hiddenLeftoversInWorkDirectoryRemoved()
+{
+    submit(answerName(1, 1), "1\nhide\n");
+    submit(answerName(1, 2), "0.5\n");
+    submit(answerName(2, 1), "1\n");
+    configure({10, 5}, {2, 1});
+    judge();
+    if (QTest::currentTestFailed())
+        return;
+
+    QCOMPARE(pointStates(), u"APA"_s);
+    QCOMPARE(checkedAnswers(), (QStringList{answerName(1, 1), answerName(1, 2), answerName(2, 1)}));
+    QCOMPARE(recorder->items.last(), (ScoreInfo{10, 0.0, 'N'}));
 }
 
 void TestAnswers::answerNotCopyable()

@@ -161,6 +161,77 @@ private slots:
             QCOMPARE(treeOf(dir.path()), (QStringList{u"stuck"_s, u"z"_s}));
     }
 
+    void emptyScratchDir_data()
+    {
+        QTest::addColumn<QStringList>("entries");
+        QTest::addColumn<bool>("emptied");
+        QTest::addColumn<QStringList>("remaining");
+
+        QTest::newRow("empty") << QStringList{} << true << QStringList{};
+        QTest::newRow("hidden file directly inside")
+            << QStringList{u"f:.x"_s, u"f:a"_s} << true << QStringList{};
+        QTest::newRow("hidden file in a sub-directory")
+            << QStringList{u"d:d"_s, u"f:d/.x"_s, u"f:d/a"_s} << true << QStringList{};
+        QTest::newRow("hidden directory, deeply nested")
+            << QStringList{u"d:.h/a/.b"_s, u"f:.h/a/.b/.c"_s, u"f:.h/z"_s} << true << QStringList{};
+        QTest::newRow("hidden dangling link, pipe")
+            << QStringList{u"l:.dangling>/nonexistent/qxj"_s, u"p:.pipe"_s, u"p:pipe"_s} << true
+            << QStringList{};
+        QTest::newRow("a file that stays")
+            << QStringList{u"f:.x"_s, u"f:stuck"_s, u"d:d"_s, u"f:d/.y"_s} << false
+            << QStringList{u"stuck"_s};
+    }
+
+    void emptyScratchDir()
+    {
+        QFETCH(QStringList, entries);
+        QFETCH(bool, emptied);
+        QFETCH(QStringList, remaining);
+
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QVERIFY(build(dir.path(), entries));
+        stuckFailures = 1000;
+        stuckAttemptTimes.clear();
+        setFileRemoverForTesting(stubbornRemover);
+        attemptClock.start();
+        QCOMPARE(::emptyScratchDir(dir.path()), emptied);
+        QCOMPARE(treeOf(dir.path()), remaining);
+        QVERIFY(QFileInfo(dir.path()).isDir());
+    }
+
+    void emptyScratchDirRemovesLinksNotTheirTargets()
+    {
+        QTemporaryDir outside;
+        QTemporaryDir dir;
+        QVERIFY(outside.isValid() && dir.isValid());
+        QVERIFY(build(outside.path(), {u"d:keep"_s, u"f:keep/.precious"_s, u"f:.file"_s}));
+        QVERIFY(build(dir.path(), {u"l:.todir>"_s + outside.path() + u"/keep"_s,
+                                   u"l:.tofile>"_s + outside.path() + u"/.file"_s, u"d:d"_s,
+                                   u"l:d/.todir>"_s + outside.path() + u"/keep"_s}));
+        QVERIFY(::emptyScratchDir(dir.path()));
+        QCOMPARE(treeOf(dir.path()), QStringList{});
+        QCOMPARE(treeOf(outside.path()), (QStringList{u".file"_s, u"keep"_s, u"keep/.precious"_s}));
+    }
+
+    void emptyScratchDirNeedsADirectory_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::newRow("missing") << u"absent"_s;
+        QTest::newRow("regular file") << u"plain"_s;
+        QTest::newRow("through a regular file") << u"plain/sub"_s;
+    }
+
+    void emptyScratchDirNeedsADirectory()
+    {
+        QFETCH(QString, path);
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QVERIFY(writeTestFile(dir.filePath(u"plain"_s), "plain"));
+        QVERIFY(!::emptyScratchDir(dir.filePath(path)));
+        QCOMPARE(readTestFile(dir.filePath(u"plain"_s)), QByteArray("plain"));
+    }
+
     void removeDir_data()
     {
         QTest::addColumn<QStringList>("entries");
