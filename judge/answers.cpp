@@ -9,25 +9,8 @@
 
 #include <algorithm>
 #include <climits>
-#include <cmath>
 
 using namespace Qt::StringLiterals;
-
-namespace {
-
-// Ratios are decimal texts read into binary doubles, so 0.29 x 100 comes out
-// as 28.999999999999996. A product within rounding noise of an integer is
-// that integer; anything else is truncated toward zero.
-int subtaskScore(double minimum, int full)
-{
-    const double product = minimum * full;
-    const double nearest = std::round(product);
-    if (std::abs(product - nearest) <= 1e-9 * std::max(1.0, std::abs(product)))
-        return static_cast<int>(nearest);
-    return static_cast<int>(std::trunc(product));
-}
-
-}  // namespace
 
 bool TestCore::judgeAnswerProblem()
 {

@@ -105,8 +105,7 @@ bool TestCore::runTestPoints(const QString &exeName)
         }
         if (stopped())
             return false;
-        // Truncated toward zero; minRatio never exceeds 1, so the product fits.
-        const int score = static_cast<int>(minRatio * subtask.score);
+        const int score = subtaskScore(minRatio, subtask.score);
         totalScore += score;
         totalTime += timeSum * minRatio;
         subtaskElement.setAttribute(ResultXml::Score, QString::number(score));

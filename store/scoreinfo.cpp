@@ -1,6 +1,8 @@
 #include "scoreinfo.h"
 
 #include <algorithm>
+#include <climits>
+#include <cmath>
 
 QString TaskState::text(char state, double time)
 {
@@ -26,6 +28,21 @@ QString TaskState::text(char state, double time)
     default:  // "?" and anything unknown, NUL included
         return QString();
     }
+}
+
+int subtaskScore(double minimum, int full)
+{
+    // Ratios are decimal texts read into binary doubles, so 0.29 x 100 comes
+    // out as 28.999999999999996.
+    const double product = minimum * full;
+    if (std::isnan(product))
+        return 0;
+    const double nearest = std::round(product);
+    const double score = std::abs(product - nearest) <= 1e-9 * std::max(1.0, std::abs(product))
+                             ? nearest
+                             : std::trunc(product);
+    // Callers pass a minimum of at most 1; anything else must still not overflow.
+    return static_cast<int>(std::clamp(score, double(INT_MIN), double(INT_MAX)));
 }
 
 char problemStateFromPoints(const QString &states)

@@ -49,5 +49,10 @@ constexpr double FailedRatio = 0.00001;
 constexpr double AcceptedRatio = 0.99999;
 constexpr double TooLargeRatio = 1.00001;
 
+// A subtask's score: its smallest ratio times its full score, truncated toward
+// zero, except that a product within rounding noise of an integer is that
+// integer (0.29 x 100 must give 29, not 28).
+int subtaskScore(double minimum, int full);
+
 // The cell state of a problem judged point by point; states in judging order.
 char problemStateFromPoints(const QString &states);

@@ -916,6 +916,10 @@ void TestTraditional::scoring_data()
         << u"20:1,2,3;50:4"_s << QStringList(4, u"burn 0"_s)
         << QStringList{u"1"_s, u"0"_s, u"1"_s, u"1"_s} << second << u"AWIA"_s
         << QStringList{u"1"_s, u"0"_s, u"0"_s, u"1"_s} << QList{0, 50} << TaskState::Normal;
+    // 0.29 x 100 is 28.999999999999996 in binary.
+    QTest::newRow("0.29 of 100 gives 29")
+        << u"100:1"_s << QStringList{u"burn 0"_s} << QStringList{u"0.29"_s} << second << u"P"_s
+        << QStringList{u"0.29"_s} << QList{29} << TaskState::Normal;
     QTest::newRow("ratios 1 and 0.5 of 15")
         << u"15:1,2"_s << QStringList(2, u"burn 0.2"_s) << QStringList{u"1"_s, u"0.5"_s}
         << second << u"AP"_s << QStringList{u"1"_s, u"0.5"_s} << QList{7}

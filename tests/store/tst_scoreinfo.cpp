@@ -2,6 +2,8 @@
 
 #include <QTest>
 
+#include <climits>
+
 using namespace Qt::StringLiterals;
 
 class TestScoreInfo : public QObject
@@ -65,6 +67,36 @@ private slots:
         QFETCH(double, time);
         QFETCH(QString, text);
         QCOMPARE(TaskState::text(state, time), text);
+    }
+
+    void subtaskScore_data()
+    {
+        QTest::addColumn<double>("minimum");
+        QTest::addColumn<int>("full");
+        QTest::addColumn<int>("score");
+
+        QTest::newRow("0.29 of 100, just below 29 in binary") << 0.29 << 100 << 29;
+        QTest::newRow("0.58 of 100, just below 58 in binary") << 0.58 << 100 << 58;
+        QTest::newRow("0.07 of 100, just above 7 in binary") << 0.07 << 100 << 7;
+        QTest::newRow("half of 15 is truncated") << 0.5 << 15 << 7;
+        QTest::newRow("0.999989 of 100 is not rounded up") << 0.999989 << 100 << 99;
+        QTest::newRow("0.999999 of 100 is not rounded up") << 0.999999 << 100 << 99;
+        QTest::newRow("nothing of 10") << 0.0 << 10 << 0;
+        QTest::newRow("nothing of 0") << 0.0 << 0 << 0;
+        QTest::newRow("all of 10") << 1.0 << 10 << 10;
+        QTest::newRow("all of 0") << 1.0 << 0 << 0;
+        QTest::newRow("all of the largest score") << 1.0 << INT_MAX << INT_MAX;
+        QTest::newRow("0.000005 of 100000 is half a point") << 0.000005 << 100000 << 0;
+        QTest::newRow("negative full score, toward zero") << 0.5 << -15 << -7;
+        QTest::newRow("over the largest score is capped") << 1.00001 << INT_MAX << INT_MAX;
+    }
+
+    void subtaskScore()
+    {
+        QFETCH(double, minimum);
+        QFETCH(int, full);
+        QFETCH(int, score);
+        QCOMPARE(::subtaskScore(minimum, full), score);
     }
 
     void defaultsAndMetaType()
