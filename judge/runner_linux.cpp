@@ -28,6 +28,7 @@
 #include <linux/filter.h>
 #include <linux/seccomp.h>
 #include <poll.h>
+#include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
@@ -232,15 +233,16 @@ struct ChildPlan
     char *argv[2] = {nullptr, nullptr};
     std::array<Limit, 4> limits;
     sock_fprog filter{};
-    int socket = -1;
+    int socket = -1;      // to the judge: "ready" with the filter's descriptor; from it: "go"
+    int statusPipe = -1;  // to the judge: a failure; closed by a successful exec
     int descriptorLimit = 1024;
+    cpu_set_t cpus;       // the judge's own CPUs, given back to the child
+    bool haveCpus = false;
 };
 
-// Child to judge, over a sequenced-packet socket. End of file after "go"
-// means the exec succeeded (the child's end is closed on exec).
 struct ChildMessage
 {
-    char kind;  // 'R' ready (filter descriptor attached), 'S' set-up failed, 'X' exec failed
+    char kind;  // 'R' ready, 'S' set-up failed, 'X' exec failed
     int error;
 };
 
@@ -289,10 +291,10 @@ ChildPlan makePlan(const QString &workDir, const QString &exeName, double timeLi
     __builtin_unreachable();
 }
 
-[[noreturn]] void childReport(int socket, char kind, int error)
+[[noreturn]] void childReport(int statusPipe, char kind, int error)
 {
     const ChildMessage message{kind, error};
-    ::syscall(SYS_sendto, socket, &message, sizeof message, MSG_NOSIGNAL, nullptr, 0);
+    ::syscall(SYS_write, statusPipe, &message, sizeof message);
     childExit();
 }
 
@@ -302,6 +304,9 @@ ChildPlan makePlan(const QString &workDir, const QString &exeName, double timeLi
 [[noreturn]] void runChild(const ChildPlan &plan)
 {
     const int socket = plan.socket;
+    const int status = plan.statusPipe;
+    if (plan.haveCpus)
+        ::syscall(SYS_sched_setaffinity, 0, sizeof plan.cpus, &plan.cpus);
     // Exec keeps ignored signals ignored: give the program the defaults.
     const unsigned long defaultAction[4] = {};  // SIG_DFL, no flags, empty mask
     for (int signal = 1; signal <= 64; ++signal) {
@@ -309,22 +314,22 @@ ChildPlan makePlan(const QString &workDir, const QString &exeName, double timeLi
             ::syscall(SYS_rt_sigaction, signal, defaultAction, nullptr, sizeof(unsigned long));
     }
     if (::syscall(SYS_setsid) < 0)
-        childReport(socket, 'S', errno);
+        childReport(status, 'S', errno);
     if (::syscall(SYS_chdir, plan.workDir.constData()) < 0)
-        childReport(socket, 'S', errno);
+        childReport(status, 'S', errno);
     const long null = ::syscall(SYS_openat, AT_FDCWD, "/dev/null", O_RDWR);
     if (null < 0)
-        childReport(socket, 'S', errno);
+        childReport(status, 'S', errno);
     for (long fd = 0; fd < 3; ++fd) {
         if (fd != null && ::syscall(SYS_dup3, null, fd, 0) < 0)
-            childReport(socket, 'S', errno);
+            childReport(status, 'S', errno);
     }
     if (null > 2)
         ::syscall(SYS_close, null);
     for (const Limit &limit : plan.limits) {
         if (::syscall(SYS_prlimit64, 0, limit.resource, &limit.wanted, nullptr) < 0
             && ::syscall(SYS_prlimit64, 0, limit.resource, &limit.fallback, nullptr) < 0)
-            childReport(socket, 'S', errno);
+            childReport(status, 'S', errno);
     }
     // The judge's descriptors stay with the judge.
     if (::syscall(SYS_close_range, 3, ~0u, CLOSE_RANGE_CLOEXEC) < 0) {
@@ -358,7 +363,7 @@ ChildPlan makePlan(const QString &workDir, const QString &exeName, double timeLi
         std::memcpy(CMSG_DATA(header), &fd, sizeof fd);
     }
     if (::syscall(SYS_sendmsg, socket, &message, MSG_NOSIGNAL) < 0)
-        childExit();
+        childReport(status, 'S', errno);
     if (listener >= 0)
         ::syscall(SYS_close, listener);
 
@@ -369,7 +374,7 @@ ChildPlan makePlan(const QString &workDir, const QString &exeName, double timeLi
     const unsigned long noSignals = 0;
     ::syscall(SYS_rt_sigprocmask, SIG_SETMASK, &noSignals, nullptr, sizeof noSignals);
     ::syscall(SYS_execve, plan.argv[0], plan.argv, environ);
-    childReport(socket, 'X', errno);
+    childReport(status, 'X', errno);
 }
 
 int aboveStandardStreams(int fd)
@@ -393,9 +398,9 @@ long receiveMessage(int socket, ChildMessage &message, int *received)
     header.msg_control = control;
     header.msg_controllen = sizeof control;
     long length;
-    // A child that ends before reading "go" resets the connection; what it
-    // sent first is still queued, and the error is reported only once.
-    while ((length = ::recvmsg(socket, &header, MSG_CMSG_CLOEXEC)) < 0
+    // A child that ends with "go" unread resets the connection; what it sent
+    // is still queued, and the error is reported only once.
+    while ((length = ::recvmsg(socket, &header, MSG_CMSG_CLOEXEC | MSG_DONTWAIT)) < 0
            && (errno == EINTR || errno == ECONNRESET)) {
     }
     for (cmsghdr *c = CMSG_FIRSTHDR(&header); c; c = CMSG_NXTHDR(&header, c)) {
@@ -710,22 +715,43 @@ struct Started
 Started startProgram(JudgeState &judge, ChildPlan &plan, Run &run)
 {
     Started started;
-    int sockets[2];
-    if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, sockets) < 0) {
+    int sockets[2] = {-1, -1};
+    int status[2] = {-1, -1};
+    if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, sockets) < 0
+        || ::pipe2(status, O_CLOEXEC) < 0) {
         started.error = errno;
+        for (int &fd : sockets)
+            closeFd(fd);
         return started;
     }
     int judgeEnd = aboveStandardStreams(sockets[0]);
     int childEnd = aboveStandardStreams(sockets[1]);
-    if (judgeEnd < 0 || childEnd < 0) {
+    int statusIn = aboveStandardStreams(status[0]);
+    int statusOut = aboveStandardStreams(status[1]);
+    auto closeAll = [&] {
+        for (int *fd : {&judgeEnd, &childEnd, &statusIn, &statusOut})
+            closeFd(*fd);
+    };
+    if (judgeEnd < 0 || childEnd < 0 || statusIn < 0 || statusOut < 0) {
         started.error = errno;
-        closeFd(judgeEnd);
-        closeFd(childEnd);
+        closeAll();
         return started;
     }
     plan.socket = childEnd;
+    plan.statusPipe = statusOut;
     plan.argv[0] = const_cast<char *>(plan.exePath.constData());
 
+    // The child is born on this CPU, which the judge leaves to it at once by
+    // waiting. Left to itself, the scheduler may queue it behind a busy
+    // process on another CPU for a tick or two.
+    plan.haveCpus = ::sched_getaffinity(0, sizeof plan.cpus, &plan.cpus) == 0;
+    const int here = ::sched_getcpu();
+    if (plan.haveCpus && here >= 0) {
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(here, &one);
+        plan.haveCpus = ::sched_setaffinity(0, sizeof one, &one) == 0;
+    }
     sigset_t all, previous;
     ::sigfillset(&all);
     ::pthread_sigmask(SIG_SETMASK, &all, &previous);
@@ -734,9 +760,12 @@ Started startProgram(JudgeState &judge, ChildPlan &plan, Run &run)
         runChild(plan);
     const int forkError = errno;
     ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    if (plan.haveCpus)
+        ::sched_setaffinity(0, sizeof plan.cpus, &plan.cpus);
     closeFd(childEnd);
+    closeFd(statusOut);
     if (pid < 0) {
-        closeFd(judgeEnd);
+        closeAll();
         started.execFailed = true;  // ENOMEM reads as lack of memory, like exec's
         started.error = forkError;
         return started;
@@ -749,27 +778,33 @@ Started startProgram(JudgeState &judge, ChildPlan &plan, Run &run)
     if (pidfd >= 0)
         run.waitFd = ::fcntl(pidfd, F_DUPFD_CLOEXEC, 3);
     // Recorded: it may go on. Sent before anything is read back, so that the
-    // child finds it waiting and only the judge ever blocks.
+    // child finds it waiting; the judge waits once, for the end of the status
+    // pipe at exec (every extra hand-over between processes can cost a
+    // scheduler tick on a busy machine).
     const char go = 'g';
     ::send(judgeEnd, &go, 1, MSG_NOSIGNAL);
 
     ChildMessage message{};
-    const long first = receiveMessage(judgeEnd, message, &run.listener);
-    run.filtered = run.listener >= 0;
-    if (first == static_cast<long>(sizeof message) && message.kind == 'R') {
-        const long second = receiveMessage(judgeEnd, message, nullptr);
-        if (second == 0)
+    ssize_t length;
+    while ((length = ::read(statusIn, &message, sizeof message)) < 0 && errno == EINTR) {
+    }
+    if (length == 0) {
+        // The exec succeeded, so "ready" was sent before it.
+        ChildMessage ready{};
+        if (receiveMessage(judgeEnd, ready, &run.listener) == static_cast<long>(sizeof ready)
+            && ready.kind == 'R') {
             started.ok = true;
-        else if (second == static_cast<long>(sizeof message) && message.kind == 'X')
-            started = Started{false, true, message.error};
-        else
-            started.error = second < 0 ? errno : EPROTO;
-    } else if (first == static_cast<long>(sizeof message) && message.kind == 'S') {
+            run.filtered = run.listener >= 0;
+        } else {
+            started.error = EPROTO;
+        }
+    } else if (length == static_cast<ssize_t>(sizeof message) && (message.kind == 'S' || message.kind == 'X')) {
+        started.execFailed = message.kind == 'X';
         started.error = message.error;
     } else {
-        started.error = first < 0 ? errno : ECHILD;
+        started.error = length < 0 ? errno : EPROTO;
     }
-    closeFd(judgeEnd);
+    closeAll();
 
     if (!started.ok) {
         // Its exit would wait on the filter: kill it, then reap it.

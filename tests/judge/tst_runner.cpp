@@ -14,11 +14,16 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
+#include <cstring>
 #include <memory>
 #include <thread>
 
 #include <fcntl.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -155,6 +160,9 @@ private slots:
     void startFailures();
     void familyDoesNotSurvive();
     void nothingLeaks();
+
+    void withoutFilter_data();
+    void withoutFilter();
 
     void killTree_data();
     void killTree();
@@ -677,5 +685,68 @@ void RunnerTest::stopBeforeStart()
     QVERIFY(childrenOfTest().isEmpty());
 }
 
-QTEST_GUILESS_MAIN(RunnerTest)
+void RunnerTest::withoutFilter_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QString>("outcome");  // ok, state, note
+    QTest::newRow("normal exit") << u"hello"_s << u"1 ?"_s;
+    QTest::newRow("exit code") << u"exit3"_s << u"0 R 运行时错误: 3"_s;
+    QTest::newRow("static array") << u"static512"_s << u"0 M 超过内存限制"_s;
+    QTest::newRow("sleeps 10 s") << u"sleeper"_s << u"0 R 运行时错误: 未知"_s;
+    QTest::newRow("children that try to survive") << u"family"_s << u"1 ?"_s;
+}
+
+// Where the runner cannot install its own filter (here: an outer filter
+// already has a listener), it judges from its samples and searches for
+// survivors after every run.
+void RunnerTest::withoutFilter()
+{
+    QFETCH(QString, program);
+    QFETCH(QString, outcome);
+    auto dir = makeWorkDir();
+    QVERIFY(copyProgram(program, dir->path(), u"prog"_s));
+    QProcess judge;
+    judge.start(QCoreApplication::applicationFilePath(), {u"--under-filter"_s, dir->path(), u"prog"_s});
+    QVERIFY(judge.waitForFinished(60000));
+    QCOMPARE(judge.exitCode(), 0);
+    const QString line = QString::fromUtf8(judge.readAllStandardOutput()).trimmed();
+    if (outcome.endsWith(u'?'))
+        QVERIFY2(line.startsWith(outcome + u" 时间: "_s), qPrintable(line));
+    else
+        QCOMPARE(line, outcome);
+    QVERIFY(livingProcessesIn(dir->path()).isEmpty());
+    QVERIFY(!QFile::exists(dir->filePath(u"prog"_s)));
+}
+
+// Runs one program as the judge would, inside a seccomp filter that already
+// has a listener; prints "ok state note".
+static int runUnderForeignFilter(int argc, char **argv)
+{
+    sock_filter allow = BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW);
+    sock_fprog filter{1, &allow};
+    if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0
+        || ::syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, SECCOMP_FILTER_FLAG_NEW_LISTENER, &filter) < 0)
+        return 2;
+    QCoreApplication app(argc, argv);
+    JudgeState judge;
+    double time = 0.0;
+    double memory = 0.0;
+    char state = '?';
+    QString note;
+    const bool ok = runProgram(judge, QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]),
+                               time, memory, state, note, 5.0, 128.0);
+    std::printf("%d %c %s\n", ok ? 1 : 0, state, note.toUtf8().constData());
+    return 0;
+}
+
+int main(int argc, char **argv)
+{
+    if (argc == 4 && std::strcmp(argv[1], "--under-filter") == 0)
+        return runUnderForeignFilter(argc, argv);
+    QCoreApplication app(argc, argv);
+    RunnerTest test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "tst_runner.moc"
