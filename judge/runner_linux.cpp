@@ -285,17 +285,12 @@ ChildPlan makePlan(const QString &workDir, const QString &exeName, double timeLi
     return plan;
 }
 
-[[noreturn]] void childExit()
-{
-    ::syscall(SYS_exit_group, 127);
-    __builtin_unreachable();
-}
-
 [[noreturn]] void childReport(int statusPipe, char kind, int error)
 {
     const ChildMessage message{kind, error};
     ::syscall(SYS_write, statusPipe, &message, sizeof message);
-    childExit();
+    ::syscall(SYS_exit_group, 127);
+    __builtin_unreachable();
 }
 
 // The forked child: raw system calls only (the judge is multi-threaded, and
@@ -370,7 +365,7 @@ ChildPlan makePlan(const QString &workDir, const QString &exeName, double timeLi
     // Suspended until the judge has recorded us.
     char go = 0;
     if (::syscall(SYS_recvfrom, socket, &go, 1, 0, nullptr, nullptr) != 1)
-        childExit();
+        childReport(status, 'S', EPIPE);
     const unsigned long noSignals = 0;
     ::syscall(SYS_rt_sigprocmask, SIG_SETMASK, &noSignals, nullptr, sizeof noSignals);
     ::syscall(SYS_execve, plan.argv[0], plan.argv, environ);
@@ -386,8 +381,8 @@ int aboveStandardStreams(int fd)
     return moved;
 }
 
-// Returns the message length (0 at end of file, -1 on error); an attached
-// descriptor goes to *received.
+// Reads a message already waiting. Returns its length (-1 on error); an
+// attached descriptor goes to *received.
 long receiveMessage(int socket, ChildMessage &message, int *received)
 {
     iovec part{&message, sizeof message};
@@ -398,10 +393,7 @@ long receiveMessage(int socket, ChildMessage &message, int *received)
     header.msg_control = control;
     header.msg_controllen = sizeof control;
     long length;
-    // A child that ends with "go" unread resets the connection; what it sent
-    // is still queued, and the error is reported only once.
-    while ((length = ::recvmsg(socket, &header, MSG_CMSG_CLOEXEC | MSG_DONTWAIT)) < 0
-           && (errno == EINTR || errno == ECONNRESET)) {
+    while ((length = ::recvmsg(socket, &header, MSG_CMSG_CLOEXEC | MSG_DONTWAIT)) < 0 && errno == EINTR) {
     }
     for (cmsghdr *c = CMSG_FIRSTHDR(&header); c; c = CMSG_NXTHDR(&header, c)) {
         if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_RIGHTS) {
