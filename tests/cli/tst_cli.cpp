@@ -131,6 +131,21 @@ QByteArray traditionalConfig(const QString &name, int score, const QString &time
     return QString::fromUtf8(TraditionalConfig).arg(name, QString::number(score), time).toUtf8();
 }
 
+// A contest of one problem of one point (input and answer "1") and player
+// "a" with the given C source.
+bool writeOnePointContest(const QString &root, const QString &name, const QString &time,
+                          const QByteArray &source)
+{
+    const QString data = root + QStringLiteral("/data/") + name + u'/' + name;
+    return writeTestFile(root + QStringLiteral("/data/") + name + QStringLiteral("/.prb"),
+                         traditionalConfig(name, 100, time))
+           && writeTestFile(data + QStringLiteral(".in"), "1\n")
+           && writeTestFile(data + QStringLiteral(".ans"), "1\n")
+           && writeTestFile(root + QStringLiteral("/src/a/") + name + u'/' + name
+                                + QStringLiteral(".c"),
+                            source);
+}
+
 bool anyProcessWorksIn(const QString &dir)
 {
     const QStringList pids = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
@@ -278,22 +293,18 @@ void TestCli::hiddenLeftoversDoNotKeepScratch()
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString root = dir.path();
-    QVERIFY(writeTestFile(root + QStringLiteral("/data/hide/.prb"),
-                          traditionalConfig(QStringLiteral("hide"), 100, QStringLiteral("1"))));
-    QVERIFY(writeTestFile(root + QStringLiteral("/data/hide/hide.in"), "1\n"));
-    QVERIFY(writeTestFile(root + QStringLiteral("/data/hide/hide.ans"), "1\n"));
-    QVERIFY(writeTestFile(root + QStringLiteral("/src/a/hide/hide.c"),
-                          "#include <stdio.h>\n"
-                          "#include <sys/stat.h>\n"
-                          "int main(void)\n{\n"
-                          "    mkdir(\"d\", 0755);\n"
-                          "    fclose(fopen(\".x\", \"w\"));\n"
-                          "    fclose(fopen(\"d/.x\", \"w\"));\n"
-                          "    fclose(fopen(\"../.x\", \"w\"));\n"
-                          "    FILE *f = fopen(\"hide.out\", \"w\");\n"
-                          "    fputs(\"1\\n\", f);\n"
-                          "    fclose(f);\n"
-                          "    return 0;\n}\n"));
+    QVERIFY(writeOnePointContest(root, QStringLiteral("hide"), QStringLiteral("1"),
+                                 "#include <stdio.h>\n"
+                                 "#include <sys/stat.h>\n"
+                                 "int main(void)\n{\n"
+                                 "    mkdir(\"d\", 0755);\n"
+                                 "    fclose(fopen(\".x\", \"w\"));\n"
+                                 "    fclose(fopen(\"d/.x\", \"w\"));\n"
+                                 "    fclose(fopen(\"../.x\", \"w\"));\n"
+                                 "    FILE *f = fopen(\"hide.out\", \"w\");\n"
+                                 "    fputs(\"1\\n\", f);\n"
+                                 "    fclose(f);\n"
+                                 "    return 0;\n}\n"));
 
     const Run run = runJudge(root, {root});
     QVERIFY2(run.exitCode == 0, qPrintable(run.err));
@@ -436,17 +447,13 @@ void TestCli::stop()
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString root = dir.path();
-    QVERIFY(writeTestFile(root + QStringLiteral("/data/slow/.prb"),
-                          traditionalConfig(QStringLiteral("slow"), 100, QStringLiteral("60"))));
-    QVERIFY(writeTestFile(root + QStringLiteral("/data/slow/slow.in"), "1\n"));
-    QVERIFY(writeTestFile(root + QStringLiteral("/data/slow/slow.ans"), "1\n"));
-    QVERIFY(writeTestFile(root + QStringLiteral("/src/a/slow/slow.c"),
-                          "#include <stdio.h>\n"
-                          "int main(void)\n{\n"
-                          "    FILE *f = fopen(\"slow.out\", \"w\");\n"
-                          "    fputs(\"started\\n\", f);\n"
-                          "    fclose(f);\n"
-                          "    for (;;) {}\n}\n"));
+    QVERIFY(writeOnePointContest(root, QStringLiteral("slow"), QStringLiteral("60"),
+                                 "#include <stdio.h>\n"
+                                 "int main(void)\n{\n"
+                                 "    FILE *f = fopen(\"slow.out\", \"w\");\n"
+                                 "    fputs(\"started\\n\", f);\n"
+                                 "    fclose(f);\n"
+                                 "    for (;;) {}\n}\n"));
     const QByteArray previous =
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
         "<task score=\"7\" time=\"0.5\" state=\"N\"><subtask score=\"7\">"
