@@ -7,6 +7,11 @@
 #include <QThread>
 
 #include <atomic>
+#include <cerrno>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 static std::atomic<FileRemover> fileRemover{nullptr};
 
@@ -95,11 +100,104 @@ void removeFile(const QString &path)
     QFile::remove(path);
 }
 
+namespace {
+
+// Closes its descriptor on every way out.
+struct Descriptor
+{
+    int fd;
+    explicit Descriptor(int fd) : fd(fd) {}
+    Descriptor(const Descriptor &) = delete;
+    Descriptor &operator=(const Descriptor &) = delete;
+    ~Descriptor()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    // Closing is the last chance to hear of a failed write.
+    bool close()
+    {
+        const int closing = fd;
+        fd = -1;
+        return ::close(closing) == 0;
+    }
+};
+
+bool writeAll(int fd, const char *data, ssize_t size)
+{
+    while (size > 0) {
+        const ssize_t written = ::write(fd, data, size_t(size));
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += written;
+        size -= written;
+    }
+    return true;
+}
+
+bool copyContent(int in, int out)
+{
+    // In the kernel where the file systems allow it.
+    for (;;) {
+        const ssize_t copied = ::copy_file_range(in, nullptr, out, nullptr, size_t(1) << 30, 0);
+        if (copied > 0 || (copied < 0 && errno == EINTR))
+            continue;
+        if (copied < 0 && errno != EXDEV && errno != EINVAL && errno != ENOSYS
+            && errno != EOPNOTSUPP)
+            return false;
+        break;
+    }
+    // The rest by hand: some file systems (/proc, say) report an end that is
+    // none, so only a read may say the source is done.
+    char buffer[64 * 1024];
+    for (;;) {
+        const ssize_t got = ::read(in, buffer, sizeof buffer);
+        if (got == 0)
+            return true;
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (!writeAll(out, buffer, got))
+            return false;
+    }
+}
+
+} // namespace
+
 bool copyWritable(const QString &from, const QString &to)
 {
-    if (!QFile::copy(from, to))
+    const QByteArray source = QFile::encodeName(from);
+    const QByteArray target = QFile::encodeName(to);
+    if (source.isEmpty() || target.isEmpty())
         return false;
-    return QFile::setPermissions(to, QFile::permissions(to) | QFileDevice::WriteOwner);
+    // Non-blocking: opening a named pipe must not wait for a writer.
+    Descriptor in(::open(source.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    struct stat sourceStat;
+    if (in.fd < 0 || ::fstat(in.fd, &sourceStat) != 0 || !S_ISREG(sourceStat.st_mode))
+        return false;
+
+    // Whatever is at the destination is replaced, a link as a link; the
+    // source itself (or a hard link to it) never.
+    struct stat targetStat;
+    if (::lstat(target.constData(), &targetStat) == 0) {
+        if (targetStat.st_dev == sourceStat.st_dev && targetStat.st_ino == sourceStat.st_ino)
+            return false;
+        if (!S_ISDIR(targetStat.st_mode))
+            ::unlink(target.constData());
+    }
+    Descriptor out(::open(target.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (out.fd < 0)
+        return false;
+    const mode_t mode = (sourceStat.st_mode & 0777) | S_IWUSR;
+    if (copyContent(in.fd, out.fd) && ::fchmod(out.fd, mode) == 0 && out.close())
+        return true;
+    ::unlink(target.constData());
+    return false;
 }
 
 bool writeFileAtomically(const QString &path, const QByteArray &bytes)

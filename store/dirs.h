@@ -16,7 +16,11 @@ bool clearDir(const QString &path);
 bool emptyScratchDir(const QString &path);
 bool removeDir(const QString &path);
 void removeFile(const QString &path);
-// Copies a file and makes the copy owner-writable; true only if both worked.
+// Copies a regular file, replacing whatever file or link is at the
+// destination, with the source's permission bits plus owner-write; true only
+// if both worked. Nothing is synced to disk: the copies are scratch files. On
+// failure no partial copy is left. Refuses a source that is no regular file
+// and a destination that is the source itself.
 bool copyWritable(const QString &from, const QString &to);
 // Replaces the file's content through a temporary file: on any failure the
 // previous file stays as it was. False on failure.

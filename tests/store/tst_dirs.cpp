@@ -5,7 +5,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <QRandomGenerator>
+
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -14,6 +17,26 @@ namespace {
 int stuckFailures = 0;
 QList<qint64> stuckAttemptTimes;
 QElapsedTimer attemptClock;
+
+// Every regular file below dir with its content, links and directories by name.
+QStringList contentsOf(const QString &dir)
+{
+    QStringList entries = treeOf(dir);
+    for (QString &entry : entries) {
+        const QFileInfo info(dir + u'/' + entry);
+        if (info.isFile() && !info.isSymLink())
+            entry += u'=' + QString::fromUtf8(readTestFile(info.filePath()));
+    }
+    return entries;
+}
+
+// Permission bits as octal digits; QFile::permissions reports root's own
+// access as the user's.
+int modeOf(const QString &path)
+{
+    struct stat info;
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 07777) : -1;
+}
 
 bool stubbornRemover(const QString &path)
 {
@@ -26,7 +49,7 @@ bool stubbornRemover(const QString &path)
 }
 
 // Builds entries from specs: "d:path" directory, "f:path" file, "p:path" named
-// pipe, "l:path>target" symbolic link.
+// pipe, "l:path>target" symbolic link, "h:path>target" hard link.
 bool build(const QString &root, const QStringList &specs)
 {
     for (const QString &spec : specs) {
@@ -47,6 +70,14 @@ bool build(const QString &root, const QStringList &specs)
         case 'l': {
             const QStringList parts = spec.mid(2).split(u'>');
             if (!QFile::link(parts.at(1), root + u'/' + parts.at(0)))
+                return false;
+            break;
+        }
+        case 'h': {
+            const QStringList parts = spec.mid(2).split(u'>');
+            if (::link(QFile::encodeName(root + u'/' + parts.at(1)).constData(),
+                       QFile::encodeName(root + u'/' + parts.at(0)).constData())
+                != 0)
                 return false;
             break;
         }
@@ -274,36 +305,137 @@ private slots:
 
     void copyWritable_data()
     {
+        QTest::addColumn<QStringList>("entries");
         QTest::addColumn<QString>("from");
         QTest::addColumn<QString>("to");
         QTest::addColumn<bool>("copied");
 
-        QTest::newRow("read-only executable") << u"prog"_s << u"work/prog"_s << true;
-        QTest::newRow("missing source") << u"absent"_s << u"work/absent"_s << false;
-        QTest::newRow("missing target directory") << u"prog"_s << u"nowhere/prog"_s << false;
-        QTest::newRow("source is a directory") << u"work"_s << u"work/copy"_s << false;
+        // Beside these: "prog", read-only and executable, and the directory "work".
+        QTest::newRow("read-only executable") << QStringList{} << u"prog"_s << u"work/prog"_s << true;
+        QTest::newRow("empty file") << QStringList{} << u"work/empty"_s
+                                    << u"work/copy"_s << true;
+        QTest::newRow("source through a link")
+            << QStringList{u"l:link>prog"_s} << u"link"_s << u"work/prog"_s << true;
+        QTest::newRow("existing file is replaced")
+            << QStringList{u"f:work/prog"_s} << u"prog"_s << u"work/prog"_s << true;
+        QTest::newRow("link is replaced, not followed")
+            << QStringList{u"f:keep"_s, u"l:work/prog>../keep"_s} << u"prog"_s << u"work/prog"_s
+            << true;
+        QTest::newRow("dangling link is replaced")
+            << QStringList{u"l:work/prog>/nonexistent/qxj"_s} << u"prog"_s << u"work/prog"_s << true;
+        QTest::newRow("missing source") << QStringList{} << u"absent"_s << u"work/absent"_s << false;
+        QTest::newRow("missing target directory")
+            << QStringList{} << u"prog"_s << u"nowhere/prog"_s << false;
+        QTest::newRow("target through a regular file")
+            << QStringList{u"f:plain"_s} << u"prog"_s << u"plain/prog"_s << false;
+        QTest::newRow("name too long") << QStringList{} << u"prog"_s << overlongName() << false;
+        QTest::newRow("source is a directory")
+            << QStringList{} << u"work"_s << u"work/copy"_s << false;
+        QTest::newRow("source is a named pipe")
+            << QStringList{u"p:pipe"_s} << u"pipe"_s << u"work/pipe"_s << false;
+        QTest::newRow("target is a directory")
+            << QStringList{u"d:work/prog"_s, u"f:work/prog/x"_s} << u"prog"_s << u"work/prog"_s
+            << false;
+        QTest::newRow("target is the source") << QStringList{} << u"prog"_s << u"prog"_s << false;
+        QTest::newRow("target is a hard link to the source")
+            << QStringList{u"h:work/prog>prog"_s} << u"prog"_s << u"work/prog"_s << false;
     }
 
     void copyWritable()
     {
+        QFETCH(QStringList, entries);
         QFETCH(QString, from);
         QFETCH(QString, to);
         QFETCH(bool, copied);
 
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
-        QVERIFY(build(dir.path(), {u"f:prog"_s, u"d:work"_s}));
-        const QString source = dir.filePath(u"prog"_s);
-        QVERIFY(QFile::setPermissions(source, QFile::ReadOwner | QFile::ExeOwner));
+        QVERIFY(build(dir.path(), {u"d:work"_s}));
+        const QString prog = dir.filePath(u"prog"_s);
+        QVERIFY(writeTestFile(prog, "#!/bin/sh\necho prog\n"));
+        QVERIFY(writeTestFile(dir.filePath(u"work/empty"_s), QByteArray()));
+        QVERIFY(build(dir.path(), entries));
+        QVERIFY(::chmod(QFile::encodeName(prog).constData(), 0541) == 0);
+        const QString source = dir.filePath(from);
+        const QString target = dir.filePath(to);
+        // Reading a named pipe would wait for a writer.
+        const QByteArray content = QFileInfo(source).isFile() ? readTestFile(source) : QByteArray();
+        QStringList expected = contentsOf(dir.path());
 
-        QCOMPARE(::copyWritable(dir.filePath(from), dir.filePath(to)), copied);
-        QCOMPARE(QFileInfo(dir.filePath(to)).isFile(), copied);
+        QCOMPARE(::copyWritable(source, target), copied);
         if (copied) {
-            QCOMPARE(readTestFile(dir.filePath(to)), readTestFile(source));
-            const auto permissions = QFile::permissions(dir.filePath(to));
-            QVERIFY(permissions & QFile::WriteOwner);
-            QVERIFY(permissions & QFile::ExeOwner);
+            const QFileInfo copy(target);
+            QVERIFY(copy.isFile() && !copy.isSymLink());
+            QCOMPARE(readTestFile(target), content);
+            QCOMPARE(modeOf(target), modeOf(source) | 0200);
+            // Nothing else changes, a replaced link's target included.
+            expected.removeIf([&](const QString &entry) { return entry.section(u'=', 0, 0) == to; });
+            expected.append(to + u'=' + QString::fromUtf8(content));
+            expected.sort();
         }
+        QCOMPARE(contentsOf(dir.path()), expected);
+        QCOMPARE(modeOf(prog), 0541);
+    }
+
+    // Several megabytes, within one file system and into another (where the
+    // kernel cannot copy between them), whole or cut by a full disk.
+    void copyWritableLarge_data()
+    {
+        QTest::addColumn<bool>("otherFileSystem");
+        QTest::addColumn<bool>("diskFull");
+
+        QTest::newRow("same file system") << false << false;
+        QTest::newRow("another file system") << true << false;
+        QTest::newRow("same file system, disk full") << false << true;
+        QTest::newRow("another file system, disk full") << true << true;
+    }
+
+    void copyWritableLarge()
+    {
+        QFETCH(bool, otherFileSystem);
+        QFETCH(bool, diskFull);
+
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        std::unique_ptr<QTemporaryDir> other;
+        QString targetDir = dir.path();
+        if (otherFileSystem) {
+            struct stat here, there;
+            if (::stat(QFile::encodeName(dir.path()).constData(), &here) != 0
+                || ::stat("/dev/shm", &there) != 0 || here.st_dev == there.st_dev)
+                QSKIP("no /dev/shm on another file system");
+            other = std::make_unique<QTemporaryDir>(u"/dev/shm/tst_dirs-XXXXXX"_s);
+            QVERIFY(other->isValid());
+            targetDir = other->path();
+        }
+        // Not a multiple of any buffer size.
+        QByteArray content(5 * 1024 * 1024 + 4321, Qt::Uninitialized);
+        QRandomGenerator random(7);
+        random.fillRange(reinterpret_cast<quint32 *>(content.data()), content.size() / 4);
+        const QString source = dir.filePath(u"large"_s);
+        QVERIFY(writeTestFile(source, content));
+        const QString target = targetDir + u"/copy"_s;
+
+        const auto copy = [&] { return ::copyWritable(source, target); };
+        QCOMPARE(diskFull ? withFullDisk(copy) : copy(), !diskFull);
+        QCOMPARE(QFileInfo::exists(target), !diskFull);  // no partial copy
+        if (!diskFull) {
+            QVERIFY(readTestFile(target) == content);
+            QCOMPARE(modeOf(target), modeOf(source) | 0200);
+        }
+        QVERIFY(readTestFile(source) == content);
+    }
+
+    // Files of /proc have no size and cannot be copied inside the kernel.
+    void copyWritableReadsToTheEnd()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString target = dir.filePath(u"cmdline"_s);
+        QVERIFY(::copyWritable(u"/proc/self/cmdline"_s, target));
+        const QByteArray copied = readTestFile(target);
+        QVERIFY(!copied.isEmpty());
+        QCOMPARE(copied, readTestFile(u"/proc/self/cmdline"_s));
     }
 
     void writeFileAtomically_data()
