@@ -21,13 +21,13 @@ QString problemKind(const QDomDocument &config)
 SourceSpec problemSource(const QDomDocument &config)
 {
     const QDomElement source = queryUnder(config, QStringLiteral("source")).item(0);
-    SourceSpec spec;
-    spec.dir = attr(source, u"dir");
-    spec.file = attr(source, u"file");
-    spec.codeLimitText = attr(source, u"code");
-    spec.codeLimitKb = readInt(spec.codeLimitText);
-    spec.runexe = attr(source, u"runexe");
-    return spec;
+    SourceSpec found;
+    found.dir = attr(source, u"dir");
+    found.file = attr(source, u"file");
+    found.codeLimitText = attr(source, u"code");
+    found.codeLimitKb = readInt(found.codeLimitText);
+    found.runexe = attr(source, u"runexe");
+    return found;
 }
 
 QList<LanguageSpec> problemLanguages(const QDomDocument &config)
@@ -41,10 +41,10 @@ QList<LanguageSpec> problemLanguages(const QDomDocument &config)
 TaskSpec problemTask(const QDomDocument &config)
 {
     const QDomElement task = queryUnder(config, QStringLiteral("task")).item(0);
-    TaskSpec spec;
-    spec.input = attr(task, u"input");
-    spec.output = attr(task, u"output");
-    spec.checker = attr(task, u"checker");
+    TaskSpec found;
+    found.input = attr(task, u"input");
+    found.output = attr(task, u"output");
+    found.checker = attr(task, u"checker");
     for (const QDomElement &subtask : queryWithin(task, QStringLiteral("subtask")).elements()) {
         SubtaskSpec sub;
         sub.score = attributeInt(subtask, QStringLiteral("score"));
@@ -57,9 +57,9 @@ TaskSpec problemTask(const QDomDocument &config)
             p.mem = attributeReal(point, QStringLiteral("mem"));
             sub.points.append(p);
         }
-        spec.subtasks.append(sub);
+        found.subtasks.append(sub);
     }
-    return spec;
+    return found;
 }
 
 DialogDefaults problemDialogDefaults(const QDomDocument &config)

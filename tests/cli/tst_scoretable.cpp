@@ -20,15 +20,15 @@ struct RowSpec
 class Rows
 {
 public:
-    Rows(const QList<RowSpec> &specs, bool listLoaded)
+    Rows(const QList<RowSpec> &rowSpecs, bool listLoaded)
     {
-        for (const RowSpec &spec : specs) {
+        for (const RowSpec &rowSpec : rowSpecs) {
             auto *head = new AllSiteItem;
-            head->nameItem = new SourceItem(spec.player, spec.listedName, listLoaded);
+            head->nameItem = new SourceItem(rowSpec.player, rowSpec.listedName, listLoaded);
             head->nameItem->rowHead = head;
-            for (const int score : spec.scores) {
+            for (const int score : rowSpec.scores) {
                 auto *cell = new SiteItem;
-                cell->player = spec.player;
+                cell->player = rowSpec.player;
                 cell->info = ScoreInfo{score, 0.5, TaskState::Normal};
                 cell->rowHead = head;
                 head->cells.append(cell);

@@ -48,13 +48,13 @@ bool stubbornRemover(const QString &path)
     return QFile::remove(path);
 }
 
-// Builds entries from specs: "d:path" directory, "f:path" file, "p:path" named
+// Builds a tree from entries: "d:path" directory, "f:path" file, "p:path" named
 // pipe, "l:path>target" symbolic link, "h:path>target" hard link.
-bool build(const QString &root, const QStringList &specs)
+bool build(const QString &root, const QStringList &entries)
 {
-    for (const QString &spec : specs) {
-        const QString path = root + u'/' + spec.mid(2);
-        switch (spec.at(0).unicode()) {
+    for (const QString &entry : entries) {
+        const QString path = root + u'/' + entry.mid(2);
+        switch (entry.at(0).unicode()) {
         case 'd':
             if (!QDir().mkpath(path))
                 return false;
@@ -68,13 +68,13 @@ bool build(const QString &root, const QStringList &specs)
                 return false;
             break;
         case 'l': {
-            const QStringList parts = spec.mid(2).split(u'>');
+            const QStringList parts = entry.mid(2).split(u'>');
             if (!QFile::link(parts.at(1), root + u'/' + parts.at(0)))
                 return false;
             break;
         }
         case 'h': {
-            const QStringList parts = spec.mid(2).split(u'>');
+            const QStringList parts = entry.mid(2).split(u'>');
             if (::link(QFile::encodeName(root + u'/' + parts.at(1)).constData(),
                        QFile::encodeName(root + u'/' + parts.at(0)).constData())
                 != 0)
