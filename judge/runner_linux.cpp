@@ -45,6 +45,9 @@ namespace {
 
 constexpr long long samplePeriodNs = 10'000'000;
 constexpr int idleSampleLimit = 100;
+// A contestant's program has no business starting processes; a few are let
+// through, a fork bomb's rest fails with EAGAIN.
+constexpr int maxCreatedProcesses = 64;
 constexpr rlim_t outputFileLimit = rlim_t(256) << 20;
 constexpr double bytesPerMb = 1024.0 * 1024.0;
 
@@ -595,6 +598,8 @@ struct Run
     bool haveCpuClock = false;
     bool filtered = false;  // exits and process creation are reported
     bool spawned = false;
+    int created = 0;
+    long long startNs = 0;
     double peakMb = 0.0;
     long long lastCpuNs = -1;
     int unchangedSamples = 0;
@@ -651,14 +656,19 @@ void answerNotification(Run &run, double &memoryUsed)
     std::memset(&request, 0, sizeof request);
     if (::ioctl(run.listener, SECCOMP_IOCTL_NOTIF_RECV, &request) < 0)
         return;  // its caller was killed meanwhile
-    if (isExitCall(request.data.arch, request.data.nr))
-        sampleMemory(run, memoryUsed);  // last chance: the figures vanish with the exit
-    else
-        run.spawned = true;
     seccomp_notif_resp response;
     std::memset(&response, 0, sizeof response);
     response.id = request.id;
     response.flags = SECCOMP_USER_NOTIF_FLAG_CONTINUE;
+    if (isExitCall(request.data.arch, request.data.nr)) {
+        sampleMemory(run, memoryUsed);  // last chance: the figures vanish with the exit
+    } else {
+        run.spawned = true;
+        if (++run.created > maxCreatedProcesses) {
+            response.flags = 0;
+            response.error = -EAGAIN;
+        }
+    }
     ::ioctl(run.listener, SECCOMP_IOCTL_NOTIF_SEND, &response);
 }
 
@@ -843,6 +853,10 @@ bool runProgram(JudgeState &judge, const QString &workDir, const QString &exeNam
         }
     }
     run.peakMb = staticMb;
+    run.startNs = monotonicNs();
+    // Only user time counts against the limit; a program that keeps the CPU
+    // busy in other ways (children of a fork bomb) is stopped by the clock.
+    const long long wallLimitNs = static_cast<long long>((3.0 * std::max(timeLimit, 0.0) + 2.0) * 1e9);
 
     bool ended = false;
     long long dueNs = monotonicNs();
@@ -883,6 +897,11 @@ bool runProgram(JudgeState &judge, const QString &workDir, const QString &exeNam
                 run.unchangedSamples = 0;
                 run.lastCpuNs = cpuNs;
             }
+        }
+        if (outcome == RunOutcome::Running && now - run.startNs > wallLimitNs) {
+            state = 'T';
+            note = QStringLiteral("超过时间限制");
+            outcome = RunOutcome::Failed;
         }
         if (outcome == RunOutcome::Running)
             continue;

