@@ -22,12 +22,14 @@
 #include <utility>
 #include <vector>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <linux/audit.h>
 #include <linux/close_range.h>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
@@ -231,8 +233,13 @@ struct Limit
 // child makes raw system calls only.
 struct ChildPlan
 {
-    QByteArray exePath;  // absolute: the child changes directory first
+    QByteArray exePath;  // absolute: the program's argv[0]
+    QByteArray execPath; // relative to the work directory: the ancestors of
+                         // the work directory may be closed to an unprivileged program
     QByteArray workDir;
+    bool dropPrivileges = false;  // the judge runs as root: the program runs as nobody
+    uid_t uid = 0;
+    gid_t gid = 0;
     char *argv[2] = {nullptr, nullptr};
     std::array<Limit, 4> limits;
     sock_fprog filter{};
@@ -264,11 +271,45 @@ Limit makeLimit(int resource, rlim_t soft, rlim_t hard)
     return Limit{resource, {soft, hard}, {std::min(soft, cappedHard), cappedHard}};
 }
 
+// A contestant's program never runs as root: as root it could kill every
+// process on the machine or delete the contest. It runs as "nobody", owning
+// only its work directory and what the judge put there (its executable and
+// its input), which it must be able to run, read and replace.
+void handOverToNobody(ChildPlan &plan)
+{
+    static const std::pair<uid_t, gid_t> nobody = [] {
+        passwd entry{};
+        passwd *found = nullptr;
+        char buffer[1024];
+        if (::getpwnam_r("nobody", &entry, buffer, sizeof buffer, &found) == 0 && found)
+            return std::pair<uid_t, gid_t>(found->pw_uid, found->pw_gid);
+        return std::pair<uid_t, gid_t>(65534, 65534);
+    }();
+    plan.dropPrivileges = true;
+    plan.uid = nobody.first;
+    plan.gid = nobody.second;
+    const int dir = ::open(plan.workDir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0)
+        return;  // the child's chdir reports it
+    ::fchown(dir, plan.uid, plan.gid);
+    if (DIR *listing = ::fdopendir(::dup(dir))) {
+        while (const dirent *e = ::readdir(listing)) {
+            if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+                ::fchownat(dir, e->d_name, plan.uid, plan.gid, AT_SYMLINK_NOFOLLOW);
+        }
+        ::closedir(listing);
+    }
+    ::close(dir);
+}
+
 ChildPlan makePlan(const QString &workDir, const QString &exeName, double timeLimit, double memoryLimit)
 {
     ChildPlan plan;
     plan.exePath = QFile::encodeName(QDir(workDir).absoluteFilePath(exeName));
+    plan.execPath = "./" + QFile::encodeName(exeName);
     plan.workDir = QFile::encodeName(workDir);
+    if (::geteuid() == 0)
+        handOverToNobody(plan);
 
     // Stack as large as the memory limit, so deep recursion works inside it.
     const rlim_t stack = bytesLimit(memoryLimit, 1 << 20);
@@ -334,6 +375,12 @@ ChildPlan makePlan(const QString &workDir, const QString &exeName, double timeLi
         for (int fd = 3; fd < plan.descriptorLimit; ++fd)
             ::syscall(SYS_fcntl, fd, F_SETFD, FD_CLOEXEC);
     }
+    // Where the system refuses the change (a user namespace without that
+    // user), the program runs as the judge does rather than not at all.
+    if (plan.dropPrivileges && ::syscall(SYS_setgroups, 0, nullptr) == 0
+        && ::syscall(SYS_setresgid, plan.gid, plan.gid, plan.gid) == 0)
+        ::syscall(SYS_setresuid, plan.uid, plan.uid, plan.uid);
+    // After the change of user, which clears it.
     ::syscall(SYS_prctl, PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0);
 
     long listener = -1;
@@ -371,7 +418,7 @@ ChildPlan makePlan(const QString &workDir, const QString &exeName, double timeLi
         childReport(status, 'S', EPIPE);
     const unsigned long noSignals = 0;
     ::syscall(SYS_rt_sigprocmask, SIG_SETMASK, &noSignals, nullptr, sizeof noSignals);
-    ::syscall(SYS_execve, plan.argv[0], plan.argv, environ);
+    ::syscall(SYS_execve, plan.execPath.constData(), plan.argv, environ);
     childReport(status, 'X', errno);
 }
 

@@ -432,8 +432,11 @@ void RunnerTest::programs()
 
 void RunnerTest::startedAsDocumented()
 {
-    auto dir = makeWorkDir();
-    QVERIFY(copyProgram(u"probe"_s, dir->path(), u"probe"_s));
+    auto top = makeWorkDir();
+    // The work directory inside a folder of the judge's, as in a contest.
+    QVERIFY(QDir(top->path()).mkdir(u"work"_s));
+    const QDir work(top->path() + u"/work"_s);
+    QVERIFY(copyProgram(u"probe"_s, work.path(), u"probe"_s));
     // What the judge has set for itself must not reach the program.
     const int stray = ::open("/dev/null", O_RDONLY);  // inheritable on purpose
     QVERIFY(stray >= 0);
@@ -444,7 +447,7 @@ void RunnerTest::startedAsDocumented()
     const auto previousPipe = std::signal(SIGPIPE, SIG_IGN);
 
     JudgeState judge;
-    const RunResult result = runIn(judge, dir->path(), u"probe"_s, 2.5, 100.0);
+    const RunResult result = runIn(judge, work.path(), u"probe"_s, 2.5, 100.0);
 
     std::signal(SIGPIPE, previousPipe);
     ::pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
@@ -452,7 +455,7 @@ void RunnerTest::startedAsDocumented()
     QVERIFY2(result.ok, qPrintable(result.note));
     QVERIFY2(result.wall < 5.0, "standard input must end at once");
 
-    QFile report(dir->filePath(u"probe.txt"_s));
+    QFile report(work.filePath(u"probe.txt"_s));
     QVERIFY(report.open(QIODevice::ReadOnly));
     QMap<QString, QString> seen;
     for (const QByteArray &line : report.readAll().split('\n')) {
@@ -471,7 +474,16 @@ void RunnerTest::startedAsDocumented()
     QCOMPARE(seen.value(u"cpu"_s), u"4"_s);  // ceil(2.5) + 1
     QCOMPARE(seen.value(u"blocked"_s), u"0"_s);
     QCOMPARE(seen.value(u"sigpipe"_s), u"default"_s);
-    QCOMPARE(seen.value(u"cwd"_s), QFileInfo(dir->path()).canonicalFilePath());
+    QCOMPARE(seen.value(u"cwd"_s), QFileInfo(work.path()).canonicalFilePath());
+    if (::geteuid() == 0) {
+        // A judge running as root hands the program to an unprivileged user.
+        QVERIFY(seen.value(u"uid"_s) != u"0"_s);
+        QCOMPARE(seen.value(u"signal_judge"_s), u"0"_s);
+        QCOMPARE(seen.value(u"escape"_s), u"0"_s);
+        QVERIFY(!QFileInfo::exists(top->filePath(u"probe_escape.txt"_s)));
+    } else {
+        QCOMPARE(seen.value(u"uid"_s), QString::number(::getuid()));
+    }
 }
 
 void RunnerTest::startFailures_data()

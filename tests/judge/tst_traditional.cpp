@@ -63,8 +63,8 @@ const QByteArray WrongPas = wrong(SumPas, "a + b", "a + b + 1");
 
 // One program for every run outcome, steered by its input file:
 // "burn s" uses s seconds of CPU, "loop" writes its pid and spins, "none"
-// writes nothing, "stuck" leaves files named stuck in its directory and the
-// one above, "hide" leaves hidden files. The first output line is
+// writes nothing, "stuck" leaves a file named stuck in its directory, "hide"
+// leaves hidden files there and, where it may, in the directory above. The first output line is
 // cpu=<its own CPU time>, plus " noinput" when it found no input file,
 // " leftover" when it found a hidden file in its directory and " above" when
 // it found one in the directory above.
@@ -74,6 +74,10 @@ const QByteArray ActorC = R"(#include <stdio.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+static void touch(const char *path) {
+    FILE *f = fopen(path, "w");
+    if (f) fclose(f);
+}
 static double cpu(void) {
     struct rusage u;
     getrusage(RUSAGE_SELF, &u);
@@ -89,15 +93,12 @@ int main(void) {
     }
     const int leftover = access(".left", F_OK) == 0, above = access("../.left", F_OK) == 0;
     if (!strcmp(cmd, "none")) return 0;
-    if (!strcmp(cmd, "stuck")) {
-        fclose(fopen("stuck", "w"));
-        fclose(fopen("../stuck", "w"));
-    }
+    if (!strcmp(cmd, "stuck")) touch("stuck");
     if (!strcmp(cmd, "hide")) {
         mkdir("d", 0755);
-        fclose(fopen(".left", "w"));
-        fclose(fopen("d/.left", "w"));
-        fclose(fopen("../.left", "w"));
+        touch(".left");
+        touch("d/.left");
+        touch("../.left");
     }
     FILE *out = fopen("sum.out", "w");
     if (!strcmp(cmd, "loop")) {
@@ -1028,10 +1029,16 @@ void TestTraditional::missingInputData()
 }
 
 // Scratch directories that cannot be emptied (a file that will not go away):
-// in the run step, then before the next player's prepared program and source.
+// in the run step, then, once that has happened, in the scratch area before
+// the next player's prepared program and source.
+static bool stuckSeen = false;
 static bool keepStuckFiles(const QString &path)
 {
-    return path.endsWith(u"/stuck"_s) ? false : QFile::remove(path);
+    if (path.endsWith(u"/stuck"_s))
+        stuckSeen = true;
+    else if (!(stuckSeen && QFileInfo(path).dir().dirName() == u"tmp"_s))
+        return QFile::remove(path);
+    return false;
 }
 
 void TestTraditional::judgeErrors()
@@ -1044,6 +1051,7 @@ void TestTraditional::judgeErrors()
     QVERIFY(site.handIn(u"kim"_s, m_actor));
     QVERIFY(site.submit(u"lou"_s, u"sum.c"_s, SumC));
 
+    stuckSeen = false;
     setFileRemoverForTesting(keepStuckFiles);
     Outcome run;
     judge(site, {u"jan"_s, u"kim"_s, u"lou"_s}, run);

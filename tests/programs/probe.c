@@ -60,5 +60,11 @@ int main(int argc, char **argv)
     fprintf(out, "blocked=%d\n", blockedCount);
     fprintf(out, "sigpipe=%s\n", pipeAction.sa_handler == SIG_DFL ? "default" : "changed");
     fprintf(out, "cwd=%s\n", cwd);
+    fprintf(out, "uid=%d\n", (int)getuid());
+    /* What a hostile program would try: signal the judge, write beside its
+       work directory. */
+    fprintf(out, "signal_judge=%d\n", kill(getppid(), 0) == 0);
+    const int escape = open("../probe_escape.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    fprintf(out, "escape=%d\n", escape >= 0);
     return fclose(out) == 0 ? 0 : 3;
 }
