@@ -36,17 +36,6 @@ int main() {
 }
 )";
 
-// For comparison only: a plain copy without the disk sync that QFile::copy
-// performs (it writes a temporary file, syncs it and renames it).
-bool plainCopy(const QString &from, const QString &to)
-{
-    QFile in(from);
-    QFile out(to);
-    return in.open(QIODevice::ReadOnly) && out.open(QIODevice::WriteOnly)
-           && out.write(in.readAll()) == in.size()
-           && out.setPermissions(in.permissions() | QFileDevice::WriteOwner);
-}
-
 bool writeFile(const QString &path, const QByteArray &bytes)
 {
     QDir().mkpath(path.section(u'/', 0, -2));
@@ -160,7 +149,7 @@ int main(int argc, char **argv)
     // The phases of one point, timed alone with the same helpers.
     const QString work = contest.threadWorkDir(0);
     const QString exe = contest.tmpDir() + u"/sum"_s;
-    std::vector<double> clearMs, copyMs, plainCopyMs, runMs, checkMs;
+    std::vector<double> clearMs, copyMs, runMs, checkMs;
     JudgeState state;
     int accepted = 0;
     for (int k = 1; k <= points; ++k) {
@@ -174,10 +163,6 @@ int main(int argc, char **argv)
         copyWritable(exe, work + u"/sum"_s);
         copyWritable(base + u".in"_s, work + u"/sum.in"_s);
         copyMs.push_back(t.nsecsElapsed() / 1e6);
-        t.restart();
-        plainCopy(exe, work + u"/sum.plain"_s);
-        plainCopy(base + u".in"_s, work + u"/sum.in.plain"_s);
-        plainCopyMs.push_back(t.nsecsElapsed() / 1e6);
         t.restart();
         double timeUsed = 0, memoryUsed = 0;
         char pointState = 'A';
@@ -195,7 +180,6 @@ int main(int argc, char **argv)
     std::printf("phases alone (%d points, %d accepted):\n", points, accepted);
     report("clear work directory", clearMs);
     report("copy program + input", copyMs);
-    report("  same, without sync", plainCopyMs);
     report("run program", runMs);
     report("checker", checkMs);
     std::printf("  sum of medians         %8.3f ms\n",
