@@ -184,6 +184,15 @@ bool TestCore::runChecker(const QString &workDir, const QString &inputFile,
         return true;
     }
 
+    // The verdict file's name lies in the program's work directory: what the
+    // program left there (a link to a file of the judge's, say) goes before
+    // the checker, with the judge's rights, writes to that name.
+    const QFileInfo planted(verdictFile);
+    if (planted.isDir() && !planted.isSymLink())
+        QDir(verdictFile).removeRecursively();
+    else
+        QFile::remove(verdictFile);
+
     QProcess &process = checker();
     process.setWorkingDirectory(workDir);
     // The process changes into workDir before exec, so a relative program

@@ -73,7 +73,11 @@ bool TestCore::runTestPoints(const QString &exeName)
                     trace("core", "P3");
                     if (runProgram(*this, workDir, exeName, p.timeUsed, p.memoryUsed, p.state,
                                    p.note, point.time, point.mem)) {
-                        if (!QFileInfo::exists(outputFile)) {
+                        // Only a regular file is output: the checker, with the
+                        // judge's rights, would read what a link points to (the
+                        // answer, say), and a pipe or device could stall it.
+                        const QFileInfo output(outputFile);
+                        if (output.isSymLink() || !output.isFile()) {
                             p.state = PointState::NoOutput;
                             p.note = QStringLiteral("无输出");
                         } else {

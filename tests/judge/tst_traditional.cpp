@@ -364,6 +364,8 @@ private slots:
     void missingInputData();
     void judgeErrors();
     void leftoversRemoved();
+    void plantedFiles_data();
+    void plantedFiles();
     void scratchAreaNotADirectory();
     void stopDuringRun();
     void stopDuringCompile();
@@ -1124,6 +1126,56 @@ void TestTraditional::leftoversRemoved()
         QVERIFY2(!notes.value(0).contains(u"above"_s), qPrintable(notes.value(0)));
         QCOMPARE(readScoreInfo(result).score, 100);
     }
+}
+
+// What a program leaves for the checker, which runs after it with the
+// judge's rights: a link or a pipe in place of the output is no output, and
+// whatever sits at the verdict file's name is replaced, never written through.
+void TestTraditional::plantedFiles_data()
+{
+    QTest::addColumn<QByteArray>("plant");
+    QTest::addColumn<QString>("pointState");
+    QTest::addColumn<QString>("noteStart");
+    const QByteArray answer =
+        "FILE *out = fopen(\"sum.out\", \"w\");\n    fputs(\"3\\n\", out);\n    fclose(out);\n";
+    QTest::newRow("output links to the answer")
+        << QByteArray("symlink(\"../../data/sum/p1.ans\", \"sum.out\");\n") << u"O"_s
+        << u"无输出"_s;
+    QTest::newRow("output is a named pipe")
+        << QByteArray("mkfifo(\"sum.out\", 0666);\n") << u"O"_s << u"无输出"_s;
+    QTest::newRow("verdict file links to the configuration")
+        << "symlink(\"../../data/sum/.prb\", \"check_info.txt\");\n    " + answer << u"A"_s
+        << u"时间: "_s;
+    QTest::newRow("verdict file is a directory")
+        << "mkdir(\"check_info.txt\", 0777);\n    " + answer << u"A"_s << u"时间: "_s;
+}
+
+void TestTraditional::plantedFiles()
+{
+    QFETCH(QByteArray, plant);
+    QFETCH(QString, pointState);
+    QFETCH(QString, noteStart);
+
+    Site site;
+    QVERIFY(site.configureOnePoint(ProblemSetup()));
+    QVERIFY(site.submit(u"eve"_s, u"sum.c"_s,
+                        "#include <stdio.h>\n#include <sys/stat.h>\n#include <unistd.h>\n"
+                        "int main(void)\n{\n    "
+                            + plant + "    return 0;\n}\n"));
+    QHash<QString, QByteArray> data;
+    for (const QString &name : {u".prb"_s, u"p1.in"_s, u"p1.ans"_s})
+        data.insert(name, readFile(site.problemDir() + u'/' + name));
+
+    QDomDocument result;
+    judgeCell(site, u"eve"_s, result);
+    if (QTest::currentTestFailed())
+        return;
+    QCOMPARE(pointStates(result), pointState);
+    const QString note = pointAttributes(result, ResultXml::Note).value(0);
+    QVERIFY2(note.startsWith(noteStart), qPrintable(note));
+    for (auto file = data.cbegin(); file != data.cend(); ++file)
+        QVERIFY2(readFile(site.problemDir() + u'/' + file.key()) == file.value(),
+                 qPrintable(file.key()));
 }
 
 void TestTraditional::scratchAreaNotADirectory()
