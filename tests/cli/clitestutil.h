@@ -3,11 +3,13 @@
 // File helpers of the console judge's tests, beside the store tests' ones.
 
 #include "testfiles.h"
+#include "xmlfile.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QString>
 #include <QStringList>
 
 // Every entry below dir with its size and modification time, hidden ones
@@ -50,4 +52,33 @@ inline bool copyTree(const QString &from, const QString &to)
         }
     }
     return true;
+}
+
+// The states of a result file's points, in judging order.
+inline QString pointStates(const XmlFile &file)
+{
+    QString states;
+    const ElementQuery points = queryUnder(file.document, QStringLiteral("point"));
+    for (int i = 0; i < points.count(); ++i)
+        states += attributeText(points.item(i), QStringLiteral("state"));
+    return states;
+}
+
+// A traditional problem "name" solved in C: one subtask of one point, name.in
+// checked against name.ans by the default checker, time limit in seconds,
+// memory limit 64 MB.
+inline const QByteArray TraditionalConfig = R"(<?xml version="1.0" encoding="UTF-8"?>
+<problem type="TRA_0_4">
+    <source dir="%1" file="%1" code="64">
+        <language file="%1.c" cmd="gcc -o %1 %1.c"/>
+    </source>
+    <task input="%1.in" output="%1.out" checker="全文比较">
+        <subtask score="%2"><point in="%1.in" out="%1.ans" time="%3" mem="64"/></subtask>
+    </task>
+</problem>
+)";
+
+inline QByteArray traditionalConfig(const QString &name, int score, const QString &time)
+{
+    return QString::fromUtf8(TraditionalConfig).arg(name, QString::number(score), time).toUtf8();
 }

@@ -72,15 +72,6 @@ const Outcome SampleOutcomes[] = {
 const QStringList SampleProblems = {QStringLiteral("sum"), QStringLiteral("guess"),
                                     QStringLiteral("split")};
 
-QString pointStates(const XmlFile &file)
-{
-    QString states;
-    const ElementQuery points = queryUnder(file.document, QStringLiteral("point"));
-    for (int i = 0; i < points.count(); ++i)
-        states += attributeText(points.item(i), QStringLiteral("state"));
-    return states;
-}
-
 // The grid's name of a sample player, as the player list gives it.
 QString sampleName(const QString &player)
 {
@@ -113,22 +104,6 @@ const Outcome &sampleOutcome(const QString &player, const QString &problem)
         std::begin(SampleOutcomes), std::end(SampleOutcomes), [&](const Outcome &o) {
             return QString::fromUtf8(o.player) == player && QString::fromUtf8(o.problem) == problem;
         });
-}
-
-const QByteArray TraditionalConfig = R"(<?xml version="1.0" encoding="UTF-8"?>
-<problem type="TRA_0_4">
-    <source dir="%1" file="%1" code="64">
-        <language file="%1.c" cmd="gcc -o %1 %1.c"/>
-    </source>
-    <task input="%1.in" output="%1.out" checker="全文比较">
-        <subtask score="%2"><point in="%1.in" out="%1.ans" time="%3" mem="64"/></subtask>
-    </task>
-</problem>
-)";
-
-QByteArray traditionalConfig(const QString &name, int score, const QString &time)
-{
-    return QString::fromUtf8(TraditionalConfig).arg(name, QString::number(score), time).toUtf8();
 }
 
 // A contest of one problem of one point (input and answer "1") and player
