@@ -8,7 +8,10 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstring>
+#include <vector>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -73,6 +76,68 @@ bool clearDir(const QString &path)
     return true;
 }
 
+// Removes a directory and everything inside it through descriptors, each
+// step relative to the directory above: no path grows with the depth, so a
+// tree nested beyond the longest path the system accepts goes too (paths
+// would fail there, and clearDir's retries at every level would take
+// forever). One directory is open at a time; links are removed, never
+// followed. Gives up at the first entry that stays.
+static bool removeTree(const QString &path)
+{
+    const QByteArray top = QFile::encodeName(path);
+    constexpr int dirFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+    int fd = ::open(top.constData(), dirFlags);
+    std::vector<QByteArray> below;  // the names on the way down from path
+    bool removed = fd >= 0;
+    while (removed) {
+        // Everything but directories goes; the first directory is entered.
+        QByteArray down;
+        const int listingFd = ::dup(fd);
+        DIR *listing = listingFd < 0 ? nullptr : ::fdopendir(listingFd);
+        if (!listing) {
+            if (listingFd >= 0)
+                ::close(listingFd);
+            removed = false;
+            break;
+        }
+        ::rewinddir(listing);
+        while (const dirent *e = ::readdir(listing)) {
+            if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0)
+                continue;
+            struct stat info;
+            if (::fstatat(fd, e->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(info.st_mode)) {
+                down = e->d_name;
+                break;
+            }
+            if (::unlinkat(fd, e->d_name, 0) != 0 && errno != ENOENT) {
+                removed = false;
+                break;
+            }
+        }
+        ::closedir(listing);
+        if (!removed)
+            break;
+        if (!down.isEmpty()) {
+            const int child = ::openat(fd, down.constData(), dirFlags);
+            ::close(fd);
+            fd = child;
+            removed = fd >= 0;
+            below.push_back(down);
+            continue;
+        }
+        if (below.empty())
+            break;  // back at the top, which is empty now
+        const int parent = ::openat(fd, "..", dirFlags);
+        ::close(fd);
+        fd = parent;
+        removed = fd >= 0 && ::unlinkat(fd, below.back().constData(), AT_REMOVEDIR) == 0;
+        below.pop_back();
+    }
+    if (fd >= 0)
+        ::close(fd);
+    return removed && ::rmdir(top.constData()) == 0;
+}
+
 bool emptyScratchDir(const QString &path)
 {
     constexpr QDir::Filters everything =
@@ -81,10 +146,12 @@ bool emptyScratchDir(const QString &path)
     // inside directories. Links are removed, never followed.
     const QFileInfoList entries = QDir(path).entryInfoList(everything);
     for (const QFileInfo &entry : entries) {
-        if (entry.isDir() && !entry.isSymLink())
-            QDir(entry.filePath()).removeRecursively();
-        else if (entry.isHidden())
+        if (entry.isDir() && !entry.isSymLink()) {
+            if (!removeTree(entry.filePath()))
+                return false;
+        } else if (entry.isHidden()) {
             QFile::remove(entry.filePath());
+        }
     }
     return clearDir(path) && QFileInfo(path).isDir() && QDir(path).isEmpty(everything);
 }

@@ -7,6 +7,7 @@
 
 #include <QRandomGenerator>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -243,6 +244,39 @@ private slots:
         QCOMPARE(::emptyScratchDir(dir.path()), emptied);
         QCOMPARE(treeOf(dir.path()), remaining);
         QVERIFY(QFileInfo(dir.path()).isDir());
+    }
+
+    // A contestant's program can nest directories deeper than any path the
+    // system accepts; the scratch directory is still emptied, at once, and a
+    // link at the bottom is removed, not followed.
+    void emptyScratchDirDeepTree()
+    {
+        QTemporaryDir dir;
+        QTemporaryDir outside;
+        QVERIFY(dir.isValid() && outside.isValid());
+        QVERIFY(writeTestFile(outside.filePath(u"precious"_s), "kept"));
+        const QByteArray target = QFile::encodeName(outside.filePath(u"precious"_s));
+        int fd = ::open(QFile::encodeName(dir.path()).constData(), O_RDONLY | O_DIRECTORY);
+        QVERIFY(fd >= 0);
+        constexpr int Depth = 3000;  // "/dd" each: far beyond PATH_MAX
+        for (int level = 0; level < Depth && fd >= 0; ++level) {
+            const int below = ::mkdirat(fd, "dd", 0755) == 0 ? ::openat(fd, "dd", O_RDONLY | O_DIRECTORY) : -1;
+            ::close(fd);
+            fd = below;
+        }
+        QVERIFY(fd >= 0);
+        QVERIFY(::symlinkat(target.constData(), fd, "link") == 0);
+        const int file = ::openat(fd, ".hidden", O_WRONLY | O_CREAT, 0644);
+        QVERIFY(file >= 0);
+        ::close(file);
+        ::close(fd);
+
+        QElapsedTimer timer;
+        timer.start();
+        QVERIFY(::emptyScratchDir(dir.path()));
+        QVERIFY2(timer.elapsed() < 30000, qPrintable(QString::number(timer.elapsed())));
+        QCOMPARE(treeOf(dir.path()), QStringList{});
+        QCOMPARE(readTestFile(outside.filePath(u"precious"_s)), QByteArray("kept"));
     }
 
     void emptyScratchDirNeedsADirectory_data()
