@@ -140,6 +140,13 @@ const Hostile Players[] = {
      "            chdir(\"/\");\n            for (;;)\n                pause();\n        }\n"
      "        return 0;\n    }\n" ANSWER "    usleep(200000);\n    return 0;\n}\n",
      {{'A', Accepted, 'N', 100}}},
+    // Answers, then nests directories far beyond the longest path.
+    {"nester",
+     "#include <stdio.h>\n#include <sys/stat.h>\n#include <unistd.h>\n"
+     "int main(void)\n{\n" ANSWER
+     "    for (int i = 0; i < 3000 && mkdir(\"dd\", 0777) == 0 && chdir(\"dd\") == 0; ++i) {}\n"
+     "    return 0;\n}\n",
+     {{'A', Accepted, 'N', 100}}},
     {"sane", Correct, {{'A', Accepted, 'N', 100}}},
 };
 
