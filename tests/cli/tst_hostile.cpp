@@ -147,6 +147,15 @@ const Hostile Players[] = {
      "    for (int i = 0; i < 3000 && mkdir(\"dd\", 0777) == 0 && chdir(\"dd\") == 0; ++i) {}\n"
      "    return 0;\n}\n",
      {{'A', Accepted, 'N', 100}}},
+    // Answers, then leaves names that are no UTF-8 or hold a line break.
+    {"oddnames",
+     "#include <stdio.h>\n#include <sys/stat.h>\n"
+     "static void touch(const char *name)\n{\n    FILE *f = fopen(name, \"w\");\n"
+     "    if (f)\n        fclose(f);\n}\n"
+     "int main(void)\n{\n" ANSWER
+     "    touch(\"\\xff\\xfe\");\n    touch(\".\\xff\");\n    touch(\"new\\nline\");\n"
+     "    mkdir(\"d\\xff\", 0777);\n    touch(\"d\\xff/\\xfe\");\n    return 0;\n}\n",
+     {{'A', Accepted, 'N', 100}}},
     {"sane", Correct, {{'A', Accepted, 'N', 100}}},
 };
 
