@@ -16,21 +16,12 @@
 // included: two equal snapshots mean nothing was created, removed or written.
 inline QStringList treeSnapshot(const QString &dir)
 {
-    QStringList entries;
-    const QDir base(dir);
-    const auto filters = QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
-    QStringList pending{dir};
-    while (!pending.isEmpty()) {
-        const QString current = pending.takeFirst();
-        for (const QFileInfo &info : QDir(current).entryInfoList(filters)) {
-            entries.append(base.relativeFilePath(info.filePath()) + u' '
-                           + QString::number(info.size()) + u' '
-                           + QString::number(info.lastModified().toMSecsSinceEpoch()));
-            if (info.isDir() && !info.isSymLink())
-                pending.append(info.filePath());
-        }
+    QStringList entries = treeOf(dir);
+    for (QString &entry : entries) {
+        const QFileInfo info(dir + u'/' + entry);
+        entry += u' ' + QString::number(info.size()) + u' '
+                 + QString::number(info.lastModified().toMSecsSinceEpoch());
     }
-    entries.sort();
     return entries;
 }
 
