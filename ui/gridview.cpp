@@ -129,7 +129,7 @@ bool GridView::refresh(const std::function<bool()> &keepFilling)
         if (barShown)
             QCoreApplication::processEvents();
         // Asked first: whatever it does may clear or refill the grid too.
-        const bool wanted = keepFilling();
+        const bool wanted = !keepFilling || keepFilling();
         if (!wanted || generation != m_generation) {
             if (m_progress)
                 m_progress->hide();

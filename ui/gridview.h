@@ -29,14 +29,16 @@ class GridView : public QObject
     Q_OBJECT
 
 public:
-    // pages: index 0 shows the grid, index 1 the white page shown while filling.
+    // pages: index 0 shows the grid, index 1 the white page shown while filling;
+    // progress and pages may be null (a bare table).
     GridView(QTableWidget *table, QProgressBar *progress, QStackedWidget *pages, Contest &contest,
              QObject *parent = nullptr);
 
     // Rebuilds the grid from the contest's "src" and result list. Once the
     // progress bar shows, events are processed between rows; the fill stops
     // (false) when keepFilling() turns false or the grid is cleared or
-    // refilled meanwhile. Sorted by total at the end.
+    // refilled meanwhile (an empty keepFilling never stops it). Sorted by
+    // total at the end.
     bool refresh(const std::function<bool()> &keepFilling);
     void clear();
 

@@ -32,7 +32,8 @@ constexpr int Rounds = 7;
 
 QString playerName(int i)
 {
-    return i % 10 == 0 ? u"选手 %1"_s.arg(i, 4, 10, QLatin1Char('0')) : u"p%1"_s.arg(i, 4, 10, QLatin1Char('0'));
+    const QString number = u"%1"_s.arg(i, 4, 10, QLatin1Char('0'));
+    return i % 10 == 0 ? u"选手 "_s + number : u'p' + number;
 }
 
 ScoreInfo resultOf(int player, int problem, bool everyScore)
@@ -45,16 +46,17 @@ ScoreInfo resultOf(int player, int problem, bool everyScore)
 
 bool generate(Contest &contest, bool everyScore)
 {
+    const QByteArray subtask = "<subtask score=\"10\"><point time=\"1\" mem=\"64\"/></subtask>";
     const QByteArray config = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<problem type=\"TRA_0_4\">"
                               "<source dir=\"%1\" file=\"%1\"><language file=\"%1.cpp\"/></source><task>"
-                              + QByteArray("<subtask score=\"10\"><point time=\"1\" mem=\"64\"/></subtask>").repeated(10)
-                              + "</task></problem>\n";
+                              + subtask.repeated(10) + "</task></problem>\n";
     QList<CellResult> cells;
     for (int q = 0; q < Problems; ++q) {
         const QString problem = u"prob%1"_s.arg(q);
         makePath(contest.problemDir(problem));
         QFile file(contest.problemConfigPath(problem));
-        if (!file.open(QIODevice::WriteOnly) || file.write(QByteArray(config).replace("%1", problem.toUtf8())) < 0)
+        const QByteArray text = QByteArray(config).replace("%1", problem.toUtf8());
+        if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size())
             return false;
     }
     for (int p = 0; p < Players; ++p) {
