@@ -19,11 +19,8 @@ ProblemTotals problemTotals(const QDomNode &config)
     qint64 score = 0;
     for (const QString &value : all.attributeValues(ResultXml::Score))
         score += readInt(value);
-    // Wild hand-written scores must not overflow the sum.
-    score = std::clamp<qint64>(score, std::numeric_limits<int>::min(), std::numeric_limits<int>::max());
-
     ProblemTotals totals;
-    totals.fullScore = int(score);
+    totals.fullScore = saturatedScore(score);
     for (const QString &value : all.attributeValues(ResultXml::Time))
         totals.totalTime += readReal(value);
     return totals;
