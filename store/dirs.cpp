@@ -3,7 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <QRandomGenerator>
 #include <QThread>
 
 #include <atomic>
@@ -269,14 +269,31 @@ bool copyWritable(const QString &from, const QString &to)
 
 bool writeFileAtomically(const QString &path, const QByteArray &bytes)
 {
-    QSaveFile file(path);
-    // Unbuffered: a buffered flush that writes only part of the data (file
-    // size limit, full disk) still lets commit() report success.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+    const QByteArray target = QFile::encodeName(path);
+    if (target.isEmpty())
         return false;
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return false;
+    // Not QSaveFile: it resolves a link at the name and replaces the file the
+    // link points to. A fresh file beside the name, renamed onto it, replaces
+    // whatever entry stands there, a link as a link.
+    struct stat old;
+    const bool oldFile = ::lstat(target.constData(), &old) == 0 && S_ISREG(old.st_mode);
+    QByteArray temporary;
+    Descriptor out(-1);
+    for (int attempt = 0; out.fd < 0; ++attempt) {
+        temporary = target + '.' + QByteArray::number(QRandomGenerator::global()->generate(), 36);
+        // Private until it gets the old file's permissions; a new file gets
+        // the usual ones, as the umask has them.
+        out.fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                        oldFile ? 0600 : 0666);
+        if (out.fd < 0 && (errno != EEXIST || attempt == 100))
+            return false;
     }
-    return file.commit();
+    // A crash after the rename must not leave an empty file in place of a good one.
+    const bool written = writeAll(out.fd, bytes.constData(), bytes.size())
+                         && (!oldFile || ::fchmod(out.fd, old.st_mode & 07777) == 0)
+                         && (::fdatasync(out.fd) == 0 || errno == EINVAL) && out.close();
+    if (written && ::rename(temporary.constData(), target.constData()) == 0)
+        return true;
+    ::unlink(temporary.constData());
+    return false;
 }

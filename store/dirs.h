@@ -23,7 +23,10 @@ void removeFile(const QString &path);
 // and a destination that is the source itself.
 bool copyWritable(const QString &from, const QString &to);
 // Replaces the file's content through a temporary file: on any failure the
-// previous file stays as it was. False on failure.
+// previous file stays as it was. False on failure. Whatever stands at the
+// name itself (a symbolic link, a pipe) is replaced, never followed: a link
+// left where the judge writes must not make it write, with its rights,
+// wherever the link points. Directories on the way are followed as usual.
 bool writeFileAtomically(const QString &path, const QByteArray &bytes);
 
 // Test seam: replaces the call that deletes one file inside clearDir, so that
