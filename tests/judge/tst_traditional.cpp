@@ -730,6 +730,10 @@ void TestTraditional::compileFailures_data()
         << QByteArray("awk 'BEGIN { for (i = 0; i < 100000; i++) printf \"中\" }'\n")
         << TaskState::CompileError
         << u"编译错误:\n"_s + QString(65536 / 3, u'中') + u'…' << -1;
+    // The compiler and all it starts share one bound of the address space.
+    QTest::newRow("compiler's memory bounded")
+        << script << QString() << source << SumC << QByteArray("sh -c 'ulimit -v'\n")
+        << TaskState::CompileError << u"编译错误:\n2097152"_s << -1;
     QTest::newRow("prepared executable of another name")
         << DefaultLanguages << u"other"_s << QStringList{u"other"_s} << SumC << QByteArray()
         << TaskState::CompileError << u"编译错误:"_s << -1;
