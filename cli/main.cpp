@@ -269,7 +269,8 @@ public:
                 storedCellResult(m_contest, interrupted->player, interrupted->problem));
         }
         m_console.endProgress();
-        const bool saved = tidyUp();
+        const bool written = reportUnwritten();
+        const bool saved = tidyUp() && written;
         QString message = QStringLiteral("judging stopped");
         if (interrupted) {
             message += QStringLiteral("; %1 - %2 keeps its previous result")
@@ -342,7 +343,8 @@ private:
         m_over = true;
         m_judge->wait();
         m_console.endProgress();
-        bool ok = tidyUp();
+        const bool written = reportUnwritten();
+        bool ok = tidyUp() && written;
         sortRowsByTotal(m_rows);
         printGrid();
         if (!m_options.exportPath.isEmpty()
@@ -366,6 +368,14 @@ private:
             return true;
         fail(QStringLiteral("cannot write %1").arg(m_contest.resultListPath()));
         return false;
+    }
+
+    // Result files and reports the judge could not write fail the run.
+    bool reportUnwritten()
+    {
+        for (const QString &path : std::as_const(m_judge->unwrittenFiles))
+            fail(QStringLiteral("cannot write %1").arg(path));
+        return m_judge->unwrittenFiles.isEmpty();
     }
 
     void printGrid()

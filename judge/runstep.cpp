@@ -122,8 +122,6 @@ bool TestCore::runTestPoints(const QString &exeName)
     taskElement.setAttribute(ResultXml::State, QString(QLatin1Char(state)));
     if (stopped())
         return false;
-    saveResult();
-    emit setItem(currentItem, ScoreInfo{totalScore, totalTime, state});
-    lastState = state;
+    finishCell(ScoreInfo{totalScore, totalTime, state});
     return true;
 }

@@ -420,6 +420,8 @@ void TestTraditional::judge(Site &site, const QStringList &players, Outcome &run
     QVERIFY2(site.contest.problemConfigs.contains(Problem), "problem configuration not loaded");
     TestCore core(site.contest);
     for (const QString &player : players) {
+        // Players are the folders under src.
+        QVERIFY(QDir().mkpath(site.contest.playerDir(player)));
         auto cell = std::make_unique<SiteItem>();
         cell->player = player;
         cell->problem = Problem;
