@@ -5,6 +5,7 @@
 #include "testcore.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFileInfo>
 #include <QProcess>
 #include <QThread>
@@ -205,8 +206,15 @@ bool TestCore::judgeTraditionalProblem()
         }
     }
 
-    if (!QFileInfo::exists(exePath))
+    if (!QFileInfo::exists(exePath)) {
+        // A compiler, a linker or a copy that found no room is the judge's
+        // failure. Told by the disks, never by what the compiler printed;
+        // the compiler's own files go to the system's temporary directory.
+        const QString fault = storageFault({tmp, QDir::tempPath()});
+        if (!fault.isEmpty())
+            return failProblem(TaskState::JudgeError, fault + u'\n' + compileOutput);
         return failProblem(TaskState::CompileError, QStringLiteral("编译错误:\n") + compileOutput);
+    }
     if (stopped())
         return false;
     return runTestPoints(exeName);

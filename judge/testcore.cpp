@@ -215,6 +215,23 @@ void TestCore::finishCell(ScoreInfo info)
     emit setItem(currentItem, info);
 }
 
+QString TestCore::storageFault(const QStringList &dirs)
+{
+    for (const QString &dir : dirs) {
+        switch (storageState(dir)) {
+        case StorageState::Fine:
+            break;
+        case StorageState::Short:
+            return u"测评机磁盘空间不足: "_s + dir;
+        case StorageState::ReadOnly:
+            return u"测评机磁盘只读: "_s + dir;
+        case StorageState::Unreachable:
+            return u"测评机磁盘无法访问: "_s + dir;
+        }
+    }
+    return QString();
+}
+
 bool TestCore::writeHtmlReport()
 {
     QStringList problems;

@@ -59,6 +59,10 @@ public:
     // stored ends as a judge error instead, to be judged again.
     void finishCell(ScoreInfo info);
     bool writeHtmlReport();
+    // When a compile or a copy failed: a note saying that the file system of
+    // one of the directories is full, read-only or gone, so that the failure
+    // is the judge's and not the contestant's; empty when they are fine.
+    static QString storageFault(const QStringList &dirs);
     void trace(const char *tag, const char *text) const;
     bool stopped();  // keepRunning tested under judgeMutex
 

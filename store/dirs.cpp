@@ -14,6 +14,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 static std::atomic<FileRemover> fileRemover{nullptr};
@@ -296,4 +297,40 @@ bool writeFileAtomically(const QString &path, const QByteArray &bytes)
         return true;
     ::unlink(temporary.constData());
     return false;
+}
+
+static std::atomic<StorageProbe> storageProbe{nullptr};
+
+void setStorageProbeForTesting(StorageProbe probe)
+{
+    storageProbe.store(probe);
+}
+
+static bool measureStorage(const QString &path, StorageSpace &space)
+{
+    struct statvfs figures;
+    if (::statvfs(QFile::encodeName(path).constData(), &figures) != 0)
+        return false;
+    // Root may use the blocks and inodes the file system keeps back from others.
+    const bool root = ::geteuid() == 0;
+    space.readOnly = figures.f_flag & ST_RDONLY;
+    space.freeBytes = quint64(root ? figures.f_bfree : figures.f_bavail) * figures.f_frsize;
+    space.freeFiles = root ? figures.f_ffree : figures.f_favail;
+    space.fileCount = figures.f_files;
+    return true;
+}
+
+StorageState storageState(const QString &path)
+{
+    StorageSpace space;
+    const StorageProbe probe = storageProbe.load();
+    if (!(probe ? probe : measureStorage)(path, space))
+        return StorageState::Unreachable;
+    if (space.readOnly)
+        return StorageState::ReadOnly;
+    // Some file systems (btrfs, say) count no inodes at all.
+    if (space.freeBytes < StorageReserve
+        || (space.fileCount > 0 && space.freeFiles < StorageReserveFiles))
+        return StorageState::Short;
+    return StorageState::Fine;
 }
