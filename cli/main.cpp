@@ -2,10 +2,9 @@
 // engine and the same files as the window.
 
 #include "contest.h"
-#include "contestfiles.h"
 #include "contestgrid.h"
-#include "dirs.h"
 #include "gridcells.h"
+#include "runsteps.h"
 #include "scoretable.h"
 #include "testcore.h"
 #include "viewinfo.h"
@@ -14,7 +13,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QHash>
 #include <QSet>
 #include <QSocketNotifier>
 
@@ -53,9 +51,12 @@ bool installSignalHandlers()
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     // Installed even where the shell left SIGINT ignored: a stop must always
-    // go through the judge, or a half-judged cell would be lost.
-    if (::sigaction(SIGINT, &action, nullptr) != 0 || ::sigaction(SIGTERM, &action, nullptr) != 0)
-        return false;
+    // go through the judge, or a half-judged cell would be lost. A closed
+    // terminal (SIGHUP) stops the run the same way.
+    for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
+        if (::sigaction(signalNumber, &action, nullptr) != 0)
+            return false;
+    }
     // A reader that goes away (qxj-judge ... | head) must not end the run
     // half way; a handler rather than SIG_IGN, which programs we start would inherit.
     action.sa_handler = [](int) {};
@@ -227,32 +228,20 @@ public:
         const QSet<QString> players(m_options.players.cbegin(), m_options.players.cend());
         const QSet<QString> problems(m_options.problems.cbegin(), m_options.problems.cend());
 
+        QList<SiteItem *> cells = m_options.all ? allCells(m_rows) : untestedCells(m_rows);
+        cells.removeIf([&](const SiteItem *cell) {
+            return (!players.isEmpty() && !players.contains(cell->player))
+                   || (!problems.isEmpty() && !problems.contains(cell->problem));
+        });
         m_judge = std::make_unique<TestCore>(m_contest);
-        for (AllSiteItem *head : std::as_const(m_rows)) {
-            for (SiteItem *cell : std::as_const(head->cells)) {
-                if ((!players.isEmpty() && !players.contains(cell->player))
-                    || (!problems.isEmpty() && !problems.contains(cell->problem)))
-                    continue;
-                if (m_options.all) {
-                    removeFile(m_contest.resultFilePath(cell->player, cell->problem));
-                    cell->setInfo(ScoreInfo());
-                } else if (cell->info.state != TaskState::NotJudged) {
-                    continue;
-                }
-                m_judge->workQueue.append(cell);
-            }
-        }
+        queueCells(*m_judge, cells, m_options.all);
 
-        m_judge->problemConfigs = &m_contest.problemConfigs;
-        m_judge->problemNames = m_contest.problemNames;
         connect(m_judge.get(), &TestCore::sendInfo, this, &JudgeRun::showRow, Qt::QueuedConnection);
         connect(m_judge.get(), &TestCore::setItem, this, &JudgeRun::setCell, Qt::QueuedConnection);
         connect(m_judge.get(), &TestCore::setSelect, this, &JudgeRun::cellDone,
                 Qt::QueuedConnection);
         connect(m_judge.get(), &TestCore::testEnd, this, &JudgeRun::finish, Qt::QueuedConnection);
-        m_judge->startJudging();
-        // The grid is about to change.
-        removeFile(m_contest.resultListPath());
+        beginRun(*m_judge, m_contest);
     }
 
     // A termination signal arrived: stop as the window's Esc does.
@@ -262,20 +251,15 @@ public:
             return;
         m_over = true;
         m_judge->requestStop();
-        QCoreApplication::sendPostedEvents(this);
-        SiteItem *interrupted = m_judge->currentItem;
-        if (interrupted) {
-            interrupted->setInfo(
-                storedCellResult(m_contest, interrupted->player, interrupted->problem));
-        }
+        const qsizetype unfinished = restoreUnfinishedCells(m_contest, *m_judge).size();
         m_console.endProgress();
         const bool written = reportUnwritten();
         const bool saved = tidyUp() && written;
         QString message = QStringLiteral("judging stopped");
-        if (interrupted) {
-            message += QStringLiteral("; %1 - %2 keeps its previous result")
-                           .arg(interrupted->player, interrupted->problem);
-        }
+        if (unfinished == 1)
+            message += QStringLiteral("; 1 cell keeps its previous result");
+        else if (unfinished > 1)
+            message += QStringLiteral("; %1 cells keep their previous results").arg(unfinished);
         fail(message);
         QCoreApplication::exit(saved ? ExitInterrupted : ExitFailure);
     }
@@ -358,13 +342,9 @@ private:
 
     // What the window does when a run ends: the scratch directory goes, the
     // result list is written from the grid in the order it was walked.
-    // Emptied completely first: hidden leftovers of a program would keep it.
     bool tidyUp()
     {
-        const QString tmp = m_contest.tmpDir();
-        if (emptyScratchDir(tmp))
-            QDir().rmdir(tmp);
-        if (writeResultList(m_contest, gridCellResults(m_rows)))
+        if (finishRun(m_contest, m_rows))
             return true;
         fail(QStringLiteral("cannot write %1").arg(m_contest.resultListPath()));
         return false;
@@ -569,6 +549,10 @@ int main(int argc, char *argv[])
         return ExitFailure;
     }
     registerJudgeMetaTypes();
+    for (const SkippedFolder &folder : std::as_const(contest.skippedProblems))
+        fail(QStringLiteral("skipped %1/%2: %3").arg(contest.dataDirName, folder.name, folder.reason));
+    for (const SkippedFolder &folder : std::as_const(contest.skippedPlayers))
+        fail(QStringLiteral("skipped %1/%2: %3").arg(contest.srcDirName, folder.name, folder.reason));
 
     JudgeRun run(options, contest);
     QSocketNotifier notifier(signalPipe[0], QSocketNotifier::Read);

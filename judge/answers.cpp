@@ -8,7 +8,6 @@
 #include <QMutexLocker>
 
 #include <algorithm>
-#include <climits>
 
 using namespace Qt::StringLiterals;
 
@@ -104,7 +103,7 @@ bool TestCore::judgeAnswerProblem()
     }
 
     const char problemState = problemStateFromPoints(pointStates);
-    const int score = static_cast<int>(std::clamp<qint64>(total, INT_MIN, INT_MAX));
+    const int score = saturatedScore(total);
     taskElement.setAttribute(ResultXml::Score, score);
     taskElement.setAttribute(ResultXml::Time, 0);
     taskElement.setAttribute(ResultXml::State, QString(QLatin1Char(problemState)));

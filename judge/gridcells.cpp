@@ -184,12 +184,16 @@ void AllSiteItem::recompute()
 {
     info = ScoreInfo();
     full = ProblemTotals();
+    qint64 score = 0;
+    qint64 fullScore = 0;
     for (const SiteItem *cell : std::as_const(cells)) {
-        info.score += cell->info.score;
+        score += cell->info.score;
         info.time += cell->info.time;
-        full.fullScore += cell->full.fullScore;
+        fullScore += cell->full.fullScore;
         full.totalTime += cell->full.totalTime;
     }
+    info.score = saturatedScore(score);
+    full.fullScore = saturatedScore(fullScore);
     setLook(*this, QString::number(info.score), rowHeadToolTip(info.time), QColor(60, 60, 60),
             QColor(240, 240, 240));
 }

@@ -31,7 +31,7 @@ bool TestCore::runTestPoints(const QString &exeName)
     const QString outputFile = workDir + u'/' + task.output;
     const QString verdictFile = workDir + QStringLiteral("/check_info.txt");
 
-    int totalScore = 0;
+    qint64 totalScore = 0;
     double totalTime = 0.0;
     QString pointStates;
     int pointNumber = 0;
@@ -120,11 +120,12 @@ bool TestCore::runTestPoints(const QString &exeName)
     }
 
     const char state = problemStateFromPoints(pointStates);
-    taskElement.setAttribute(ResultXml::Score, QString::number(totalScore));
+    const int score = saturatedScore(totalScore);
+    taskElement.setAttribute(ResultXml::Score, QString::number(score));
     taskElement.setAttribute(ResultXml::Time, realText(totalTime));
     taskElement.setAttribute(ResultXml::State, QString(QLatin1Char(state)));
     if (stopped())
         return false;
-    finishCell(ScoreInfo{totalScore, totalTime, state});
+    finishCell(ScoreInfo{score, totalTime, state});
     return true;
 }

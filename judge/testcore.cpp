@@ -125,39 +125,47 @@ void TestCore::run()
 bool TestCore::judgeQueue()
 {
     for (SiteItem *item : std::as_const(workQueue)) {
-        if (stopped())
+        if (stopped() || !judgeCell(item))
             return false;
-        {
-            QMutexLocker locker(&judgeMutex);
-            if (!item)
-                continue;
-            currentItem = item;
-            currentPlayer = item->player;
-            currentProblem = item->problem;
-            currentDisplayName = item->displayName;
-            if (!problemConfigs)
-                continue;
-            const auto config = problemConfigs->constFind(currentProblem);
-            if (config == problemConfigs->cend())
-                continue;
-            problemConfig = &config.value();
-            lastState = TaskState::Judging;
-        }
-
-        emit sendInfo(headerRow(currentPlayer, currentProblem, currentDisplayName));
-        emit setItem(currentItem, ScoreInfo{0, 0.0, TaskState::Judging});
-
-        const QString kind = problemKind(problemConfig->document);
-        if (kind == KindTraditional)
-            judgeTraditionalProblem();
-        else if (kind == KindAnswer)
-            judgeAnswerProblem();
-
-        if (stopped())
-            return false;
-        emit setSelect(currentItem, lastState == TaskState::JudgeError);
+        QMutexLocker locker(&judgeMutex);
+        ++finishedCells;
     }
     return !stopped();
+}
+
+// False when judging was stopped; a cell without configuration is passed by.
+bool TestCore::judgeCell(SiteItem *item)
+{
+    {
+        QMutexLocker locker(&judgeMutex);
+        if (!item)
+            return true;
+        currentItem = item;
+        currentPlayer = item->player;
+        currentProblem = item->problem;
+        currentDisplayName = item->displayName;
+        if (!problemConfigs)
+            return true;
+        const auto config = problemConfigs->constFind(currentProblem);
+        if (config == problemConfigs->cend())
+            return true;
+        problemConfig = &config.value();
+        lastState = TaskState::Judging;
+    }
+
+    emit sendInfo(headerRow(currentPlayer, currentProblem, currentDisplayName));
+    emit setItem(currentItem, ScoreInfo{0, 0.0, TaskState::Judging});
+
+    const QString kind = problemKind(problemConfig->document);
+    if (kind == KindTraditional)
+        judgeTraditionalProblem();
+    else if (kind == KindAnswer)
+        judgeAnswerProblem();
+
+    if (stopped())
+        return false;
+    emit setSelect(currentItem, lastState == TaskState::JudgeError);
+    return true;
 }
 
 void TestCore::resetResultDoc()

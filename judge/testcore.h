@@ -93,6 +93,10 @@ public:
     QString currentDisplayName;
     const XmlFile *problemConfig = nullptr;
     char lastState = TaskState::NotJudged;
+    // How many workQueue entries, from the front, the thread is done with
+    // (judged to the end, or passed by for want of a configuration); under
+    // judgeMutex. After a stop, the entries from here on were not completed.
+    qsizetype finishedCells = 0;
 
     QMutex runMutex;
     QMutex startMutex;
@@ -116,6 +120,7 @@ protected:
 
 private:
     bool judgeQueue();
+    bool judgeCell(SiteItem *item);
     // Kills the checker's process tree; the caller holds judgeMutex.
     void killChecker();
 

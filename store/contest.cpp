@@ -2,13 +2,14 @@
 
 #include "contestfiles.h"
 
-#include <QDir>
 #include <QFile>
 #include <QSet>
 #include <QStringDecoder>
 
 #include <algorithm>
-#include <limits>
+
+#include <dirent.h>
+#include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
 
@@ -19,11 +20,8 @@ ProblemTotals problemTotals(const QDomNode &config)
     qint64 score = 0;
     for (const QString &value : all.attributeValues(ResultXml::Score))
         score += readInt(value);
-    // Wild hand-written scores must not overflow the sum.
-    score = std::clamp<qint64>(score, std::numeric_limits<int>::min(), std::numeric_limits<int>::max());
-
     ProblemTotals totals;
-    totals.fullScore = int(score);
+    totals.fullScore = saturatedScore(score);
     for (const QString &value : all.attributeValues(ResultXml::Time))
         totals.totalTime += readReal(value);
     return totals;
@@ -93,20 +91,143 @@ QString Contest::cellKey(const QString &player, const QString &problem)
     return player + u'/' + problem;
 }
 
-QStringList sortedSubDirs(const QString &dir)
+namespace {
+
+// Length of the well-formed UTF-8 sequence at i (its code point in c), or 0.
+qsizetype utf8Sequence(const QByteArray &bytes, qsizetype i, char32_t &c)
 {
-    QStringList names = QDir(dir).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::NoSort);
+    const auto lead = uchar(bytes[i]);
+    if (lead < 0x80) {
+        c = lead;
+        return 1;
+    }
+    // Leads of 2, 3 and 4 bytes, with the least code point each may carry.
+    qsizetype length = 0;
+    char32_t least = 0;
+    if ((lead & 0xE0) == 0xC0) {
+        length = 2;
+        least = 0x80;
+        c = lead & 0x1F;
+    } else if ((lead & 0xF0) == 0xE0) {
+        length = 3;
+        least = 0x800;
+        c = lead & 0x0F;
+    } else if ((lead & 0xF8) == 0xF0) {
+        length = 4;
+        least = 0x10000;
+        c = lead & 0x07;
+    } else {
+        return 0;
+    }
+    if (i + length > bytes.size())
+        return 0;
+    for (qsizetype k = 1; k < length; ++k) {
+        const auto next = uchar(bytes[i + k]);
+        if ((next & 0xC0) != 0x80)
+            return 0;
+        c = (c << 6) | (next & 0x3F);
+    }
+    if (c < least || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
+        return 0;
+    return length;
+}
+
+// C0 and C1 controls, DEL, and the two characters XML can never hold.
+bool isControl(char32_t c)
+{
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0xFFFE || c == 0xFFFF;
+}
+
+} // namespace
+
+QString unusableNameReason(const QByteArray &name)
+{
+    bool control = false;
+    for (qsizetype i = 0; i < name.size();) {
+        char32_t c = 0;
+        const qsizetype length = utf8Sequence(name, i, c);
+        if (length == 0)
+            return u"名称不是有效的 UTF-8 编码"_s;
+        if (c == u'\n' || c == u'\r')
+            return u"名称含有换行符"_s;
+        control = control || isControl(c);
+        i += length;
+    }
+    return control ? u"名称含有控制字符"_s : QString();
+}
+
+QString printableName(const QByteArray &name)
+{
+    QString text;
+    for (qsizetype i = 0; i < name.size();) {
+        char32_t c = 0;
+        const qsizetype length = utf8Sequence(name, i, c);
+        if (length == 0) {
+            text += u"\\x"_s + QString::number(uchar(name[i]), 16).rightJustified(2, u'0');
+            ++i;
+            continue;
+        }
+        i += length;
+        if (c == u'\n')
+            text += u"\\n"_s;
+        else if (c == u'\r')
+            text += u"\\r"_s;
+        else if (c == u'\t')
+            text += u"\\t"_s;
+        else if (isControl(c))
+            text += (c < 0x80 ? u"\\x"_s : u"\\u"_s)
+                    + QString::number(c, 16).rightJustified(c < 0x80 ? 2 : 4, u'0');
+        else
+            text += QString::fromUcs4(&c, 1);
+    }
+    return text;
+}
+
+QStringList sortedSubDirs(const QString &dir, QList<SkippedFolder> *skipped,
+                          const QByteArray &marker)
+{
+    // Listed as bytes: a name that is no UTF-8 would not survive the way
+    // through a QString, and would vanish without a word.
+    QStringList names;
+    QList<SkippedFolder> left;
+    DIR *listing = ::opendir(QFile::encodeName(dir).constData());
+    if (listing) {
+        while (const dirent *entry = ::readdir(listing)) {
+            const QByteArray name(entry->d_name);
+            struct stat info;
+            if (name.startsWith('.') || ::fstatat(::dirfd(listing), entry->d_name, &info, 0) != 0
+                || !S_ISDIR(info.st_mode))
+                continue;
+            const QString reason = unusableNameReason(name);
+            if (reason.isEmpty()) {
+                names.append(QString::fromUtf8(name));
+            } else if (skipped
+                       && (marker.isEmpty()
+                           || ::fstatat(::dirfd(listing), (name + '/' + marker).constData(), &info,
+                                        0) == 0)) {
+                left.append(SkippedFolder{printableName(name), reason});
+            }
+        }
+        ::closedir(listing);
+    }
     // Names equal but for case keep a fixed order between them.
-    std::sort(names.begin(), names.end(), [](const QString &a, const QString &b) {
+    const auto before = [](const QString &a, const QString &b) {
         const int c = a.compare(b, Qt::CaseInsensitive);
         return c != 0 ? c < 0 : a < b;
-    });
+    };
+    std::sort(names.begin(), names.end(), before);
+    if (skipped) {
+        std::sort(left.begin(), left.end(), [&before](const SkippedFolder &a, const SkippedFolder &b) {
+            return before(a.name, b.name);
+        });
+        *skipped = left;
+    }
     return names;
 }
 
 void Contest::loadProblems()
 {
-    const QStringList listing = sortedSubDirs(dataDir());
+    const QStringList listing = sortedSubDirs(dataDir(), &skippedProblems, ".prb");
     QStringList candidates;
     XmlFile contestFile;
     if (contestFile.load(contestFilePath())) {
@@ -141,7 +262,7 @@ void Contest::loadProblems()
 
 void Contest::loadPlayers()
 {
-    playerNames = sortedSubDirs(srcDir());
+    playerNames = sortedSubDirs(srcDir(), &skippedPlayers);
 }
 
 void Contest::loadRealNames()

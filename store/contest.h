@@ -20,6 +20,16 @@ ProblemTotals problemTotals(const QDomNode &config);
 // The summary stored in a result document (root "task"); NUL state when absent.
 ScoreInfo readScoreInfo(const QDomNode &document);
 
+// A folder under data/ or src/ that is no problem or player because the
+// contest's files cannot carry its name: the result list is split at line
+// breaks, the XML files hold no control characters, and a name that is no
+// UTF-8 cannot be written back at all.
+struct SkippedFolder
+{
+    QString name;    // printable: stray bytes as \xHH, control characters escaped
+    QString reason;  // short, in Chinese, for the user
+};
+
 // A contest is its directory tree; the model is a thin layer over it.
 // Paths are plain "/" concatenations and are never checked.
 class Contest
@@ -37,6 +47,10 @@ public:
     QHash<QString, QString> realNames;
     bool hasPlayerList = false;
     QHash<QString, ScoreInfo> cachedResults;
+    // Left out by the last loadProblems (only folders holding a ".prb") and
+    // loadPlayers, sorted by name ignoring case.
+    QList<SkippedFolder> skippedProblems;
+    QList<SkippedFolder> skippedPlayers;
 
     QString dataDir() const;
     QString srcDir() const;
@@ -65,5 +79,12 @@ public:
     void loadResultList();
 };
 
-// Sub-directory names of dir, hidden ones left out, sorted ignoring case.
-QStringList sortedSubDirs(const QString &dir);
+// Sub-directory names of dir (links to directories too), hidden ones left
+// out, sorted ignoring case. A name the contest's files cannot carry is left
+// out as well, and goes to skipped when that is given; with marker, only if
+// the folder holds an entry of that name.
+QStringList sortedSubDirs(const QString &dir, QList<SkippedFolder> *skipped = nullptr,
+                          const QByteArray &marker = QByteArray());
+// Why a folder name cannot be used (empty when it can), and how to print it.
+QString unusableNameReason(const QByteArray &name);
+QString printableName(const QByteArray &name);

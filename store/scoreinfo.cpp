@@ -45,6 +45,11 @@ int subtaskScore(double minimum, int full)
     return static_cast<int>(std::clamp(score, double(INT_MIN), double(INT_MAX)));
 }
 
+int saturatedScore(qint64 total)
+{
+    return int(std::clamp<qint64>(total, INT_MIN, INT_MAX));
+}
+
 char problemStateFromPoints(const QString &states)
 {
     QString judged = states;

@@ -54,5 +54,9 @@ constexpr double TooLargeRatio = 1.00001;
 // integer (0.29 x 100 must give 29, not 28).
 int subtaskScore(double minimum, int full);
 
+// Scores are summed in 64 bits and the sum saturated to what a 32-bit score
+// holds: a total never wraps round to a negative number.
+int saturatedScore(qint64 total);
+
 // The cell state of a problem judged point by point; states in judging order.
 char problemStateFromPoints(const QString &states);

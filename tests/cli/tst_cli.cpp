@@ -9,12 +9,17 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QStringDecoder>
 #include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <algorithm>
+#include <climits>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <signal.h>
 
@@ -121,6 +126,16 @@ bool writeOnePointContest(const QString &root, const QString &name, const QStrin
                             source);
 }
 
+// A C program for the problem "name" that writes the answer.
+QByteArray answering(const QString &name, const char *answer = "1")
+{
+    return QStringLiteral("#include <stdio.h>\nint main(void)\n{\n"
+                          "    FILE *f = fopen(\"%1.out\", \"w\");\n"
+                          "    fputs(\"%2\\n\", f);\n    fclose(f);\n    return 0;\n}\n")
+        .arg(name, QLatin1String(answer))
+        .toUtf8();
+}
+
 bool anyProcessWorksIn(const QString &dir)
 {
     const QStringList pids = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
@@ -157,6 +172,10 @@ private slots:
     void rejudgeOneCell();
     void stop_data();
     void stop();
+    void stoppedRejudgeKeepsEveryResult_data();
+    void stoppedRejudgeKeepsEveryResult();
+    void unusableFolderNames();
+    void hugeScores();
     void notAContest_data();
     void notAContest();
     void help();
@@ -415,6 +434,7 @@ void TestCli::stop_data()
     QTest::addColumn<int>("signalNumber");
     QTest::newRow("SIGINT") << int(SIGINT);
     QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGHUP (terminal closed)") << int(SIGHUP);
 }
 
 // A program that never ends is stopped by the signal: its cell keeps the
@@ -458,6 +478,131 @@ void TestCli::stop()
              QByteArray("a/slow/7/0.5/N/\n"));
     QVERIFY(!QFileInfo::exists(root + QStringLiteral("/src/a/result.html")));
     QTRY_VERIFY_WITH_TIMEOUT(!anyProcessWorksIn(root), 30000);
+}
+
+void TestCli::stoppedRejudgeKeepsEveryResult_data()
+{
+    QTest::addColumn<int>("signalNumber");
+    QTest::newRow("SIGINT") << int(SIGINT);
+    QTest::newRow("SIGKILL") << int(SIGKILL);
+}
+
+// Judging everything again, ended in the fourth cell: every cell still has
+// a complete result file, old or new (the same here), and after a stop the
+// result list shows them all.
+void TestCli::stoppedRejudgeKeepsEveryResult()
+{
+    QFETCH(int, signalNumber);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString root = dir.path() + QStringLiteral("/contest");
+    QVERIFY(copyTree(sampleRoot(), root));
+    QProcess process;
+    QByteArray out;
+    connect(&process, &QProcess::readyReadStandardOutput, this,
+            [&] { out += process.readAllStandardOutput(); });
+    process.start(JudgeProgram, {QStringLiteral("--all"), root});
+    static const QRegularExpression heading(QStringLiteral("^\\S"));
+    QTRY_VERIFY_WITH_TIMEOUT(QString::fromUtf8(out).split(u'\n').filter(heading).size() >= 4, 120000);
+    QVERIFY(::kill(pid_t(process.processId()), signalNumber) == 0);
+    QVERIFY(process.waitForFinished(120000));
+    QVERIFY2(!out.contains("- 测评结束 -"), "the run ended before the signal");
+    QCOMPARE(process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+             signalNumber == SIGKILL ? -1 : 130);
+
+    Contest contest;
+    contest.rootDir = root;
+    contest.loadResultList();
+    for (const Outcome &o : SampleOutcomes) {
+        XmlFile file;
+        const QString player = QString::fromUtf8(o.player);
+        const QString problem = QString::fromUtf8(o.problem);
+        QVERIFY2(file.load(contest.resultFilePath(player, problem)), o.player);
+        QCOMPARE(pointStates(file), QString::fromUtf8(o.points));
+        const ScoreInfo info = readScoreInfo(file.document);
+        QCOMPARE(info, (ScoreInfo{o.score, info.time, o.state}));
+        if (signalNumber != SIGKILL)
+            QCOMPARE(contest.cachedResults.value(Contest::cellKey(player, problem)), info);
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(!anyProcessWorksIn(root), 30000);
+}
+
+// Folders whose names the contest's files cannot carry are neither judged
+// nor listed, and each is named on standard error.
+void TestCli::unusableFolderNames()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString root = dir.path();
+    QVERIFY(writeOnePointContest(root, QStringLiteral("sum"), QStringLiteral("1"),
+                                 answering(QStringLiteral("sum"))));
+    QVERIFY(writeTestFile(root + QStringLiteral("/src/line/sum/sum.c"),
+                          answering(QStringLiteral("sum"), "2")));
+    // Made through the bytes, which a QString cannot carry; removed the same way.
+    const auto tidy = qScopeGuard([&root] { emptyTreeByBytes(root); });
+    const QByteArray bytes = QFile::encodeName(root);
+    QStringEncoder gb("GB18030");
+    for (const QByteArray &name : {QByteArray("new\nline"),
+                                   QByteArray(gb.encode(QStringLiteral("张三"))),
+                                   QByteArray("tab\there")}) {
+        QVERIFY(::mkdir(bytes + "/src/" + name, 0755) == 0);
+        QVERIFY(::mkdir(bytes + "/src/" + name + "/sum", 0755) == 0);
+        QVERIFY(::link(bytes + "/src/a/sum/sum.c", bytes + "/src/" + name + "/sum/sum.c") == 0);
+    }
+    QVERIFY(::mkdir(bytes + "/data/bad\x01", 0755) == 0);
+    QVERIFY(::link(bytes + "/data/sum/.prb", bytes + "/data/bad\x01/.prb") == 0);
+
+    const Run run = runJudge(root, {root});
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+    QStringList skipped = run.err.split(u'\n', Qt::SkipEmptyParts);
+    skipped.sort();
+    const QString prefix = QStringLiteral("qxj-judge: skipped ");
+    QCOMPARE(skipped, (QStringList{prefix + QStringLiteral("data/bad\\x01: 名称含有控制字符"),
+                                   prefix + QStringLiteral("src/\\xd5\\xc5\\xc8\\xfd: 名称不是有效的 UTF-8 编码"),
+                                   prefix + QStringLiteral("src/new\\nline: 名称含有换行符"),
+                                   prefix + QStringLiteral("src/tab\\there: 名称含有控制字符")}));
+    QCOMPARE(readTestFile(root + QStringLiteral("/result/.reslist")).count('\n'), 2);
+    Contest contest;
+    contest.rootDir = root;
+    contest.loadResultList();
+    QCOMPARE(contest.cachedResults.value(QStringLiteral("a/sum")).score, 100);
+    QCOMPARE(contest.cachedResults.value(QStringLiteral("line/sum")).score, 0);
+    QCOMPARE(treeOf(root + QStringLiteral("/result")),
+             (QStringList{QStringLiteral(".reslist"), QStringLiteral("sum"),
+                          QStringLiteral("sum/a.res"), QStringLiteral("sum/line.res")}));
+}
+
+// A problem "one" with a subtask of 2000000000 and "two" with two: neither a
+// cell nor the row's total may wrap round to a negative number.
+void TestCli::hugeScores()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString root = dir.path();
+    for (const QString &name : {QStringLiteral("one"), QStringLiteral("two")}) {
+        QVERIFY(writeOnePointContest(root, name, QStringLiteral("1"), answering(name)));
+        QByteArray config = traditionalConfig(name, 2000000000, QStringLiteral("1"));
+        const qsizetype from = config.indexOf("<subtask");
+        const qsizetype to = config.indexOf("</task>");
+        if (name == QStringLiteral("two"))
+            config.insert(to, config.mid(from, to - from));
+        QVERIFY(writeTestFile(root + QStringLiteral("/data/") + name + QStringLiteral("/.prb"),
+                              config));
+    }
+
+    const Run run = runJudge(root, {QStringLiteral("--export"), QStringLiteral("scores.csv"), root});
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+    XmlFile file;
+    QVERIFY(file.load(root + QStringLiteral("/result/two/a.res")));
+    QCOMPARE(pointStates(file), QStringLiteral("AA"));
+    QCOMPARE(readScoreInfo(file.document).score, INT_MAX);
+    const QByteArray list = readTestFile(root + QStringLiteral("/result/.reslist"));
+    QVERIFY2(list.contains("a/one/2000000000/") && list.contains("a/two/2147483647/"), list);
+    static const QRegularExpression gap(QStringLiteral("  +"));
+    QCOMPARE(run.out.section(u'\n', -2, -2).split(gap).mid(0, 2),
+             (QStringList{QStringLiteral("a"), QStringLiteral("2147483647")}));
+    QCOMPARE(readTestFile(root + QStringLiteral("/scores.csv")).split('\n').value(1),
+             QByteArray("\"a\",2147483647,2000000000,2147483647,"));
 }
 
 void TestCli::notAContest_data()

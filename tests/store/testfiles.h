@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <ftw.h>
 #include <sys/resource.h>
 #include <csignal>
 #include <memory>
@@ -48,6 +49,16 @@ inline QStringList treeOf(const QString &dir)
     }
     entries.sort();
     return entries;
+}
+
+// Empties dir whatever names it holds: QDir, and so QTemporaryDir, cannot
+// list a name that is no UTF-8.
+inline bool emptyTreeByBytes(const QString &dir)
+{
+    const auto removeBelow = [](const char *path, const struct stat *, int, FTW *where) {
+        return where->level == 0 ? 0 : ::remove(path);
+    };
+    return ::nftw(QFile::encodeName(dir).constData(), removeBelow, 16, FTW_DEPTH | FTW_PHYS) == 0;
 }
 
 // A file name longer than any file system accepts.

@@ -194,6 +194,36 @@ private slots:
         QCOMPARE(m_contest.playerNames, players);
     }
 
+    void unusableFolderNames_data()
+    {
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<QString>("printable");
+        QTest::addColumn<QString>("reason");  // empty: a usable name
+
+        const QString notUtf8 = u"名称不是有效的 UTF-8 编码"_s;
+        const QString control = u"名称含有控制字符"_s;
+        QTest::newRow("GB18030") << gb18030(u"张三"_s) << u"\\xd5\\xc5\\xc8\\xfd"_s << notUtf8;
+        QTest::newRow("stray byte") << QByteArray("张\xff三") << u"张\\xff三"_s << notUtf8;
+        QTest::newRow("overlong") << QByteArray("\xc0\xaf") << u"\\xc0\\xaf"_s << notUtf8;
+        QTest::newRow("surrogate") << QByteArray("\xed\xa0\x80") << u"\\xed\\xa0\\x80"_s << notUtf8;
+        QTest::newRow("cut short") << QByteArray("a\xe5\xbc") << u"a\\xe5\\xbc"_s << notUtf8;
+        QTest::newRow("carriage return") << QByteArray("a\rb") << u"a\\rb"_s << u"名称含有换行符"_s;
+        QTest::newRow("escape") << QByteArray("a\x1b[0m") << u"a\\x1b[0m"_s << control;
+        QTest::newRow("C1 control") << QByteArray("a\xc2\x85") << u"a\\u0085"_s << control;
+        QTest::newRow("non-character") << QByteArray("a\xef\xbf\xbf") << u"a\\uffff"_s << control;
+        QTest::newRow("outside the BMP") << QByteArray("\xf0\x9f\x98\x80") << u"\U0001F600"_s
+                                         << QString();
+    }
+
+    void unusableFolderNames()
+    {
+        QFETCH(QByteArray, name);
+        QFETCH(QString, printable);
+        QFETCH(QString, reason);
+        QCOMPARE(unusableNameReason(name), reason);
+        QCOMPARE(printableName(name), printable);
+    }
+
     void loadRealNames_data()
     {
         QTest::addColumn<QByteArray>("list");  // empty: no file

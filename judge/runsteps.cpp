@@ -1,0 +1,92 @@
+#include "runsteps.h"
+
+#include "contest.h"
+#include "contestfiles.h"
+#include "contestgrid.h"
+#include "dirs.h"
+#include "testcore.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QSet>
+
+namespace {
+
+template<typename Take> QList<SiteItem *> cellsWhere(const QList<AllSiteItem *> &rows, Take take)
+{
+    QList<SiteItem *> cells;
+    for (const AllSiteItem *head : rows) {
+        for (SiteItem *cell : head->cells) {
+            if (take(cell))
+                cells.append(cell);
+        }
+    }
+    return cells;
+}
+
+} // namespace
+
+QList<SiteItem *> untestedCells(const QList<AllSiteItem *> &rows)
+{
+    return cellsWhere(rows, [](const SiteItem *cell) {
+        return cell->info.state == TaskState::NotJudged;
+    });
+}
+
+QList<SiteItem *> selectedCells(const QList<AllSiteItem *> &rows)
+{
+    return cellsWhere(rows, [](const SiteItem *cell) { return cell->selected; });
+}
+
+QList<SiteItem *> allCells(const QList<AllSiteItem *> &rows)
+{
+    return cellsWhere(rows, [](const SiteItem *) { return true; });
+}
+
+void queueCells(TestCore &judge, const QList<SiteItem *> &cells, bool rejudge)
+{
+    for (SiteItem *cell : cells) {
+        if (rejudge)
+            cell->setInfo(ScoreInfo());
+        judge.workQueue.append(cell);
+    }
+}
+
+void beginRun(TestCore &judge, const Contest &contest)
+{
+    judge.problemConfigs = &contest.problemConfigs;
+    judge.problemNames = contest.problemNames;
+    judge.startJudging();
+    removeFile(contest.resultListPath());
+}
+
+QList<SiteItem *> restoreUnfinishedCells(const Contest &contest, TestCore &judge)
+{
+    // A queued "being judged" delivered after the restore would stay.
+    QCoreApplication::sendPostedEvents();
+    qsizetype finished = 0;
+    {
+        QMutexLocker locker(&judge.judgeMutex);
+        finished = judge.finishedCells;
+    }
+    QList<SiteItem *> restored;
+    QSet<SiteItem *> seen;
+    for (qsizetype i = finished; i < judge.workQueue.size(); ++i) {
+        SiteItem *cell = judge.workQueue[i];
+        if (!cell || seen.contains(cell))
+            continue;
+        seen.insert(cell);
+        cell->setInfo(storedCellResult(contest, cell->player, cell->problem));
+        restored.append(cell);
+    }
+    return restored;
+}
+
+bool finishRun(const Contest &contest, const QList<AllSiteItem *> &rows)
+{
+    // Emptied completely first: hidden leftovers of a program would keep it.
+    const QString tmp = contest.tmpDir();
+    if (emptyScratchDir(tmp))
+        QDir().rmdir(tmp);
+    return writeResultList(contest, gridCellResults(rows));
+}

@@ -1,0 +1,46 @@
+#include "prompts.h"
+
+#include <QMessageBox>
+#include <QPushButton>
+
+#include <utility>
+
+namespace {
+QList<bool> queuedAnswers;
+QStringList asked;
+}
+
+namespace Prompts {
+
+bool confirm(QWidget *parent, const QString &title, const QString &text, const QPixmap &icon)
+{
+    asked.append(title + u'\n' + text);
+    if (!queuedAnswers.isEmpty())
+        return queuedAnswers.takeFirst();
+
+    QMessageBox box(parent);
+    if (parent)
+        box.setFont(parent->font());
+    box.setWindowTitle(title);
+    box.setText(text);
+    if (icon.isNull())
+        box.setIcon(QMessageBox::Question);
+    else
+        box.setIconPixmap(icon);
+    box.addButton(QStringLiteral("取消"), QMessageBox::NoRole);
+    QPushButton *ok = box.addButton(QStringLiteral("确定"), QMessageBox::YesRole);
+    box.exec();
+    return box.clickedButton() == ok;
+}
+
+void setNextAnswers(const QList<bool> &answers)
+{
+    queuedAnswers = answers;
+}
+
+QStringList takeAsked()
+{
+    return std::exchange(asked, {});
+}
+
+}

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QPixmap>
+#include <QString>
+#include <QStringList>
+
+class QWidget;
+
+// Every confirmation box of the window goes through here, so that tests can
+// answer it without a box appearing: a queued answer is used, and the box's
+// title and text are kept for the test to read.
+namespace Prompts {
+
+// Window font, the given picture (question icon when null), buttons "取消"
+// then "确定"; true only when "确定" was chosen.
+bool confirm(QWidget *parent, const QString &title, const QString &text,
+             const QPixmap &icon = QPixmap());
+
+// Tests: answers for the next confirmations, in order.
+void setNextAnswers(const QList<bool> &answers);
+// Tests: "title\ntext" of every confirmation asked so far; cleared by takeAsked.
+QStringList takeAsked();
+
+}
