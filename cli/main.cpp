@@ -253,7 +253,8 @@ public:
         m_judge->requestStop();
         const qsizetype unfinished = restoreUnfinishedCells(m_contest, *m_judge).size();
         m_console.endProgress();
-        const bool saved = tidyUp();
+        const bool written = reportUnwritten();
+        const bool saved = tidyUp() && written;
         QString message = QStringLiteral("judging stopped");
         if (unfinished == 1)
             message += QStringLiteral("; 1 cell keeps its previous result");
@@ -326,7 +327,8 @@ private:
         m_over = true;
         m_judge->wait();
         m_console.endProgress();
-        bool ok = tidyUp();
+        const bool written = reportUnwritten();
+        bool ok = tidyUp() && written;
         sortRowsByTotal(m_rows);
         printGrid();
         if (!m_options.exportPath.isEmpty()
@@ -346,6 +348,14 @@ private:
             return true;
         fail(QStringLiteral("cannot write %1").arg(m_contest.resultListPath()));
         return false;
+    }
+
+    // Result files and reports the judge could not write fail the run.
+    bool reportUnwritten()
+    {
+        for (const QString &path : std::as_const(m_judge->unwrittenFiles))
+            fail(QStringLiteral("cannot write %1").arg(path));
+        return m_judge->unwrittenFiles.isEmpty();
     }
 
     void printGrid()

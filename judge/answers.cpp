@@ -110,8 +110,6 @@ bool TestCore::judgeAnswerProblem()
 
     if (stopped())
         return false;
-    saveResult();
-    emit setItem(currentItem, ScoreInfo{score, 0.0, problemState});
-    lastState = problemState;
+    finishCell(ScoreInfo{score, 0.0, problemState});
     return true;
 }

@@ -5,9 +5,12 @@
 #include "testcore.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFileInfo>
 #include <QProcess>
 #include <QThread>
+
+#include <cmath>
 
 namespace {
 
@@ -21,6 +24,23 @@ constexpr qsizetype CompileOutputCap = 64 * 1024;
 // text was longer.
 constexpr qsizetype ChannelKeep = CompileOutputCap + 1;
 constexpr int DrainSliceMs = 50;
+// Address space of the compiler and everything it starts: a source such as
+// #include "/dev/zero" must not take the machine's memory. Generous; a
+// problem allowing its programs more memory allows its compiler as much.
+constexpr qint64 CompilerMemoryFloor = qint64(2) << 30;
+constexpr double CompilerMemoryCeiling = double(qint64(1) << 62);
+
+qint64 compilerMemoryBound(const QDomDocument &config)
+{
+    double largest = 0.0;
+    for (const SubtaskSpec &subtask : problemTask(config).subtasks) {
+        for (const PointSpec &point : subtask.points)
+            largest = qMax(largest, point.mem);
+    }
+    const double bytes = std::ceil(largest * 1024 * 1024);
+    return bytes >= CompilerMemoryCeiling ? qint64(CompilerMemoryCeiling)
+                                          : qMax(CompilerMemoryFloor, qint64(bytes));
+}
 
 void keepBytes(QByteArray &kept, const QByteArray &more)
 {
@@ -108,6 +128,7 @@ bool TestCore::judgeTraditionalProblem()
         }
         trace("core", "M2");
         const LanguageSpec language = problemLanguages(config).at(languageIndex);
+        const qint64 memoryBound = compilerMemoryBound(config);
         for (int attempt = 0;; ++attempt) {
             bool started = false;
             QProcess &compiler = this->compiler();
@@ -127,7 +148,7 @@ bool TestCore::judgeTraditionalProblem()
                     compiler.setProgram(arguments.takeFirst());
                     compiler.setArguments(arguments);
                     compiler.setWorkingDirectory(tmp);
-                    startInOwnSession(compiler);
+                    startInOwnSession(compiler, memoryBound);
                     compiler.start(QIODevice::ReadWrite);
                     started = compiler.waitForStarted(CompilerStartWaitMs);
                 }
@@ -185,8 +206,15 @@ bool TestCore::judgeTraditionalProblem()
         }
     }
 
-    if (!QFileInfo::exists(exePath))
+    if (!QFileInfo::exists(exePath)) {
+        // A compiler, a linker or a copy that found no room is the judge's
+        // failure. Told by the disks, never by what the compiler printed;
+        // the compiler's own files go to the system's temporary directory.
+        const QString fault = storageFault({tmp, QDir::tempPath()});
+        if (!fault.isEmpty())
+            return failProblem(TaskState::JudgeError, fault + u'\n' + compileOutput);
         return failProblem(TaskState::CompileError, QStringLiteral("编译错误:\n") + compileOutput);
+    }
     if (stopped())
         return false;
     return runTestPoints(exeName);

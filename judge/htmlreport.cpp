@@ -137,7 +137,12 @@ qint64 Report::addProblem(QDomElement table, const Contest &contest, const QStri
 
 }  // namespace
 
-void writeHtmlReport(const Contest &contest, const QString &player, const QStringList &problems,
+QString htmlReportPath(const Contest &contest, const QString &player)
+{
+    return contest.playerDir(player) + u"/result.html"_s;
+}
+
+bool writeHtmlReport(const Contest &contest, const QString &player, const QStringList &problems,
                      const QMap<QString, XmlFile> *problemConfigs)
 {
     Report report;
@@ -180,6 +185,6 @@ void writeHtmlReport(const Contest &contest, const QString &player, const QStrin
                 {u"size"_s, u"1"_s}});
     report.addText(report.add(font, u"p"_s, {}), u"作者: QXJ 项目"_s);
 
-    // A failed write leaves the previous page; nobody is told, as for results.
-    saveDocument(report.doc, contest.playerDir(player) + u"/result.html"_s, 0);
+    // A failed write leaves the previous page.
+    return saveDocument(report.doc, htmlReportPath(contest, player), 0);
 }

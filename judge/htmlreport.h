@@ -8,7 +8,10 @@
 
 class Contest;
 
-// Rebuilds playerDir(player)/result.html from the player's stored result
-// files, one block per problem in the given order.
-void writeHtmlReport(const Contest &contest, const QString &player, const QStringList &problems,
+// playerDir(player)/result.html
+QString htmlReportPath(const Contest &contest, const QString &player);
+
+// Rebuilds the player's report from the player's stored result files, one
+// block per problem in the given order. False when it could not be written.
+bool writeHtmlReport(const Contest &contest, const QString &player, const QStringList &problems,
                      const QMap<QString, XmlFile> *problemConfigs);

@@ -37,5 +37,6 @@ void killProcessTree(qint64 processId);
 void stopRunningProgram(JudgeState &judge);
 
 // Makes a QProcess start its program in a session of its own, so that
-// killProcessTree can end the whole tree.
-void startInOwnSession(QProcess &process);
+// killProcessTree can end the whole tree. A positive addressSpace bounds the
+// address space (RLIMIT_AS, bytes) of the program and all it starts.
+void startInOwnSession(QProcess &process, qint64 addressSpace = 0);

@@ -1040,7 +1040,13 @@ void killProcessTree(qint64 processId)
     }
 }
 
-void startInOwnSession(QProcess &process)
+void startInOwnSession(QProcess &process, qint64 addressSpace)
 {
-    process.setChildProcessModifier([] { ::setsid(); });
+    process.setChildProcessModifier([addressSpace] {
+        ::setsid();
+        if (addressSpace > 0) {
+            const rlimit bound{rlim_t(addressSpace), rlim_t(addressSpace)};
+            ::setrlimit(RLIMIT_AS, &bound);
+        }
+    });
 }

@@ -62,9 +62,12 @@ bool TestCore::runTestPoints(const QString &exeName)
                     } else if (!QFileInfo::exists(exeCopy)) {
                         p.note = QStringLiteral("可执行文件拷贝失败: 002");
                     } else {
-                        // A missing input file leaves the program without input.
-                        copyWritable(problemDir + point.in, inputCopy);
-                        prepared = true;
+                        // A missing input file leaves the program without
+                        // input; one that a full disk kept out is no fault of
+                        // the contestant's.
+                        if (!copyWritable(problemDir + point.in, inputCopy))
+                            p.note = storageFault({workDir});
+                        prepared = p.note.isEmpty();
                     }
                 }
                 if (prepared) {
@@ -123,8 +126,6 @@ bool TestCore::runTestPoints(const QString &exeName)
     taskElement.setAttribute(ResultXml::State, QString(QLatin1Char(state)));
     if (stopped())
         return false;
-    saveResult();
-    emit setItem(currentItem, ScoreInfo{score, totalTime, state});
-    lastState = state;
+    finishCell(ScoreInfo{score, totalTime, state});
     return true;
 }

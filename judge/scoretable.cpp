@@ -1,8 +1,8 @@
 #include "scoretable.h"
 
+#include "dirs.h"
 #include "gridcells.h"
 
-#include <QSaveFile>
 #include <QStringEncoder>
 
 namespace {
@@ -42,13 +42,5 @@ QByteArray scoreTableCsv(const QStringList &problemNames, bool hasPlayerList,
 bool exportScoreTable(const QString &path, const QStringList &problemNames, bool hasPlayerList,
                       const QList<AllSiteItem *> &rows)
 {
-    const QByteArray bytes = scoreTableCsv(problemNames, hasPlayerList, rows);
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return writeFileAtomically(path, scoreTableCsv(problemNames, hasPlayerList, rows));
 }

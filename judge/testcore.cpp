@@ -189,22 +189,58 @@ bool TestCore::failProblem(char state, QString note)
 
     if (stopped())
         return false;
-    saveResult();
-    lastState = state;
     emit sendInfo(messageRow(note, state == TaskState::JudgeError ? 3 : 1));
-    emit setItem(currentItem, ScoreInfo{0, 0.0, state});
+    finishCell(ScoreInfo{0, 0.0, state});
     return true;
 }
 
-void TestCore::saveResult()
+bool TestCore::saveResult()
 {
     QMutexLocker locker(&judgeMutex);
+    const QString resultPath = contest.resultFilePath(currentPlayer, currentProblem);
     makePath(contest.resultProblemDir(currentProblem));
-    saveDocument(resultDoc, contest.resultFilePath(currentPlayer, currentProblem), 0);
-    writeHtmlReport();
+    const bool saved = saveDocument(resultDoc, resultPath, 0);
+    if (!saved)
+        unwrittenFiles.append(resultPath);
+    // Regenerated all the same: it shows what is stored.
+    const bool reported = writeHtmlReport();
+    if (!reported)
+        unwrittenFiles.append(htmlReportPath(contest, currentPlayer));
+    locker.unlock();
+
+    if (!saved)
+        emit sendInfo(messageRow(u"结果文件无法写入: "_s + resultPath, 3));
+    if (!reported)
+        emit sendInfo(messageRow(u"报告文件无法写入: "_s + htmlReportPath(contest, currentPlayer), 3));
+    return saved;
 }
 
-void TestCore::writeHtmlReport()
+void TestCore::finishCell(ScoreInfo info)
+{
+    if (!saveResult())
+        info = ScoreInfo{0, 0.0, TaskState::JudgeError};
+    lastState = info.state;
+    emit setItem(currentItem, info);
+}
+
+QString TestCore::storageFault(const QStringList &dirs)
+{
+    for (const QString &dir : dirs) {
+        switch (storageState(dir)) {
+        case StorageState::Fine:
+            break;
+        case StorageState::Short:
+            return u"测评机磁盘空间不足: "_s + dir;
+        case StorageState::ReadOnly:
+            return u"测评机磁盘只读: "_s + dir;
+        case StorageState::Unreachable:
+            return u"测评机磁盘无法访问: "_s + dir;
+        }
+    }
+    return QString();
+}
+
+bool TestCore::writeHtmlReport()
 {
     QStringList problems;
     if (currentItem && currentItem->rowHead) {
@@ -213,7 +249,7 @@ void TestCore::writeHtmlReport()
     } else {
         problems = problemNames;
     }
-    ::writeHtmlReport(contest, currentPlayer, problems, problemConfigs);
+    return ::writeHtmlReport(contest, currentPlayer, problems, problemConfigs);
 }
 
 void TestCore::trace(const char *tag, const char *text) const

@@ -51,8 +51,18 @@ public:
     // Shared operations of the judging steps (judge thread).
     void resetResultDoc();
     bool failProblem(char state, QString note);
-    void saveResult();
-    void writeHtmlReport();
+    // Writes the result file, then the player's report. Each file that cannot
+    // be written gets a row and joins unwrittenFiles; false when the result
+    // file is one of them.
+    bool saveResult();
+    // Saves the cell and sends its summary; a cell whose result could not be
+    // stored ends as a judge error instead, to be judged again.
+    void finishCell(ScoreInfo info);
+    bool writeHtmlReport();
+    // When a compile or a copy failed: a note saying that the file system of
+    // one of the directories is full, read-only or gone, so that the failure
+    // is the judge's and not the contestant's; empty when they are fine.
+    static QString storageFault(const QStringList &dirs);
     void trace(const char *tag, const char *text) const;
     bool stopped();  // keepRunning tested under judgeMutex
 
@@ -95,6 +105,9 @@ public:
     Contest contest;
     QDomDocument resultDoc;
     QDomElement taskElement;
+    // Files the run could not write, in order; for the front end once the
+    // thread has ended.
+    QStringList unwrittenFiles;
 
 signals:
     void sendInfo(ViewInfo info);

@@ -3,7 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <QRandomGenerator>
 #include <QThread>
 
 #include <atomic>
@@ -14,6 +14,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 static std::atomic<FileRemover> fileRemover{nullptr};
@@ -269,14 +270,67 @@ bool copyWritable(const QString &from, const QString &to)
 
 bool writeFileAtomically(const QString &path, const QByteArray &bytes)
 {
-    QSaveFile file(path);
-    // Unbuffered: a buffered flush that writes only part of the data (file
-    // size limit, full disk) still lets commit() report success.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+    const QByteArray target = QFile::encodeName(path);
+    if (target.isEmpty())
         return false;
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return false;
+    // Not QSaveFile: it resolves a link at the name and replaces the file the
+    // link points to. A fresh file beside the name, renamed onto it, replaces
+    // whatever entry stands there, a link as a link.
+    struct stat old;
+    const bool oldFile = ::lstat(target.constData(), &old) == 0 && S_ISREG(old.st_mode);
+    QByteArray temporary;
+    Descriptor out(-1);
+    for (int attempt = 0; out.fd < 0; ++attempt) {
+        temporary = target + '.' + QByteArray::number(QRandomGenerator::global()->generate(), 36);
+        // Private until it gets the old file's permissions; a new file gets
+        // the usual ones, as the umask has them.
+        out.fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                        oldFile ? 0600 : 0666);
+        if (out.fd < 0 && (errno != EEXIST || attempt == 100))
+            return false;
     }
-    return file.commit();
+    // A crash after the rename must not leave an empty file in place of a good one.
+    const bool written = writeAll(out.fd, bytes.constData(), bytes.size())
+                         && (!oldFile || ::fchmod(out.fd, old.st_mode & 07777) == 0)
+                         && (::fdatasync(out.fd) == 0 || errno == EINVAL) && out.close();
+    if (written && ::rename(temporary.constData(), target.constData()) == 0)
+        return true;
+    ::unlink(temporary.constData());
+    return false;
+}
+
+static std::atomic<StorageProbe> storageProbe{nullptr};
+
+void setStorageProbeForTesting(StorageProbe probe)
+{
+    storageProbe.store(probe);
+}
+
+static bool measureStorage(const QString &path, StorageSpace &space)
+{
+    struct statvfs figures;
+    if (::statvfs(QFile::encodeName(path).constData(), &figures) != 0)
+        return false;
+    // Root may use the blocks and inodes the file system keeps back from others.
+    const bool root = ::geteuid() == 0;
+    space.readOnly = figures.f_flag & ST_RDONLY;
+    space.freeBytes = quint64(root ? figures.f_bfree : figures.f_bavail) * figures.f_frsize;
+    space.freeFiles = root ? figures.f_ffree : figures.f_favail;
+    space.fileCount = figures.f_files;
+    return true;
+}
+
+StorageState storageState(const QString &path)
+{
+    StorageSpace space;
+    const StorageProbe probe = storageProbe.load();
+    if (!(probe ? probe : measureStorage)(path, space))
+        return StorageState::Unreachable;
+    if (space.readOnly)
+        return StorageState::ReadOnly;
+    // Some file systems (btrfs, say) count no inodes at all.
+    if (space.freeBytes < StorageReserve
+        || (space.fileCount > 0 && space.freeFiles < StorageReserveFiles))
+        return StorageState::Short;
+    return StorageState::Fine;
 }

@@ -23,8 +23,38 @@ void removeFile(const QString &path);
 // and a destination that is the source itself.
 bool copyWritable(const QString &from, const QString &to);
 // Replaces the file's content through a temporary file: on any failure the
-// previous file stays as it was. False on failure.
+// previous file stays as it was. False on failure. Whatever stands at the
+// name itself (a symbolic link, a pipe) is replaced, never followed: a link
+// left where the judge writes must not make it write, with its rights,
+// wherever the link points. Directories on the way are followed as usual.
 bool writeFileAtomically(const QString &path, const QByteArray &bytes);
+
+// Whether the file system holding path can take the judge's files: when a
+// compile or a copy fails there, this tells the judge's own failure from
+// the contestant's.
+enum class StorageState {
+    Fine,
+    Short,  // less than StorageReserve bytes or StorageReserveFiles inodes left
+    ReadOnly,
+    Unreachable,  // no such path, or the file system gives no figures
+};
+constexpr quint64 StorageReserve = quint64(32) << 20;
+constexpr quint64 StorageReserveFiles = 256;
+StorageState storageState(const QString &path);
+
+// What storageState reads from the file system (statvfs), for the user the
+// judge runs as; fileCount 0 means it keeps no inode count.
+struct StorageSpace
+{
+    bool readOnly = false;
+    quint64 freeBytes = 0;
+    quint64 freeFiles = 0;
+    quint64 fileCount = 0;
+};
+// Test seam: replaces the measure, so that a full disk can be simulated
+// (nullptr restores the default). False: no figures for that path.
+using StorageProbe = bool (*)(const QString &path, StorageSpace &space);
+void setStorageProbeForTesting(StorageProbe probe);
 
 // Test seam: replaces the call that deletes one file inside clearDir, so that
 // a file that stays in place can be simulated (nullptr restores the default).

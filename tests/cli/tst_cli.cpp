@@ -181,6 +181,7 @@ private slots:
     void help();
     void exportTable_data();
     void exportTable();
+    void unwritableFiles();
 
 private:
     QString sampleRoot() const { return m_work.path() + QStringLiteral("/contest"); }
@@ -712,6 +713,42 @@ void TestCli::exportTable()
         QVERIFY(bytes.contains(QByteArray(gb.encode(QStringLiteral("张三")))));
         QVERIFY(!bytes.contains(QStringLiteral("张三").toUtf8()));
     }
+}
+
+// Each file the judge cannot write is told on its cell's rows and on
+// standard error, and the run fails. A cell whose result is not stored is a
+// judge error, to be judged again; a missing report costs no verdict.
+void TestCli::unwritableFiles()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString root = dir.path();
+    const QByteArray answer = "#include <stdio.h>\nint main(void)\n{\n"
+                              "    FILE *f = fopen(\"one.out\", \"w\");\n"
+                              "    fputs(\"1\\n\", f);\n    fclose(f);\n    return 0;\n}\n";
+    QVERIFY(writeOnePointContest(root, QStringLiteral("one"), QStringLiteral("1"), answer));
+    QVERIFY(writeTestFile(root + QStringLiteral("/src/c/one/one.c"), answer));
+    QVERIFY(QDir().mkpath(root + QStringLiteral("/src/b")));  // hands in nothing
+    const QStringList blocked{root + QStringLiteral("/result/one/a.res"),
+                              root + QStringLiteral("/result/one/b.res"),
+                              root + QStringLiteral("/src/c/result.html")};
+    for (const QString &path : blocked)
+        QVERIFY(QDir().mkpath(path + QStringLiteral("/x")));
+
+    const Run run = runJudge(root, {root});
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.err.count(u'\n'), 3);
+    for (const QString &path : blocked)
+        QVERIFY2(run.err.contains(QStringLiteral("qxj-judge: cannot write ") + path + u'\n'),
+                 qPrintable(run.err));
+    QVERIFY(run.out.contains(QStringLiteral("结果文件无法写入: ") + blocked[0]));
+    QVERIFY(run.out.contains(QStringLiteral("结果文件无法写入: ") + blocked[1]));
+    QVERIFY(run.out.contains(QStringLiteral("报告文件无法写入: ") + blocked[2]));
+    const QString list = QString::fromUtf8(readTestFile(root + QStringLiteral("/result/.reslist")));
+    QVERIFY2(list.contains(QStringLiteral("a/one/0/0/E/\n"))
+                 && list.contains(QStringLiteral("b/one/0/0/E/\n"))
+                 && list.contains(QStringLiteral("\nc/one/100/")),
+             qPrintable(list));
 }
 
 QTEST_GUILESS_MAIN(TestCli)

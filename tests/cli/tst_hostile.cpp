@@ -337,6 +337,9 @@ void TestHostile::initTestCase()
                                   + Problem + QStringLiteral(".c"),
                               source));
     }
+    // A report written through this link would replace the answer.
+    QVERIFY(QFile::link(QStringLiteral("../../data/hostile/hostile.ans"),
+                        root() + QStringLiteral("/src/planter/result.html")));
     // Would be judged if the broken problem were.
     QVERIFY(writeTestFile(root() + QStringLiteral("/src/sane/broken/broken.c"), Correct));
     QVERIFY(writeTestFile(resultPath(Garbled, Problem), GarbageResult));
@@ -517,12 +520,12 @@ void TestHostile::contestIntact()
     QCOMPARE(contestState(root()), m_contestBefore);
     QVERIFY(!QFileInfo::exists(root() + QStringLiteral("/stolen")));
     QVERIFY(!QFileInfo::exists(root() + QStringLiteral("/tmp")));
-    // Each judged player got a report.
+    // Each judged player got a report, a file of its own.
     for (const QString &player : players()) {
+        const QFileInfo report(root() + QStringLiteral("/src/") + player
+                               + QStringLiteral("/result.html"));
         if (player != Garbled)
-            QVERIFY2(QFileInfo::exists(root() + QStringLiteral("/src/") + player
-                                       + QStringLiteral("/result.html")),
-                     qPrintable(player));
+            QVERIFY2(report.isFile() && !report.isSymLink(), qPrintable(player));
     }
 }
 

@@ -63,9 +63,11 @@ public:
         return work;
     }
 
-    // Points the judge at a problem, as run() does when it starts a cell.
+    // Points the judge at a problem, as run() does when it starts a cell; the
+    // player has a folder, as every player judged has.
     void aim(TestCore &core, const QString &problem)
     {
+        makePath(contest.playerDir(QStringLiteral("p1")));
         core.problemConfigs = &configs;
         core.currentProblem = problem;
         core.currentPlayer = QStringLiteral("p1");

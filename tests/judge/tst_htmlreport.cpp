@@ -464,7 +464,7 @@ void TestHtmlReport::unwritablePageIsSkipped()
     // The player's directory is a regular file: the page cannot be created.
     const QString ghost = u"ghost"_s;
     writeFile(contest.playerDir(ghost), "not a directory");
-    writeHtmlReport(contest, ghost, {u"a"_s}, &configs);
+    QVERIFY(!writeHtmlReport(contest, ghost, {u"a"_s}, &configs));
     QFile file(contest.playerDir(ghost));
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), QByteArray("not a directory"));

@@ -14,6 +14,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -369,6 +370,8 @@ private slots:
     void scratchAreaNotADirectory();
     void stopDuringRun();
     void stopDuringCompile();
+    void storageFaults_data();
+    void storageFaults();
 
 private:
     // Judges the players' cells of "sum"; whileRunning, when given, replaces
@@ -420,6 +423,8 @@ void TestTraditional::judge(Site &site, const QStringList &players, Outcome &run
     QVERIFY2(site.contest.problemConfigs.contains(Problem), "problem configuration not loaded");
     TestCore core(site.contest);
     for (const QString &player : players) {
+        // Players are the folders under src.
+        QVERIFY(QDir().mkpath(site.contest.playerDir(player)));
         auto cell = std::make_unique<SiteItem>();
         cell->player = player;
         cell->problem = Problem;
@@ -730,6 +735,10 @@ void TestTraditional::compileFailures_data()
         << QByteArray("awk 'BEGIN { for (i = 0; i < 100000; i++) printf \"中\" }'\n")
         << TaskState::CompileError
         << u"编译错误:\n"_s + QString(65536 / 3, u'中') + u'…' << -1;
+    // The compiler and all it starts share one bound of the address space.
+    QTest::newRow("compiler's memory bounded")
+        << script << QString() << source << SumC << QByteArray("sh -c 'ulimit -v'\n")
+        << TaskState::CompileError << u"编译错误:\n2097152"_s << -1;
     QTest::newRow("prepared executable of another name")
         << DefaultLanguages << u"other"_s << QStringList{u"other"_s} << SumC << QByteArray()
         << TaskState::CompileError << u"编译错误:"_s << -1;
@@ -1222,6 +1231,89 @@ void TestTraditional::stopDuringCompile()
         return;
     for (qint64 pid : pidsIn(pids))
         QTRY_VERIFY2_WITH_TIMEOUT(!processAlive(pid), qPrintable(QString::number(pid)), 10000);
+}
+
+namespace {
+// The storage probe: the file system of faultyDir has faultySpace, every
+// other one plenty.
+QString faultyDir;
+StorageSpace faultySpace;
+constexpr quint64 Plenty = quint64(1) << 40;
+bool fakeStorage(const QString &path, StorageSpace &space)
+{
+    space = path == faultyDir ? faultySpace : StorageSpace{false, Plenty, Plenty, Plenty};
+    return true;
+}
+} // namespace
+
+// A compile that builds nothing, or an input that is not copied: the
+// contestant's doing unless the disk it happened on is full or read-only.
+void TestTraditional::storageFaults_data()
+{
+    QTest::addColumn<bool>("compileStage");
+    QTest::addColumn<QString>("faulty");  // the directory whose disk fails; empty: none
+    QTest::addColumn<bool>("readOnly");
+    QTest::addColumn<char>("state");
+    QTest::addColumn<QString>("points");
+    QTest::addColumn<QString>("note");  // start of the cell's note, or of its point's
+
+    const QString linkFailed = u"\nld: final link failed: No space left on device"_s;
+    const char E = TaskState::JudgeError;
+    QTest::newRow("compile fails, disks fine")
+        << true << QString() << false << TaskState::CompileError << QString()
+        << u"编译错误:"_s + linkFailed;
+    QTest::newRow("compile fails, scratch area full")
+        << true << u"{tmp}"_s << false << E << QString()
+        << u"测评机磁盘空间不足: {tmp}"_s + linkFailed;
+    QTest::newRow("compile fails, compiler's temporary directory full")
+        << true << u"{system}"_s << false << E << QString()
+        << u"测评机磁盘空间不足: {system}"_s + linkFailed;
+    QTest::newRow("compile fails, scratch area read-only")
+        << true << u"{tmp}"_s << true << E << QString() << u"测评机磁盘只读: {tmp}"_s + linkFailed;
+    QTest::newRow("input missing, disks fine")
+        << false << QString() << false << TaskState::Normal << u"A"_s << u"cpu="_s;
+    QTest::newRow("input not copied, work directory full")
+        << false << u"{work}"_s << false << E << u"E"_s << u"测评机磁盘空间不足: {work}"_s;
+}
+
+void TestTraditional::storageFaults()
+{
+    QFETCH(bool, compileStage);
+    QFETCH(QString, faulty);
+    QFETCH(bool, readOnly);
+    QFETCH(char, state);
+    QFETCH(QString, points);
+    QFETCH(QString, note);
+
+    Site site;
+    ProblemSetup setup = actorProblem(u"100:1"_s);
+    setup.languages = {{u"sum.c"_s, u"sh ../build.sh"_s}};
+    // The point's input is missing: the program runs without it.
+    QVERIFY(site.configure(setup) && site.writePoint(1, QByteArray(), "1\n"));
+    // What a linker prints on a full disk; the text alone decides nothing.
+    QVERIFY(writeFile(site.path(u"build.sh"_s),
+                      "echo 'ld: final link failed: No space left on device' >&2\nexit 1\n"));
+    QVERIFY(compileStage ? site.submit(u"vic"_s, u"sum.c"_s, SumC) : site.handIn(u"vic"_s, m_actor));
+    for (const auto &[name, path] : {std::pair{u"{tmp}"_s, site.contest.tmpDir()},
+                                     std::pair{u"{system}"_s, QDir::tempPath()},
+                                     std::pair{u"{work}"_s, site.contest.threadWorkDir(0)}}) {
+        faulty.replace(name, path);
+        note.replace(name, path);
+    }
+    faultyDir = faulty;
+    faultySpace = StorageSpace{readOnly, readOnly ? Plenty : StorageReserve - 1, Plenty, Plenty};
+    setStorageProbeForTesting(fakeStorage);
+    const auto restore = qScopeGuard([] { setStorageProbeForTesting(nullptr); });
+
+    QDomDocument result;
+    judgeCell(site, u"vic"_s, result);
+    if (QTest::currentTestFailed())
+        return;
+    QCOMPARE(readScoreInfo(result).state, state);
+    QCOMPARE(pointStates(result), points);
+    const QString saved = compileStage ? queryUnder(result, ResultXml::Note).item(0).text()
+                                       : pointAttributes(result, ResultXml::Note).value(0);
+    QVERIFY2(saved.startsWith(note), qPrintable(saved));
 }
 
 QTEST_MAIN(TestTraditional)

@@ -518,6 +518,52 @@ private slots:
         else if (oldFile)
             QCOMPARE(readTestFile(path), QByteArray("old content"));
     }
+
+    // Whatever stands at the name is replaced, never written through;
+    // directories on the way are followed.
+    void writeFileAtomicallyOverOddEntries_data()
+    {
+        QTest::addColumn<QStringList>("entries");  // beside the file "target"
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("landsAt");  // empty: nothing is written
+
+        QTest::newRow("link to a file") << QStringList{u"l:out>target"_s} << u"out"_s << u"out"_s;
+        QTest::newRow("dangling link") << QStringList{u"l:out>gone"_s} << u"out"_s << u"out"_s;
+        QTest::newRow("link to a directory")
+            << QStringList{u"d:d"_s, u"l:out>d"_s} << u"out"_s << u"out"_s;
+        QTest::newRow("named pipe") << QStringList{u"p:out"_s} << u"out"_s << u"out"_s;
+        QTest::newRow("old file keeps its permissions") << QStringList{} << u"target"_s
+                                                        << u"target"_s;
+        QTest::newRow("linked directory on the way")
+            << QStringList{u"d:d"_s, u"l:via>d"_s} << u"via/out"_s << u"d/out"_s;
+        QTest::newRow("directory at the name")
+            << QStringList{u"d:out"_s, u"f:out/x"_s} << u"out"_s << QString();
+    }
+
+    void writeFileAtomicallyOverOddEntries()
+    {
+        QFETCH(QStringList, entries);
+        QFETCH(QString, name);
+        QFETCH(QString, landsAt);
+
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QVERIFY(build(dir.path(), QStringList{u"f:target"_s} + entries));
+        QVERIFY(::chmod(QFile::encodeName(dir.filePath(u"target"_s)).constData(), 0604) == 0);
+        QStringList expected = contentsOf(dir.path());
+
+        QCOMPARE(::writeFileAtomically(dir.filePath(name), "new"), !landsAt.isEmpty());
+        if (!landsAt.isEmpty()) {
+            QVERIFY(!QFileInfo(dir.filePath(landsAt)).isSymLink());
+            const mode_t mask = ::umask(0);
+            ::umask(mask);
+            QCOMPARE(modeOf(dir.filePath(landsAt)), landsAt == u"target" ? 0604 : int(0666 & ~mask));
+            expected.removeIf([&](const QString &e) { return e.section(u'=', 0, 0) == landsAt; });
+            expected.append(landsAt + u"=new"_s);
+            expected.sort();
+        }
+        QCOMPARE(contentsOf(dir.path()), expected);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestDirs)
