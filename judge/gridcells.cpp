@@ -132,6 +132,19 @@ QColor lightened(const QColor &colour)
                   std::min(colour.blue() + 9, 255));
 }
 
+QColor readableTextColour(const QColor &text, const QColor &background)
+{
+    if (text != QColor(Qt::white))
+        return text;
+    const auto linear = [](int channel) {
+        const double c = channel / 255.0;
+        return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+    };
+    const double luminance = 0.2126 * linear(background.red()) + 0.7152 * linear(background.green())
+                             + 0.0722 * linear(background.blue());
+    return luminance > 0.5 ? QColor(51, 51, 51) : text;
+}
+
 QString rowHeadToolTip(double time)
 {
     return u"总用时: "_s + QString::number(time, 'f', 2) + u's';
@@ -174,8 +187,9 @@ void SiteItem::setSelectedFlag(bool flag)
 
 void SiteItem::refreshData()
 {
-    setLook(*this, cellText(info, selected), cellToolTip(info), cellTextColour(info.state),
-            lightened(baseBackground()));
+    const QColor background = lightened(baseBackground());
+    setLook(*this, cellText(info, selected), cellToolTip(info),
+            readableTextColour(cellTextColour(info.state), background), background);
 }
 
 AllSiteItem::AllSiteItem() : ScoreItem(RowHead) {}

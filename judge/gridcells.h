@@ -23,6 +23,9 @@ QString cellToolTip(const ScoreInfo &info);
 QColor cellTextColour(char state);
 QColor cellBaseBackground(const ScoreInfo &info, int fullScore);
 QColor lightened(const QColor &colour);  // +9 on each channel, capped at 255
+// White text stays white only on a background dark enough to read it on (a
+// light grey zero or the yellow of a cell being judged gets dark grey).
+QColor readableTextColour(const QColor &text, const QColor &background);
 QString rowHeadToolTip(double time);
 
 class BasicItem : public QTableWidgetItem

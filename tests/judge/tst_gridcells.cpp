@@ -208,27 +208,35 @@ void TestGridCells::cellColours_data()
     QTest::addColumn<int>("fullScore");
     QTest::addColumn<QColor>("textColour");
     QTest::addColumn<QColor>("background");
+    QTest::addColumn<QColor>("shownText");  // what the cell shows, readable on its background
 
     const QColor white(255, 255, 255);
+    const QColor dark(51, 51, 51);
     const QColor black(0, 0, 0);
     const QColor red(255, 0, 0);
     const QColor lightGrey(215, 215, 215);
     const QColor green(0, 192, 48);
     const QColor blue(72, 153, 217);
 
-    QTest::newRow("untested") << ScoreInfo{0, 0, ' '} << 100 << white << white;
-    QTest::newRow("judging") << ScoreInfo{0, 0, '?'} << 100 << white << QColor(237, 215, 0);
-    QTest::newRow("normal full") << ScoreInfo{100, 1, 'N'} << 100 << white << green;
-    QTest::newRow("normal nothing") << ScoreInfo{0, 1, 'N'} << 100 << white << lightGrey;
-    QTest::newRow("error full") << ScoreInfo{100, 1, 'E'} << 100 << QColor(188, 0, 188) << green;
-    QTest::newRow("above full") << ScoreInfo{120, 1, 'N'} << 100 << white << blue;
-    QTest::newRow("no configuration, some") << ScoreInfo{5, 1, 'N'} << 0 << white << blue;
-    QTest::newRow("no configuration, nothing") << ScoreInfo{0, 1, 'N'} << 0 << white << green;
-    QTest::newRow("negative score") << ScoreInfo{-3, 1, 'N'} << 100 << white << lightGrey;
-    QTest::newRow("compile error") << ScoreInfo{0, 0, 'C'} << 100 << black << lightGrey;
-    QTest::newRow("run error") << ScoreInfo{0, 0, 'R'} << 100 << red << lightGrey;
-    QTest::newRow("!") << ScoreInfo{0, 0, '!'} << 100 << red << lightGrey;
-    QTest::newRow("no output") << ScoreInfo{0, 0, 'O'} << 100 << black << lightGrey;
+    QTest::newRow("untested") << ScoreInfo{0, 0, ' '} << 100 << white << white << dark;
+    QTest::newRow("judging") << ScoreInfo{0, 0, '?'} << 100 << white << QColor(237, 215, 0) << dark;
+    QTest::newRow("normal full") << ScoreInfo{100, 1, 'N'} << 100 << white << green << white;
+    QTest::newRow("normal nothing") << ScoreInfo{0, 1, 'N'} << 100 << white << lightGrey << dark;
+    QTest::newRow("normal little") << ScoreInfo{10, 1, 'N'} << 100 << white
+                                   << QColor(196, 207, 215) << dark;
+    QTest::newRow("normal most") << ScoreInfo{80, 1, 'N'} << 100 << white << QColor(98, 164, 216)
+                                 << white;
+    QTest::newRow("error full") << ScoreInfo{100, 1, 'E'} << 100 << QColor(188, 0, 188) << green
+                                << QColor(188, 0, 188);
+    QTest::newRow("above full") << ScoreInfo{120, 1, 'N'} << 100 << white << blue << white;
+    QTest::newRow("no configuration, some") << ScoreInfo{5, 1, 'N'} << 0 << white << blue << white;
+    QTest::newRow("no configuration, nothing") << ScoreInfo{0, 1, 'N'} << 0 << white << green
+                                               << white;
+    QTest::newRow("negative score") << ScoreInfo{-3, 1, 'N'} << 100 << white << lightGrey << dark;
+    QTest::newRow("compile error") << ScoreInfo{0, 0, 'C'} << 100 << black << lightGrey << black;
+    QTest::newRow("run error") << ScoreInfo{0, 0, 'R'} << 100 << red << lightGrey << red;
+    QTest::newRow("!") << ScoreInfo{0, 0, '!'} << 100 << red << lightGrey << red;
+    QTest::newRow("no output") << ScoreInfo{0, 0, 'O'} << 100 << black << lightGrey << black;
 }
 
 void TestGridCells::cellColours()
@@ -237,13 +245,14 @@ void TestGridCells::cellColours()
     QFETCH(int, fullScore);
     QFETCH(QColor, textColour);
     QFETCH(QColor, background);
+    QFETCH(QColor, shownText);
     QCOMPARE(::cellTextColour(info.state), textColour);
     QCOMPARE(::cellBaseBackground(info, fullScore), background);
 
     SiteItem item;
     item.full.fullScore = fullScore;
     item.setInfo(info);
-    QCOMPARE(item.foreground().color(), textColour);
+    QCOMPARE(item.foreground().color(), shownText);
     QCOMPARE(item.background().color(), lightened(background));
 }
 
