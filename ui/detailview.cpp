@@ -187,7 +187,7 @@ void DetailView::completeSubtask(const ViewInfo &info)
     m_subtaskCell->setText(info.text);
     m_subtaskCell->setBackground(
         subtaskPicture(info.background, m_pointColours, rows * RowHeight));
-    m_subtaskCell->setForeground(info.foreground);
+    m_subtaskCell->setForeground(readableTextColour(info.foreground, info.background));
     closeSubtask();
     if (ownRow)
         makeCurrent();

@@ -8,6 +8,7 @@
 namespace {
 QList<bool> queuedAnswers;
 QStringList asked;
+bool scriptedOnly = false;
 }
 
 namespace Prompts {
@@ -17,6 +18,8 @@ bool confirm(QWidget *parent, const QString &title, const QString &text, const Q
     asked.append(title + u'\n' + text);
     if (!queuedAnswers.isEmpty())
         return queuedAnswers.takeFirst();
+    if (scriptedOnly)
+        return false;
 
     QMessageBox box(parent);
     if (parent)
@@ -31,6 +34,26 @@ bool confirm(QWidget *parent, const QString &title, const QString &text, const Q
     QPushButton *ok = box.addButton(QStringLiteral("确定"), QMessageBox::YesRole);
     box.exec();
     return box.clickedButton() == ok;
+}
+
+void inform(QWidget *parent, const QString &title, const QString &text)
+{
+    asked.append(title + u'\n' + text);
+    if (scriptedOnly)
+        return;
+    QMessageBox box(parent);
+    if (parent)
+        box.setFont(parent->font());
+    box.setWindowTitle(title);
+    box.setText(text);
+    box.setIcon(QMessageBox::Warning);
+    box.addButton(QStringLiteral("确定"), QMessageBox::AcceptRole);
+    box.exec();
+}
+
+void setScripted(bool scripted)
+{
+    scriptedOnly = scripted;
 }
 
 void setNextAnswers(const QList<bool> &answers)

@@ -16,9 +16,15 @@ namespace Prompts {
 bool confirm(QWidget *parent, const QString &title, const QString &text,
              const QPixmap &icon = QPixmap());
 
+// A message with one button "确定", for failures the organiser must know of.
+void inform(QWidget *parent, const QString &title, const QString &text);
+
 // Tests: answers for the next confirmations, in order.
 void setNextAnswers(const QList<bool> &answers);
-// Tests: "title\ntext" of every confirmation asked so far; cleared by takeAsked.
+// Tests: "title\ntext" of every box asked so far; cleared by takeAsked.
 QStringList takeAsked();
+// Tests: no box is shown at all; a confirmation without a queued answer is
+// declined, a message is only recorded.
+void setScripted(bool scripted);
 
 }

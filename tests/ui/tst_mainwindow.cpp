@@ -1,0 +1,383 @@
+// The real window on the offscreen platform: opening, judging and stopping as
+// an organiser does it, checked against the files the judge leaves.
+
+#include "clitestutil.h"
+#include "gridcells.h"
+#include "gridview.h"
+#include "mainwindow.h"
+#include "prompts.h"
+
+#include <QAction>
+#include <QDesktopServices>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QStackedWidget>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+#include <unistd.h>
+
+namespace {
+
+const QString JudgeProgram = QStringLiteral(QXJ_JUDGE);
+const QString SampleContest = QStringLiteral(QXJ_SAMPLE);
+const QString BuildDir = QStringLiteral(QXJ_BUILD_DIR);
+constexpr int RunTimeout = 180000;
+
+// A C program for problem `name` that writes its answer, or one that never ends.
+QByteArray program(const QString &name, bool endless)
+{
+    if (endless)
+        return "int main(void){for(;;);}\n";
+    return QStringLiteral("#include <stdio.h>\nint main(void){FILE*f=fopen(\"%1.out\",\"w\");"
+                          "fputs(\"1\\n\",f);return 0;}\n")
+        .arg(name)
+        .toUtf8();
+}
+
+// Processes below this one whose command name is `name` (all when empty).
+int descendants(const QString &name = QString())
+{
+    QHash<qint64, qint64> parents;
+    QHash<qint64, QString> names;
+    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        bool ok = false;
+        const qint64 pid = entry.toLongLong(&ok);
+        if (!ok)
+            continue;
+        const QByteArray stat = readTestFile(QStringLiteral("/proc/%1/stat").arg(pid));
+        const int close = stat.lastIndexOf(')');
+        if (close < 0)
+            continue;
+        parents[pid] = stat.mid(close + 4).split(' ').value(0).toLongLong();
+        names[pid] = QString::fromUtf8(stat.mid(stat.indexOf('(') + 1, close - stat.indexOf('(') - 1));
+    }
+    int count = 0;
+    for (auto it = parents.cbegin(); it != parents.cend(); ++it) {
+        for (qint64 p = it.value(); p > 1; p = parents.value(p, 0)) {
+            if (p == ::getpid()) {
+                if (name.isEmpty() || names.value(it.key()) == name)
+                    ++count;
+                break;
+            }
+        }
+    }
+    return count;
+}
+
+}
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void startState();
+    void historyOpensLastContest();
+    void drop_data();
+    void drop();
+    void judgeSampleLikeConsoleJudge();
+    void stopRestoresEveryUnfinishedCell();
+    void closeTwice();
+
+private:
+    QAction *action(const char *name) const
+    {
+        auto *found = m_window->findChild<QAction *>(QLatin1String(name));
+        if (!found)
+            qFatal("no action %s", name);
+        return found;
+    }
+    template<typename T> T *widget(const char *name) const
+    {
+        return m_window->findChild<T *>(QLatin1String(name));
+    }
+    void trigger(const char *name)
+    {
+        QAction *found = action(name);
+        QVERIFY2(found->isEnabled(), name);
+        found->trigger();
+    }
+    bool onContestPage() const
+    {
+        return widget<QStackedWidget>("stackedWidget")->currentIndex() == 0;
+    }
+    SiteItem *cell(const QString &player, const QString &problem) const
+    {
+        for (AllSiteItem *head : m_window->grid().rows())
+            for (SiteItem *item : std::as_const(head->cells))
+                if (item->player == player && item->problem == problem)
+                    return item;
+        return nullptr;
+    }
+    void newWindow()
+    {
+        m_window = std::make_unique<MainWindow>();
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+    }
+    // A contest of one player "p1" with problems a, b, c worth 10 each.
+    QString threeProblemContest()
+    {
+        const QString root = m_work->path() + QStringLiteral("/three");
+        for (const char *name : {"a", "b", "c"}) {
+            const QString problem = QLatin1String(name);
+            writeTestFile(root + QStringLiteral("/data/%1/.prb").arg(problem),
+                          traditionalConfig(problem, 10, QStringLiteral("30")));
+            writeTestFile(root + QStringLiteral("/data/%1/%1.in").arg(problem), "");
+            writeTestFile(root + QStringLiteral("/data/%1/%1.ans").arg(problem), "1\n");
+            writeTestFile(root + QStringLiteral("/src/p1/%1/%1.c").arg(problem), program(problem, false));
+        }
+        writeTestFile(root + QStringLiteral("/.qxj"),
+                      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<contest version=\"0.4\"><order>"
+                      "<problem>a</problem><problem>b</problem><problem>c</problem></order></contest>\n");
+        return root;
+    }
+    void waitForRunEnd()
+    {
+        QTRY_VERIFY_WITH_TIMEOUT(!m_window->isJudging(), RunTimeout);
+        QCoreApplication::processEvents();
+    }
+
+    std::unique_ptr<QTemporaryDir> m_config;
+    std::unique_ptr<QTemporaryDir> m_work;
+    std::unique_ptr<MainWindow> m_window;
+};
+
+void TestMainWindow::initTestCase()
+{
+    // The checker is found in checker/ beside the programs.
+    QVERIFY(QDir::setCurrent(BuildDir));
+    Prompts::setScripted(true);
+    // Browse and edit entries must open nothing on the test machine.
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "deleteLater");
+    QCoreApplication::setApplicationName(QStringLiteral("qxj"));
+}
+
+void TestMainWindow::init()
+{
+    m_config = std::make_unique<QTemporaryDir>();
+    m_work = std::make_unique<QTemporaryDir>();
+    qputenv("XDG_CONFIG_HOME", m_config->path().toUtf8());
+    Prompts::takeAsked();
+}
+
+void TestMainWindow::cleanup()
+{
+    m_window.reset();
+    Prompts::setNextAnswers({});
+}
+
+void TestMainWindow::startState()
+{
+    newWindow();
+    QVERIFY(!onContestPage());
+    QVERIFY(!widget<QMenuBar>("menuBar")->isEnabled());
+    QVERIFY(!action("action_4")->isEnabled());
+    QVERIFY(!action("action_6")->isEnabled());
+    QVERIFY(!action("action_T")->isEnabled());
+    QCOMPARE(m_window->windowTitle(), QStringLiteral("QXJ 测评器"));
+    // F9 without a contest starts nothing.
+    action("action_3")->trigger();
+    QVERIFY(!m_window->isJudging());
+    QCOMPARE(widget<QTableWidget>("pointTable")->rowCount(), 0);
+    QVERIFY(m_window->settingsFolder().startsWith(m_config->path()));
+}
+
+void TestMainWindow::historyOpensLastContest()
+{
+    const QString contest = m_work->path() + QStringLiteral("/contest");
+    QVERIFY(copyTree(SampleContest, contest));
+    const QString gone = m_work->path() + QStringLiteral("/gone");
+    const QString folder = m_config->path() + QStringLiteral("/qxj");
+    writeTestFile(folder + QStringLiteral("/history.cfg"), (gone + u'\n' + contest + u'\n').toUtf8());
+    writeTestFile(folder + QStringLiteral("/last.cfg"), contest.toUtf8());
+
+    newWindow();
+    auto *list = widget<QListWidget>("historyList");
+    QCOMPARE(list->count(), 1);
+    QVERIFY(list->currentItem());
+    QCOMPARE(list->currentItem()->text(), contest);
+    QCOMPARE(readTestFile(folder + QStringLiteral("/history.cfg")), (contest + u'\n').toUtf8());
+    QVERIFY(!onContestPage());
+
+    list->setFocus();
+    QTest::keyClick(list, Qt::Key_Return);
+    QVERIFY(onContestPage());
+    QCOMPARE(m_window->windowTitle(), contest + QStringLiteral(" - QXJ 测评器"));
+    QVERIFY(widget<QMenuBar>("menuBar")->isEnabled());
+    QCOMPARE(widget<QTableWidget>("sourceTable")->rowCount(), 7);
+    QCOMPARE(widget<QTableWidget>("sourceTable")->columnCount(), 5);
+}
+
+void TestMainWindow::drop_data()
+{
+    QTest::addColumn<QStringList>("present");
+    QTest::addColumn<bool>("answer");
+    QTest::addColumn<QString>("asked");
+    QTest::addColumn<bool>("opens");
+
+    QTest::newRow("empty, created") << QStringList() << true
+                                    << QStringLiteral("找不到试题目录和选手目录") << true;
+    QTest::newRow("src only, declined") << QStringList{QStringLiteral("src")} << false
+                                        << QStringLiteral("找不到试题目录") << false;
+    QTest::newRow("data only, created") << QStringList{QStringLiteral("data")} << true
+                                        << QStringLiteral("找不到选手目录") << true;
+    QTest::newRow("whole contest") << QStringList{QStringLiteral("data"), QStringLiteral("src")}
+                                   << false << QString() << true;
+}
+
+void TestMainWindow::drop()
+{
+    QFETCH(QStringList, present);
+    QFETCH(bool, answer);
+    QFETCH(QString, asked);
+    QFETCH(bool, opens);
+
+    const QString root = m_work->path() + QStringLiteral("/dropped");
+    QVERIFY(QDir().mkpath(root));
+    for (const QString &sub : present)
+        QVERIFY(QDir().mkpath(root + u'/' + sub));
+    newWindow();
+    Prompts::setNextAnswers({answer});
+
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(root)});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(m_window.get(), &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent dropped(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(m_window.get(), &dropped);
+
+    const QStringList shown = Prompts::takeAsked();
+    if (asked.isEmpty()) {
+        QVERIFY(shown.isEmpty());
+    } else {
+        QCOMPARE(shown.size(), 1);
+        QCOMPARE(shown.first().section(u'\n', 0, 0), asked);
+        QCOMPARE(shown.first().section(u'\n', 1), QStringLiteral("确定继续打开并创建子目录吗？"));
+    }
+    QCOMPARE(onContestPage(), opens);
+    QCOMPARE(QFileInfo(root + QStringLiteral("/data")).isDir(), opens || present.contains(QStringLiteral("data")));
+    QCOMPARE(QFileInfo(root + QStringLiteral("/src")).isDir(), opens || present.contains(QStringLiteral("src")));
+
+    // An open contest refuses further drops.
+    QDragEnterEvent again(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(m_window.get(), &again);
+    QCOMPARE(again.isAccepted(), !opens);
+}
+
+void TestMainWindow::judgeSampleLikeConsoleJudge()
+{
+    const QString byConsole = m_work->path() + QStringLiteral("/console");
+    const QString byWindow = m_work->path() + QStringLiteral("/window");
+    QVERIFY(copyTree(SampleContest, byConsole));
+    QVERIFY(copyTree(SampleContest, byWindow));
+    QProcess judge;
+    judge.start(JudgeProgram, {byConsole});
+    QVERIFY(judge.waitForFinished(RunTimeout));
+    QCOMPARE(judge.exitCode(), 0);
+
+    newWindow();
+    m_window->openContest(byWindow);
+    trigger("action_3");
+    QVERIFY(m_window->isJudging());
+    QVERIFY(!action("action_3")->isEnabled());
+    QVERIFY(action("action_4")->isEnabled());
+    waitForRunEnd();
+    QVERIFY(action("action_3")->isEnabled());
+    QVERIFY(!QFileInfo::exists(byWindow + QStringLiteral("/tmp")));
+    QVERIFY(QFileInfo::exists(byWindow + QStringLiteral("/result/.reslist")));
+
+    Contest console;
+    console.rootDir = byConsole;
+    console.loadResultList();
+    Contest window;
+    window.rootDir = byWindow;
+    window.loadResultList();
+    QCOMPARE(window.cachedResults.size(), 21);
+    QCOMPARE(window.cachedResults.keys(), console.cachedResults.keys());
+    for (auto it = console.cachedResults.cbegin(); it != console.cachedResults.cend(); ++it) {
+        const ScoreInfo shown = window.cachedResults.value(it.key());
+        QVERIFY2(shown.score == it->score && shown.state == it->state, qPrintable(it.key()));
+        const SiteItem *item = cell(it.key().section(u'/', 0, 0), it.key().section(u'/', 1));
+        QVERIFY(item);
+        QCOMPARE(item->info.score, it->score);
+        QCOMPARE(item->info.state, it->state);
+    }
+    // The log shows the run's last row.
+    auto *log = widget<QTableWidget>("pointTable");
+    QVERIFY(log->rowCount() > 21);
+    QCOMPARE(log->item(log->rowCount() - 1, 0)->text(), QStringLiteral("- 测评结束 -"));
+}
+
+void TestMainWindow::stopRestoresEveryUnfinishedCell()
+{
+    const QString root = threeProblemContest();
+    newWindow();
+    m_window->openContest(root);
+    trigger("action_3");
+    waitForRunEnd();
+    for (const char *problem : {"a", "b", "c"})
+        QCOMPARE(cell(QStringLiteral("p1"), QLatin1String(problem))->info.score, 10);
+    const QByteArray storedB = readTestFile(root + QStringLiteral("/result/b/p1.res"));
+
+    // Re-judge the row with a program that never ends in the first cell.
+    writeTestFile(root + QStringLiteral("/src/p1/a/a.c"), program(QStringLiteral("a"), true));
+    SiteItem *first = cell(QStringLiteral("p1"), QStringLiteral("a"));
+    auto *table = widget<QTableWidget>("sourceTable");
+    QTableWidgetItem *head = table->item(first->row(), 1);
+    QVERIFY(head);
+    emit table->itemDoubleClicked(head);
+    QVERIFY(m_window->isJudging());
+    QTRY_VERIFY_WITH_TIMEOUT(descendants(QStringLiteral("a")) == 1, 30000);
+
+    QTest::keyClick(m_window.get(), Qt::Key_Escape);
+    QVERIFY(!m_window->isJudging());
+    QCOMPARE(descendants(), 0);
+    for (const char *problem : {"a", "b", "c"}) {
+        const SiteItem *item = cell(QStringLiteral("p1"), QLatin1String(problem));
+        QCOMPARE(item->info.score, 10);
+        QCOMPARE(item->info.state, TaskState::Normal);
+    }
+    QCOMPARE(readTestFile(root + QStringLiteral("/result/b/p1.res")), storedB);
+    QVERIFY(!QFileInfo::exists(root + QStringLiteral("/tmp")));
+    Contest reread;
+    reread.rootDir = root;
+    reread.loadResultList();
+    QCOMPARE(reread.cachedResults.value(QStringLiteral("p1/c")).score, 10);
+    QVERIFY(action("action_3")->isEnabled());
+}
+
+void TestMainWindow::closeTwice()
+{
+    const QString root = threeProblemContest();
+    newWindow();
+    m_window->openContest(root);
+    QVERIFY(onContestPage());
+    QVERIFY(QDir().mkpath(root + QStringLiteral("/tmp/test_thread_0")));
+    const QString geometry = m_window->settingsFolder() + QStringLiteral("/geo.cfg");
+
+    QVERIFY(!m_window->close());
+    QVERIFY(!onContestPage());
+    QVERIFY(m_window->isVisible());
+    QVERIFY(!QFileInfo::exists(root + QStringLiteral("/tmp")));
+    QVERIFY(QFileInfo::exists(root + QStringLiteral("/result/.reslist")));
+    QVERIFY(!QFileInfo::exists(geometry));
+
+    QVERIFY(m_window->close());
+    QVERIFY(QFileInfo::exists(geometry));
+}
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"
