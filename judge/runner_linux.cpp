@@ -903,7 +903,7 @@ bool runProgram(JudgeState &judge, const QString &workDir, const QString &exeNam
     run.startNs = monotonicNs();
     // Only user time counts against the limit; a program that keeps the CPU
     // busy in other ways (children of a fork bomb) is stopped by the clock.
-    const long long wallLimitNs = static_cast<long long>((3.0 * std::max(timeLimit, 0.0) + 2.0) * 1e9);
+    const long long wallLimitNs = wallClockLimitNs(timeLimit);
 
     bool ended = false;
     long long dueNs = monotonicNs();

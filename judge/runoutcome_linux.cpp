@@ -1,6 +1,8 @@
 #include "runoutcome_linux.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <limits>
 #include <csignal>
 #include <cstring>
 
@@ -43,6 +45,14 @@ RunOutcome judgeSample(const RunSample &sample, double timeLimit, double memoryL
     note = u"时间: "_s + QString::number(sample.time, 'f', 2) + u"s 内存: "_s
         + QString::number(sample.memory, 'f', 2) + u"MB"_s;
     return RunOutcome::Passed;
+}
+
+long long wallClockLimitNs(double timeLimit)
+{
+    const double ns = (3.0 * std::max(timeLimit, 0.0) + 2.0) * 1e9;
+    if (!(ns < 9.0e18))
+        return std::numeric_limits<long long>::max();
+    return static_cast<long long>(ns);
 }
 
 void execFailure(int error, char &state, QString &note)

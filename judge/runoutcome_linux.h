@@ -23,6 +23,11 @@ enum class RunOutcome { Running, Passed, Failed };
 RunOutcome judgeSample(const RunSample &sample, double timeLimit, double memoryLimit,
                        char &state, QString &note);
 
+// How long a program may run by the clock, in ns: three times its time limit
+// and 2 s more. Limits beyond what the clock can count (or not a number) give
+// the largest value, a negative one 2 s.
+long long wallClockLimitNs(double timeLimit);
+
 // A program that could not be started: exec's ENOMEM, EBADF and ENOENT read as
 // lack of memory, everything else as a judge error with the errno.
 void execFailure(int error, char &state, QString &note);

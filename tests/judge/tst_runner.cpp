@@ -16,6 +16,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <thread>
 
@@ -155,6 +156,8 @@ private slots:
 
     void programs_data();
     void programs();
+    void fairVerdicts_data();
+    void fairVerdicts();
     void startedAsDocumented();
     void startFailures_data();
     void startFailures();
@@ -427,6 +430,60 @@ void RunnerTest::programs()
     QCOMPARE(judge.childProcess.pid, 0);
     QCOMPARE(judge.childProcess.pidfd, -1);
     QVERIFY(livingProcessesIn(dir->path()).isEmpty());
+    QVERIFY(childrenOfTest().isEmpty());
+}
+
+void RunnerTest::fairVerdicts_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<int>("inputMb");  // lines of "input.txt", whose count the program writes back
+    QTest::addColumn<double>("timeLimit");
+    QTest::addColumn<double>("memoryLimit");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<double>("minMemory");
+    QTest::addColumn<double>("maxMemory");
+
+    const double inf = std::numeric_limits<double>::infinity();
+    // Limits too large for any clock or byte count.
+    QTest::newRow("time limit 1e10 s") << u"trivial"_s << 0 << 1e10 << 64.0 << true << 0.0 << 16.0;
+    QTest::newRow("infinite time limit") << u"trivial"_s << 0 << inf << 64.0 << true << 0.0 << 16.0;
+}
+
+void RunnerTest::fairVerdicts()
+{
+    QFETCH(QString, program);
+    QFETCH(int, inputMb);
+    QFETCH(double, timeLimit);
+    QFETCH(double, memoryLimit);
+    QFETCH(bool, ok);
+    QFETCH(double, minMemory);
+    QFETCH(double, maxMemory);
+
+    auto dir = makeWorkDir();
+    QVERIFY(copyProgram(program, dir->path(), u"prog"_s));
+    if (inputMb > 0) {
+        QFile input(dir->filePath(u"input.txt"_s));
+        QVERIFY(input.open(QIODevice::WriteOnly));
+        const QByteArray block = QByteArray(QByteArray(63, 'x') + '\n').repeated(1 << 14);  // 1 MiB
+        for (int i = 0; i < inputMb; ++i)
+            QCOMPARE(input.write(block), block.size());
+        input.close();
+    }
+    JudgeState judge;
+    const RunResult result = runIn(judge, dir->path(), u"prog"_s, timeLimit, memoryLimit);
+    const QString figures = u"%1 %2, %3 s %4 MB"_s.arg(QString(QLatin1Char(result.state)), result.note)
+                                .arg(result.time).arg(result.memory);
+    QVERIFY2(result.ok == ok, qPrintable(figures));
+    if (ok)
+        QCOMPARE(result.note, usageNote(result.time, result.memory));
+    else
+        QCOMPARE(result.note, u"超过内存限制"_s);
+    QVERIFY2(result.memory >= minMemory && result.memory <= maxMemory, qPrintable(figures));
+    if (inputMb > 0) {
+        QFile output(dir->filePath(u"output.txt"_s));
+        QVERIFY(output.open(QIODevice::ReadOnly));
+        QCOMPARE(output.readAll().trimmed(), QByteArray::number(inputMb << 14));
+    }
     QVERIFY(childrenOfTest().isEmpty());
 }
 
