@@ -1,7 +1,9 @@
 #include "procfs_linux.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -121,6 +123,8 @@ ProcStatus parseProcStatus(std::string_view text)
     status.dataKb = statusValue(text, "VmData:");
     status.stackKb = statusValue(text, "VmStk:");
     status.peakResidentKb = statusValue(text, "VmHWM:");
+    status.residentFileKb = statusValue(text, "RssFile:");
+    status.residentShmemKb = statusValue(text, "RssShmem:");
     status.seccompFilters = static_cast<int>(statusValue(text, "Seccomp_filters:"));
     return status;
 }
@@ -140,6 +144,116 @@ long readProcFile(int fd, char *buffer, unsigned long size)
         length += static_cast<unsigned long>(got);
     }
     return static_cast<long>(length);
+}
+
+bool readProcText(int fd, std::string &text)
+{
+    text.resize(std::max<size_t>(text.capacity(), 16384));
+    for (;;) {
+        const long length = readProcFile(fd, text.data(), text.size());
+        if (length < 0)
+            return false;
+        if (static_cast<size_t>(length) < text.size()) {
+            text.resize(static_cast<size_t>(length));
+            return true;
+        }
+        text.resize(text.size() * 2);
+    }
+}
+
+std::vector<Mapping> parseMappings(std::string_view text)
+{
+    std::vector<Mapping> mappings;
+    while (!text.empty()) {
+        const size_t lineEnd = text.find('\n');
+        std::string_view rest = text.substr(0, lineEnd);
+        text.remove_prefix(lineEnd == std::string_view::npos ? text.size() : lineEnd + 1);
+        const std::string_view first = nextField(rest);
+        if (first.empty())
+            continue;
+        if (first.back() == ':')
+            continue;  // the figures smaps adds
+        // start-end perms offset dev inode [name]
+        Mapping m;
+        const size_t dash = first.find('-');
+        const std::string_view perms = nextField(rest);
+        nextField(rest);
+        nextField(rest);
+        const std::string_view inode = nextField(rest);
+        if (dash == std::string_view::npos || perms.size() != 4
+            || std::from_chars(first.data(), first.data() + dash, m.start, 16).ec != std::errc()
+            || std::from_chars(first.data() + dash + 1, first.data() + first.size(), m.end, 16).ec != std::errc()
+            || !toNumber(inode, m.inode))
+            continue;
+        perms.copy(m.perms, 4);
+        const size_t nameAt = rest.find_first_not_of(" \t");
+        const std::string_view name = nameAt == std::string_view::npos ? std::string_view() : rest.substr(nameAt);
+        m.anonymous = m.inode == 0 && name.empty();
+        m.memfd = name.starts_with("/memfd:");
+        mappings.push_back(m);
+    }
+    return mappings;
+}
+
+bool isThreadStack(const std::vector<Mapping> &mappings, size_t index)
+{
+    if (index == 0 || index >= mappings.size())
+        return false;
+    const Mapping &guard = mappings[index - 1];
+    const Mapping &stack = mappings[index];
+    return guard.anonymous && std::string_view(guard.perms) == "---p" && guard.end == stack.start
+        && stack.anonymous && std::string_view(stack.perms).starts_with("rw") && stack.perms[3] == 'p';
+}
+
+long long threadStackSlackKb(const std::vector<Mapping> &mappings)
+{
+    long long slack = 0;
+    for (size_t i = 0; i < mappings.size(); ++i) {
+        if (isThreadStack(mappings, i)) {
+            const long long sizeKb = static_cast<long long>((mappings[i].end - mappings[i].start) / 1024);
+            slack += std::max(0LL, sizeKb - mappings[i].residentKb);
+        }
+    }
+    return slack;
+}
+
+long long ownedKb(const std::vector<Mapping> &mappings, long long sharedKb,
+                  const std::vector<HeldFile> &memfds)
+{
+    long long owned = -threadStackSlackKb(mappings);
+    for (const Mapping &m : mappings) {
+        if (m.perms[1] == 'w' && m.perms[3] == 'p')
+            owned += static_cast<long long>((m.end - m.start) / 1024);
+    }
+    // A memfd's pages are shared pages where it is mapped. Which of them are
+    // cannot be told from figures read one after another (an unmapping may
+    // be under way), so shared memory counts as the more of the two.
+    long long heldKb = 0;
+    for (const HeldFile &file : memfds)
+        heldKb += file.allocatedKb;
+    return std::max(owned, 0LL) + std::max(sharedKb, heldKb);
+}
+
+long long residentKb(int pagemapFd, unsigned long long start, unsigned long long end)
+{
+    constexpr std::uint64_t present = 1ULL << 63;
+    constexpr std::uint64_t swapped = 1ULL << 62;
+    const unsigned long long page = static_cast<unsigned long long>(::sysconf(_SC_PAGESIZE));
+    std::uint64_t entries[4096];
+    long long pages = 0;
+    for (unsigned long long at = start / page; at < end / page;) {
+        const size_t wanted = static_cast<size_t>(std::min<unsigned long long>(std::size(entries), end / page - at));
+        const ssize_t got = ::pread(pagemapFd, entries, wanted * sizeof entries[0], static_cast<off_t>(at * sizeof entries[0]));
+        if (got <= 0)
+            return -1;
+        const size_t count = static_cast<size_t>(got) / sizeof entries[0];
+        for (size_t i = 0; i < count; ++i) {
+            if (entries[i] & (present | swapped))
+                ++pages;
+        }
+        at += count;
+    }
+    return pages * static_cast<long long>(page / 1024);
 }
 
 bool readProcStat(pid_t pid, ProcStat &out)

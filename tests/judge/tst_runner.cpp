@@ -152,6 +152,7 @@ private slots:
     void procStat_data();
     void procStat();
     void procStatus();
+    void ownedMemory();
     void elfStaticData();
 
     void programs_data();
@@ -312,18 +313,51 @@ void RunnerTest::procStat()
 void RunnerTest::procStatus()
 {
     const std::string_view alive = "Name:\tx\nVmPeak:\t 9000 kB\nVmHWM:\t    1500 kB\nVmRSS:\t 1400 kB\n"
+                                   "RssAnon:\t 136 kB\nRssFile:\t    1200 kB\nRssShmem:\t  64 kB\n"
                                    "VmData:\t  204800 kB\nVmStk:\t     132 kB\nSeccomp:\t2\n"
                                    "Seccomp_filters:\t1\n";
     const ProcStatus status = parseProcStatus(alive);
     QCOMPARE(status.peakResidentKb, 1500);
     QCOMPARE(status.dataKb, 204800);
     QCOMPARE(status.stackKb, 132);
+    QCOMPARE(status.residentFileKb, 1200);
+    QCOMPARE(status.residentShmemKb, 64);
     QCOMPARE(status.seccompFilters, 1);
 
     const ProcStatus zombie = parseProcStatus("Name:\tx\nState:\tZ (zombie)\nSeccomp_filters:\t0\n");
     QCOMPARE(zombie.dataKb, -1);
     QCOMPARE(zombie.peakResidentKb, -1);
     QCOMPARE(zombie.seccompFilters, 0);
+}
+
+void RunnerTest::ownedMemory()
+{
+    // A thread's stack above its guard, a mapping right above that stack, and
+    // two memfd files.
+    const std::string_view maps =
+        "55d0a0000000-55d0a0001000 rw-p 00002000 fd:01 1234   /work/my prog\n"
+        "7f0000000000-7f0000001000 ---p 00000000 00:00 0 \n"
+        "7f0000001000-7f0010001000 rw-p 00000000 00:00 0 \n"
+        "7f0010001000-7f0010101000 rw-p 00000000 00:00 0 \n"
+        "7f0020000000-7f0020100000 rw-s 00000000 00:01 77     /memfd:hold (deleted)\n"
+        "7f0030000000-7f0030100000 rw-s 00000000 00:01 78     /memfd:gone (deleted)\n";
+    std::vector<Mapping> mappings = parseMappings(maps);
+    QCOMPARE(mappings.size(), size_t(6));
+    QVERIFY(!mappings[0].anonymous);
+    QVERIFY(mappings[1].anonymous);
+    QVERIFY(mappings[4].memfd);
+    QCOMPARE(mappings[4].inode, 77ULL);
+    QCOMPARE(mappings[2].end, 0x7f0010001000ULL);
+    QVERIFY(isThreadStack(mappings, 2));
+    QVERIFY(!isThreadStack(mappings, 3));  // right above a stack, not a guard
+    QCOMPARE(threadStackSlackKb(mappings), 262144LL);
+
+    mappings[2].residentKb = 64;  // touched
+    const long long slack = 262144 - 64;
+    QCOMPARE(threadStackSlackKb(mappings), slack);
+    const long long privateKb = 4 + 262144 + 1024;  // the rw-p mappings
+    QCOMPARE(ownedKb(mappings, 1536, {{77, 65536}}), privateKb - slack + 65536);
+    QCOMPARE(ownedKb(mappings, 1536, {{77, 512}, {78, 512}}), privateKb - slack + 1536);
 }
 
 void RunnerTest::elfStaticData()
