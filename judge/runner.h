@@ -9,8 +9,10 @@ class QProcess;
 // Runs a contestant's program: workDir becomes its current directory and holds
 // the executable exeName. No arguments; standard streams on /dev/null; a
 // session of its own. Time in seconds of user CPU, memory in MB (1024 * 1024
-// bytes), the peak of the program's private writable memory and of its
-// resident set. Both limits are strict: a value equal to a limit passes.
+// bytes): the peak of what the program owns, its private writable memory
+// (of a thread's stack only the part it has touched) and the shared memory it
+// maps or holds in memfd files, not the pages of files it maps to read. Both
+// limits are strict: a value equal to a limit passes.
 // True only for a normal exit within both limits (note: time and memory);
 // otherwise state and note say why. The executable is deleted afterwards, and
 // nothing the program started is left running.

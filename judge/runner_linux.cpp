@@ -18,6 +18,7 @@
 #include <cstring>
 #include <limits>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -116,10 +117,12 @@ private:
 
 // ---- the seccomp filter -------------------------------------------------
 //
-// Exits and process creation (not thread creation) of the contestant's
-// processes wait until the judge has answered: at an exit the program's
-// memory figures are still readable, and only a program that created
-// processes needs the search for survivors. Everything else passes.
+// Exits, process creation (not thread creation), unmapping and memfd
+// creation of the contestant's processes wait until the judge has answered:
+// before an exit or an unmapping the judge reads the memory figures that are
+// about to vanish, only a program that created processes needs the search for
+// survivors, and only one that made memfd files needs its files counted.
+// Everything else passes.
 
 struct ArchCalls
 {
@@ -128,26 +131,36 @@ struct ArchCalls
     std::array<int, 2> exits;
     std::array<int, 3> creations;  // -1: unused
     int clone;                     // flags in the first argument
+    std::array<int, 2> unmaps;     // munmap, mremap
+    int memfdCreate;
 };
 
 constexpr ArchCalls archCalls[] = {
 #if defined(__x86_64__)
-    {AUDIT_ARCH_X86_64, ~0x40000000u /* x32 */, {60, 231}, {57, 58, 435}, 56},
-    {AUDIT_ARCH_I386, ~0u, {1, 252}, {2, 190, 435}, 120},
+    {AUDIT_ARCH_X86_64, ~0x40000000u /* x32 */, {60, 231}, {57, 58, 435}, 56, {11, 25}, 319},
+    {AUDIT_ARCH_I386, ~0u, {1, 252}, {2, 190, 435}, 120, {91, 163}, 356},
 #elif defined(__aarch64__)
-    {AUDIT_ARCH_AARCH64, ~0u, {93, 94}, {435, -1, -1}, 220},
+    {AUDIT_ARCH_AARCH64, ~0u, {93, 94}, {435, -1, -1}, 220, {215, 216}, 279},
 #endif
 };
 
-bool isExitCall(quint32 arch, int number)
+enum class Call { Exit, Unmap, MemfdCreate, Creation };
+
+Call classifyCall(quint32 arch, int number)
 {
     for (const ArchCalls &calls : archCalls) {
-        if (calls.arch == arch)
-            return std::find(calls.exits.begin(), calls.exits.end(),
-                             static_cast<int>(static_cast<quint32>(number) & calls.numberMask))
-                != calls.exits.end();
+        if (calls.arch != arch)
+            continue;
+        const int masked = static_cast<int>(static_cast<quint32>(number) & calls.numberMask);
+        if (std::find(calls.exits.begin(), calls.exits.end(), masked) != calls.exits.end())
+            return Call::Exit;
+        if (std::find(calls.unmaps.begin(), calls.unmaps.end(), masked) != calls.unmaps.end())
+            return Call::Unmap;
+        if (masked == calls.memfdCreate)
+            return Call::MemfdCreate;
+        break;
     }
-    return false;
+    return Call::Creation;
 }
 
 std::vector<sock_filter> buildFilter()
@@ -192,6 +205,9 @@ std::vector<sock_filter> buildFilter()
             if (number >= 0)
                 jumpIf(BPF_JEQ, static_cast<quint32>(number), notify, next);
         }
+        for (int number : calls.unmaps)
+            jumpIf(BPF_JEQ, static_cast<quint32>(number), notify, next);
+        jumpIf(BPF_JEQ, static_cast<quint32>(calls.memfdCreate), notify, next);
         jumpIf(BPF_JEQ, static_cast<quint32>(calls.clone), cloneFlags, allow);
         if (otherArch != allow)
             place(otherArch);  // the accumulator still holds the architecture
@@ -639,15 +655,23 @@ struct Run
     pid_t pid = 0;
     int waitFd = -1;
     int listener = -1;
+    int procFd = -1;  // /proc/<pid>
     int statFd = -1;
     int statusFd = -1;
+    int mapsFd = -1;     // opened when first needed
+    int pagemapFd = -1;
     clockid_t cpuClock{};
     bool haveCpuClock = false;
-    bool filtered = false;  // exits and process creation are reported
+    bool filtered = false;  // exits, process creation and unmapping are reported
     bool spawned = false;
+    bool watchMemfds = false;
     int created = 0;
     long long startNs = 0;
-    double peakMb = 0.0;
+    long long peakKb = 0;      // memory figure so far
+    long long peakFileKb = 0;  // most file pages ever seen mapped
+    std::string text;          // maps, read again and again
+    long long countedAtNs = 0;  // pages of thread stacks
+    long long countCostNs = 0;
     long long lastCpuNs = -1;
     int unchangedSamples = 0;
 
@@ -656,12 +680,95 @@ struct Run
     Run &operator=(const Run &) = delete;
     ~Run()
     {
-        closeFd(waitFd);
-        closeFd(listener);
-        closeFd(statFd);
-        closeFd(statusFd);
+        for (int *fd : {&waitFd, &listener, &procFd, &statFd, &statusFd, &mapsFd, &pagemapFd})
+            closeFd(*fd);
     }
 };
+
+// ---- measuring memory ---------------------------------------------------
+
+int procFile(const Run &run, int &fd, const char *name)
+{
+    if (fd < 0)
+        fd = ::openat(run.procFd, name, O_RDONLY | O_CLOEXEC);
+    return fd;
+}
+
+// The memfd files the program reaches through its descriptors or, where the
+// judge is privileged enough to look, through mappings whose descriptor it
+// has closed.
+std::vector<HeldFile> heldMemfds(const Run &run, const std::vector<Mapping> &mappings)
+{
+    std::vector<HeldFile> files;
+    auto known = [&](unsigned long long inode) {
+        return std::any_of(files.begin(), files.end(), [&](const HeldFile &f) { return f.inode == inode; });
+    };
+    auto add = [&](const struct stat &info) {
+        if (!known(info.st_ino))
+            files.push_back({info.st_ino, static_cast<long long>(info.st_blocks) / 2});
+    };
+    const int fds = ::openat(run.procFd, "fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (DIR *dir = fds >= 0 ? ::fdopendir(fds) : nullptr) {
+        while (const dirent *entry = ::readdir(dir)) {
+            char target[64];
+            const ssize_t length = ::readlinkat(::dirfd(dir), entry->d_name, target, sizeof target);
+            struct stat info;
+            if (length > 0 && std::string_view(target, static_cast<size_t>(length)).starts_with("/memfd:")
+                && ::fstatat(::dirfd(dir), entry->d_name, &info, 0) == 0)
+                add(info);
+        }
+        ::closedir(dir);
+    } else if (fds >= 0) {
+        ::close(fds);
+    }
+    for (const Mapping &m : mappings) {
+        if (!m.memfd || known(m.inode))
+            continue;
+        char name[48];
+        std::snprintf(name, sizeof name, "map_files/%llx-%llx", m.start, m.end);
+        struct stat info;
+        if (::fstatat(run.procFd, name, &info, 0) == 0)
+            add(info);
+    }
+    return files;
+}
+
+// Counts the pages thread stacks have touched. That walks the page tables of
+// ranges as large as the memory limit, so it is done only when the last count
+// took a twentieth of the time since or less; uncounted, a stack counts as
+// untouched (the resident peak holds what it has touched).
+void countStackPages(Run &run, std::vector<Mapping> &mappings)
+{
+    const long long now = monotonicNs();
+    if (now - run.countedAtNs < 20 * run.countCostNs)
+        return;
+    bool counted = false;
+    for (size_t i = 0; i < mappings.size(); ++i) {
+        if (!isThreadStack(mappings, i) || procFile(run, run.pagemapFd, "pagemap") < 0)
+            continue;
+        mappings[i].residentKb = std::max(0LL, residentKb(run.pagemapFd, mappings[i].start, mappings[i].end));
+        counted = true;
+    }
+    if (counted) {
+        run.countedAtNs = now;
+        run.countCostNs = monotonicNs() - now;
+    }
+}
+
+// What the program owns, or -1 when its address space is gone. Read from its
+// mappings, not from status: a thread's stack may come or go in between.
+// bound (from status) stands where the mappings cannot be read: a program
+// that made itself undumpable hides them from a judge that is not root.
+long long ownedNow(Run &run, long long sharedKb, long long bound)
+{
+    if (procFile(run, run.mapsFd, "maps") < 0 || !readProcText(run.mapsFd, run.text))
+        return bound;
+    std::vector<Mapping> mappings = parseMappings(run.text);
+    if (mappings.empty())
+        return -1;
+    countStackPages(run, mappings);
+    return ownedKb(mappings, sharedKb, run.watchMemfds ? heldMemfds(run, mappings) : std::vector<HeldFile>());
+}
 
 void sampleMemory(Run &run, double &memoryUsed)
 {
@@ -669,12 +776,23 @@ void sampleMemory(Run &run, double &memoryUsed)
     const long length = readProcFile(run.statusFd, buffer, sizeof buffer);
     if (length > 0) {
         const ProcStatus status = parseProcStatus(std::string_view(buffer, static_cast<size_t>(length)));
-        if (status.dataKb >= 0 && status.stackKb >= 0)
-            run.peakMb = std::max(run.peakMb, static_cast<double>(status.dataKb + status.stackKb) / 1024.0);
+        run.peakFileKb = std::max(run.peakFileKb, status.residentFileKb);
+        // The kernel's peak resident set catches what came and went between
+        // two looks, file pages included. Those are taken out as the most
+        // ever seen mapped: between two looks the file pages mapped only
+        // grow, for unmapping is a look.
         if (status.peakResidentKb >= 0)
-            run.peakMb = std::max(run.peakMb, static_cast<double>(status.peakResidentKb) / 1024.0);
+            run.peakKb = std::max(run.peakKb, status.peakResidentKb - run.peakFileKb);
+        if (status.dataKb >= 0 && status.stackKb >= 0) {
+            // Apart from memfd files, the corrections only lower this bound:
+            // unless it would raise the peak they need not be read.
+            const long long sharedKb = std::max(status.residentShmemKb, 0LL);
+            const long long bound = status.dataKb + status.stackKb + sharedKb;
+            if (run.watchMemfds || bound > run.peakKb)
+                run.peakKb = std::max(run.peakKb, ownedNow(run, sharedKb, bound));
+        }
     }
-    memoryUsed = run.peakMb;
+    memoryUsed = static_cast<double>(run.peakKb) / 1024.0;
 }
 
 // judgeMutex held, the program still ours (the CPU clock names it by pid).
@@ -707,14 +825,21 @@ void answerNotification(Run &run, double &memoryUsed)
     std::memset(&response, 0, sizeof response);
     response.id = request.id;
     response.flags = SECCOMP_USER_NOTIF_FLAG_CONTINUE;
-    if (isExitCall(request.data.arch, request.data.nr)) {
-        sampleMemory(run, memoryUsed);  // last chance: the figures vanish with the exit
-    } else {
+    switch (classifyCall(request.data.arch, request.data.nr)) {
+    case Call::Exit:
+    case Call::Unmap:
+        sampleMemory(run, memoryUsed);  // last chance: the figures are about to fall
+        break;
+    case Call::MemfdCreate:
+        run.watchMemfds = true;
+        break;
+    case Call::Creation:
         run.spawned = true;
         if (++run.created > maxCreatedProcesses) {
             response.flags = 0;
             response.error = -EAGAIN;
         }
+        break;
     }
     ::ioctl(run.listener, SECCOMP_IOCTL_NOTIF_SEND, &response);
 }
@@ -863,10 +988,12 @@ Started startProgram(JudgeState &judge, ChildPlan &plan, Run &run)
         return started;
     }
     char path[48];
-    std::snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
-    run.statFd = ::open(path, O_RDONLY | O_CLOEXEC);
-    std::snprintf(path, sizeof path, "/proc/%d/status", static_cast<int>(pid));
-    run.statusFd = ::open(path, O_RDONLY | O_CLOEXEC);
+    std::snprintf(path, sizeof path, "/proc/%d", static_cast<int>(pid));
+    run.procFd = ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    run.statFd = ::openat(run.procFd, "stat", O_RDONLY | O_CLOEXEC);
+    run.statusFd = ::openat(run.procFd, "status", O_RDONLY | O_CLOEXEC);
+    // Unwatched, memfd files can only be looked for at every sample.
+    run.watchMemfds = !run.filtered;
     run.haveCpuClock = ::clock_getcpuclockid(pid, &run.cpuClock) == 0;
     return started;
 }
@@ -881,7 +1008,7 @@ bool runProgram(JudgeState &judge, const QString &workDir, const QString &exeNam
     const ExecutableHold executable(plan.exePath);
     // Static data is committed before the first instruction, and exec maps it
     // after the judge has been told that exec succeeded.
-    const double staticMb = executable.fd < 0 ? 0.0 : static_cast<double>(elfWritableBytes(executable.fd)) / bytesPerMb;
+    const long long staticKb = executable.fd < 0 ? 0 : static_cast<long long>(elfWritableBytes(executable.fd) / 1024);
     SubreaperScope adoptOrphans;
     Run run;
     {
@@ -899,7 +1026,7 @@ bool runProgram(JudgeState &judge, const QString &workDir, const QString &exeNam
             return false;
         }
     }
-    run.peakMb = staticMb;
+    run.peakKb = staticKb;
     run.startNs = monotonicNs();
     // Only user time counts against the limit; a program that keeps the CPU
     // busy in other ways (children of a fork bomb) is stopped by the clock.

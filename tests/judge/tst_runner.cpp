@@ -478,9 +478,23 @@ void RunnerTest::fairVerdicts_data()
     QTest::addColumn<double>("maxMemory");
 
     const double inf = std::numeric_limits<double>::infinity();
+    // A thread's stack is reserved as large as the memory limit; only what it touches counts.
+    QTest::newRow("one thread, 64 MB limit") << u"threads"_s << 0 << 5.0 << 64.0 << true << 0.0 << 16.0;
+    QTest::newRow("one thread, 512 MB limit") << u"threads"_s << 0 << 5.0 << 512.0 << true << 0.0 << 16.0;
+    QTest::newRow("thread touching 100 MB of its stack")
+        << u"threadstack100"_s << 0 << 5.0 << 256.0 << true << 95.0 << 110.0;
+    // Clean file pages belong to the page cache, not to the program.
+    QTest::newRow("80 MB input mapped read-only, 64 MB limit")
+        << u"mapread"_s << 80 << 5.0 << 64.0 << true << 0.0 << 16.0;
+    // Shared memory the program made is its own, mapped or not.
+    QTest::newRow("512 MB in memfd files, 128 MB limit")
+        << u"memfd512"_s << 0 << 10.0 << 128.0 << false << 128.0 << 600.0;
+    QTest::newRow("512 MB in memfd files, 1024 MB limit")
+        << u"memfd512"_s << 0 << 10.0 << 1024.0 << true << 505.0 << 540.0;
     // Limits too large for any clock or byte count.
     QTest::newRow("time limit 1e10 s") << u"trivial"_s << 0 << 1e10 << 64.0 << true << 0.0 << 16.0;
     QTest::newRow("infinite time limit") << u"trivial"_s << 0 << inf << 64.0 << true << 0.0 << 16.0;
+    QTest::newRow("memory limit 1e300 MB") << u"threads"_s << 0 << 5.0 << 1e300 << true << 0.0 << 16.0;
 }
 
 void RunnerTest::fairVerdicts()
