@@ -117,12 +117,16 @@ private:
 
 // ---- the seccomp filter -------------------------------------------------
 //
-// Exits, process creation (not thread creation), unmapping and memfd
-// creation of the contestant's processes wait until the judge has answered:
-// before an exit or an unmapping the judge reads the memory figures that are
-// about to vanish, only a program that created processes needs the search for
-// survivors, and only one that made memfd files needs its files counted.
-// Everything else passes.
+// Exits, process creation (not thread creation), unmapping of 1 MiB or more
+// and memfd creation of the contestant's processes wait until the judge has
+// answered: before an exit or an unmapping the judge reads the memory figures
+// that are about to vanish, only a program that created processes needs the
+// search for survivors, and only one that made memfd files needs its files
+// counted. Everything else passes. (Every dynamically linked program unmaps
+// the loader's cache, some 50 KiB, as it starts: a round trip not worth its
+// cost on a busy machine.)
+
+constexpr quint32 smallestWatchedUnmap = 1 << 20;
 
 struct ArchCalls
 {
@@ -184,6 +188,7 @@ std::vector<sock_filter> buildFilter()
     const int allow = newLabel();
     const int notify = newLabel();
     const int cloneFlags = newLabel();
+    const int unmapLength = newLabel();
     auto place = [&](int label) { labels[static_cast<size_t>(label)] = code.size(); };
     auto load = [&](quint32 offset) { code.push_back(BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offset)); };
     auto jumpIf = [&](quint16 test, quint32 value, int ifTrue, int ifFalse) {
@@ -206,7 +211,7 @@ std::vector<sock_filter> buildFilter()
                 jumpIf(BPF_JEQ, static_cast<quint32>(number), notify, next);
         }
         for (int number : calls.unmaps)
-            jumpIf(BPF_JEQ, static_cast<quint32>(number), notify, next);
+            jumpIf(BPF_JEQ, static_cast<quint32>(number), unmapLength, next);
         jumpIf(BPF_JEQ, static_cast<quint32>(calls.memfdCreate), notify, next);
         jumpIf(BPF_JEQ, static_cast<quint32>(calls.clone), cloneFlags, allow);
         if (otherArch != allow)
@@ -215,6 +220,11 @@ std::vector<sock_filter> buildFilter()
     place(cloneFlags);
     load(offsetof(seccomp_data, args));  // low half of the first argument
     jumpIf(BPF_JSET, CLONE_THREAD, allow, notify);
+    place(unmapLength);
+    load(offsetof(seccomp_data, args) + 12);  // high half of the second argument, a length
+    jumpIf(BPF_JEQ, 0, next, notify);
+    load(offsetof(seccomp_data, args) + 8);
+    jumpIf(BPF_JGE, smallestWatchedUnmap, notify, allow);
     place(allow);
     code.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
     place(notify);
