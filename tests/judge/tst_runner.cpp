@@ -481,6 +481,8 @@ void RunnerTest::fairVerdicts_data()
     // A thread's stack is reserved as large as the memory limit; only what it touches counts.
     QTest::newRow("one thread, 64 MB limit") << u"threads"_s << 0 << 5.0 << 64.0 << true << 0.0 << 16.0;
     QTest::newRow("one thread, 512 MB limit") << u"threads"_s << 0 << 5.0 << 512.0 << true << 0.0 << 16.0;
+    // Threads are no processes: the cap on processes a program may start leaves them alone.
+    QTest::newRow("100 threads one after another") << u"threads100"_s << 0 << 5.0 << 64.0 << true << 0.0 << 16.0;
     QTest::newRow("thread touching 100 MB of its stack")
         << u"threadstack100"_s << 0 << 5.0 << 256.0 << true << 95.0 << 110.0;
     // Clean file pages belong to the page cache, not to the program.

@@ -1,5 +1,5 @@
-/* Starts one thread and joins it; the thread touches STACK_MB MiB of its own
-   stack (0: only sets a variable). */
+/* Starts a thread and joins it, STARTS times; each thread touches STACK_MB
+   MiB of its own stack (0: only sets a variable). */
 #include <pthread.h>
 #include <string.h>
 
@@ -21,9 +21,11 @@ static void *work(void *unused)
 
 int main(void)
 {
-    pthread_t thread;
-    if (pthread_create(&thread, 0, work, 0) != 0)
-        return 2;
-    pthread_join(thread, 0);
+    for (int i = 0; i < STARTS; ++i) {
+        pthread_t thread;
+        if (pthread_create(&thread, 0, work, 0) != 0)
+            return 2;
+        pthread_join(thread, 0);
+    }
     return x == 1 ? 0 : 3;
 }
