@@ -33,6 +33,7 @@
 #include <pwd.h>
 #include <sched.h>
 #include <sys/ioctl.h>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -127,6 +128,8 @@ private:
 // cost on a busy machine.) clone3, whose flags a filter cannot read, is
 // refused as unknown: the C library then starts threads and processes with
 // clone, whose flags tell a thread (let through at once) from a process.
+// Mapping a thread's stack (MAP_STACK) is reported too: only a program that
+// has thread stacks needs its mappings read to leave their untouched part out.
 
 constexpr quint32 smallestWatchedUnmap = 1 << 20;
 
@@ -140,18 +143,19 @@ struct ArchCalls
     int clone3;
     std::array<int, 2> unmaps;     // munmap, mremap
     int memfdCreate;
+    int mmap;                      // flags in the fourth argument
 };
 
 constexpr ArchCalls archCalls[] = {
 #if defined(__x86_64__)
-    {AUDIT_ARCH_X86_64, ~0x40000000u /* x32 */, {60, 231}, {57, 58}, 56, 435, {11, 25}, 319},
-    {AUDIT_ARCH_I386, ~0u, {1, 252}, {2, 190}, 120, 435, {91, 163}, 356},
+    {AUDIT_ARCH_X86_64, ~0x40000000u /* x32 */, {60, 231}, {57, 58}, 56, 435, {11, 25}, 319, 9},
+    {AUDIT_ARCH_I386, ~0u, {1, 252}, {2, 190}, 120, 435, {91, 163}, 356, 192 /* mmap2 */},
 #elif defined(__aarch64__)
-    {AUDIT_ARCH_AARCH64, ~0u, {93, 94}, {-1, -1}, 220, 435, {215, 216}, 279},
+    {AUDIT_ARCH_AARCH64, ~0u, {93, 94}, {-1, -1}, 220, 435, {215, 216}, 279, 222},
 #endif
 };
 
-enum class Call { Exit, Unmap, MemfdCreate, Creation };
+enum class Call { Exit, Unmap, MemfdCreate, StackMapping, Creation };
 
 Call classifyCall(quint32 arch, int number)
 {
@@ -165,6 +169,8 @@ Call classifyCall(quint32 arch, int number)
             return Call::Unmap;
         if (masked == calls.memfdCreate)
             return Call::MemfdCreate;
+        if (masked == calls.mmap)
+            return Call::StackMapping;
         break;
     }
     return Call::Creation;
@@ -193,6 +199,7 @@ std::vector<sock_filter> buildFilter()
     const int cloneFlags = newLabel();
     const int unmapLength = newLabel();
     const int unknown = newLabel();
+    const int mmapFlags = newLabel();
     auto place = [&](int label) { labels[static_cast<size_t>(label)] = code.size(); };
     auto load = [&](quint32 offset) { code.push_back(BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offset)); };
     auto jumpIf = [&](quint16 test, quint32 value, int ifTrue, int ifFalse) {
@@ -218,6 +225,7 @@ std::vector<sock_filter> buildFilter()
             jumpIf(BPF_JEQ, static_cast<quint32>(number), unmapLength, next);
         jumpIf(BPF_JEQ, static_cast<quint32>(calls.memfdCreate), notify, next);
         jumpIf(BPF_JEQ, static_cast<quint32>(calls.clone3), unknown, next);
+        jumpIf(BPF_JEQ, static_cast<quint32>(calls.mmap), mmapFlags, next);
         jumpIf(BPF_JEQ, static_cast<quint32>(calls.clone), cloneFlags, allow);
         if (otherArch != allow)
             place(otherArch);  // the accumulator still holds the architecture
@@ -225,6 +233,9 @@ std::vector<sock_filter> buildFilter()
     place(cloneFlags);
     load(offsetof(seccomp_data, args));  // low half of the first argument
     jumpIf(BPF_JSET, CLONE_THREAD, allow, notify);
+    place(mmapFlags);
+    load(offsetof(seccomp_data, args) + 24);  // low half of the fourth argument
+    jumpIf(BPF_JSET, MAP_STACK, notify, allow);
     place(unmapLength);
     load(offsetof(seccomp_data, args) + 12);  // high half of the second argument, a length
     jumpIf(BPF_JEQ, 0, next, notify);
@@ -682,6 +693,7 @@ struct Run
     bool filtered = false;  // exits, process creation and unmapping are reported
     bool spawned = false;
     bool watchMemfds = false;
+    bool threaded = false;  // has mapped thread stacks
     int created = 0;
     long long startNs = 0;
     long long peakKb = 0;      // memory figure so far
@@ -801,12 +813,15 @@ void sampleMemory(Run &run, double &memoryUsed)
         if (status.peakResidentKb >= 0)
             run.peakKb = std::max(run.peakKb, status.peakResidentKb - run.peakFileKb);
         if (status.dataKb >= 0 && status.stackKb >= 0) {
-            // Apart from memfd files, the corrections only lower this bound:
-            // unless it would raise the peak they need not be read.
+            // Apart from memfd files, the corrections (thread stacks) only
+            // lower this bound: unless it would raise the peak they need not
+            // be read.
             const long long sharedKb = std::max(status.residentShmemKb, 0LL);
             const long long bound = status.dataKb + status.stackKb + sharedKb;
-            if (run.watchMemfds || bound > run.peakKb)
+            if (run.watchMemfds || (bound > run.peakKb && run.threaded))
                 run.peakKb = std::max(run.peakKb, ownedNow(run, sharedKb, bound));
+            else
+                run.peakKb = std::max(run.peakKb, bound);
         }
     }
     memoryUsed = static_cast<double>(run.peakKb) / 1024.0;
@@ -849,6 +864,9 @@ void answerNotification(Run &run, double &memoryUsed)
         break;
     case Call::MemfdCreate:
         run.watchMemfds = true;
+        break;
+    case Call::StackMapping:
+        run.threaded = true;
         break;
     case Call::Creation:
         run.spawned = true;
@@ -1009,8 +1027,10 @@ Started startProgram(JudgeState &judge, ChildPlan &plan, Run &run)
     run.procFd = ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     run.statFd = ::openat(run.procFd, "stat", O_RDONLY | O_CLOEXEC);
     run.statusFd = ::openat(run.procFd, "status", O_RDONLY | O_CLOEXEC);
-    // Unwatched, memfd files can only be looked for at every sample.
+    // Unwatched, memfd files and thread stacks can only be looked for at
+    // every sample.
     run.watchMemfds = !run.filtered;
+    run.threaded = !run.filtered;
     run.haveCpuClock = ::clock_getcpuclockid(pid, &run.cpuClock) == 0;
     return started;
 }
