@@ -8,6 +8,7 @@
 #include "historypage.h"
 #include "judgingsession.h"
 #include "noframefocusstyle.h"
+#include "paintthrottle.h"
 #include "prompts.h"
 #include "runsteps.h"
 #include "settings.h"
@@ -96,6 +97,7 @@ MainWindow::MainWindow(QWidget *parent)
     connect(enterKey, &QShortcut::activated, this, &MainWindow::contestEnter);
 
     m_session = new JudgingSession(m_contest, this);
+    m_throttle = new PaintThrottle({ui->pointTable, ui->sourceTable}, 50, this);
     ui->pointTable->verticalHeader()->setMinimumWidth(22);
     ui->sourceTable->verticalHeader()->setMinimumWidth(22);
     m_detail = std::make_unique<DetailView>(ui->pointTable);
@@ -278,10 +280,12 @@ void MainWindow::pointTableAppend(ViewInfo info)
 void MainWindow::onTestStarted()
 {
     setJudgingState(true);
+    m_throttle->start();
 }
 
 void MainWindow::onTestFinished()
 {
+    m_throttle->stop();
     setJudgingState(false);
     QApplication::alert(this, 0);
     // A grid still being filled is not the contest's whole result list.

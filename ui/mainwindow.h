@@ -12,6 +12,7 @@ class DetailView;
 class GridView;
 class HistoryPage;
 class JudgingSession;
+class PaintThrottle;
 class QListWidgetItem;
 class QTableWidgetItem;
 class SiteItem;
@@ -108,5 +109,6 @@ private:
     GridView *m_grid = nullptr;
     std::unique_ptr<DetailView> m_detail;
     JudgingSession *m_session = nullptr;
+    PaintThrottle *m_throttle = nullptr;
     bool m_filling = false;
 };
