@@ -84,6 +84,7 @@ private slots:
 
     void startState();
     void historyOpensLastContest();
+    void deleteKeyRemovesFromHistory();
     void drop_data();
     void drop();
     void judgeSampleLikeConsoleJudge();
@@ -218,6 +219,32 @@ void TestMainWindow::historyOpensLastContest()
     QVERIFY(widget<QMenuBar>("menuBar")->isEnabled());
     QCOMPARE(widget<QTableWidget>("sourceTable")->rowCount(), 7);
     QCOMPARE(widget<QTableWidget>("sourceTable")->columnCount(), 5);
+}
+
+void TestMainWindow::deleteKeyRemovesFromHistory()
+{
+    const QString first = m_work->path() + QStringLiteral("/first");
+    const QString second = m_work->path() + QStringLiteral("/second");
+    QVERIFY(QDir().mkpath(first) && QDir().mkpath(second));
+    const QString history = m_config->path() + QStringLiteral("/qxj/history.cfg");
+    writeTestFile(history, (first + u'\n' + second + u'\n').toUtf8());
+    newWindow();
+    auto *list = widget<QListWidget>("historyList");
+    QCOMPARE(list->count(), 2);
+    list->setCurrentRow(0);
+    list->setFocus();
+
+    Prompts::setNextAnswers({false, true});
+    QTest::keyClick(list, Qt::Key_Delete);
+    QCOMPARE(list->count(), 2);
+    QTest::keyClick(list, Qt::Key_Delete);
+    QCOMPARE(list->count(), 1);
+    QCOMPARE(list->item(0)->text(), second);
+    QCOMPARE(readTestFile(history), (second + u'\n').toUtf8());
+    QVERIFY(QFileInfo(first).isDir());  // only the entry goes, never the folder
+    const QStringList asked = Prompts::takeAsked();
+    QCOMPARE(asked.size(), 2);
+    QCOMPARE(asked.first(), QStringLiteral("移除竞赛\n您确定要将此竞赛从列表中移除吗？"));
 }
 
 void TestMainWindow::drop_data()
