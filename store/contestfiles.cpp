@@ -5,6 +5,24 @@
 #include "xmlfile.h"
 
 #include <QFile>
+#include <QFileInfo>
+
+bool importPlayerList(const Contest &contest, const QString &source)
+{
+    QFile file(source);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return false;
+    return writeFileAtomically(contest.playerListPath(), bytes);
+}
+
+bool removePlayerList(const Contest &contest)
+{
+    removeFile(contest.playerListPath());
+    return !QFileInfo::exists(contest.playerListPath());
+}
 
 bool writeContestFile(const Contest &contest, const QStringList &order)
 {

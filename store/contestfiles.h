@@ -23,6 +23,12 @@ inline const QString Ratio = QStringLiteral("ratio");
 // Rewrites the children of the contest file's first "order" element.
 bool writeContestFile(const Contest &contest, const QStringList &order);
 
+// The chosen file becomes the contest's player list, byte for byte; the old
+// list stays when the file cannot be read or the list cannot be written.
+bool importPlayerList(const Contest &contest, const QString &source);
+// False when a player list is still there afterwards.
+bool removePlayerList(const Contest &contest);
+
 // One grid cell for the result list, in grid order.
 struct CellResult
 {
