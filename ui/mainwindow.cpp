@@ -2,6 +2,7 @@
 #include "ui_mainwindow.h"
 
 #include "aboutdialog.h"
+#include "contestfiles.h"
 #include "detailview.h"
 #include "gridcells.h"
 #include "gridview.h"
@@ -11,6 +12,7 @@
 #include "paintthrottle.h"
 #include "prompts.h"
 #include "runsteps.h"
+#include "scoretable.h"
 #include "settings.h"
 #include "testcore.h"
 #include "uifont.h"
@@ -35,6 +37,7 @@ static void initPictures()
 namespace {
 const QString WindowTitle = QStringLiteral("QXJ 测评器");
 const QString EditEntryText = QStringLiteral("编辑源代码(&E)...");
+const QString CsvFilter = QStringLiteral("CSV (逗号分隔)(*.csv)");
 }
 
 MainWindow::MainWindow(QWidget *parent)
@@ -471,8 +474,20 @@ void MainWindow::on_action_5_triggered()
     dialog.exec();
 }
 
-// Import and export of lists come with the next piece of work.
-void MainWindow::on_action_8_triggered() {}
+void MainWindow::on_action_8_triggered()
+{
+    if (!contestOpen() || busy())
+        return;
+    const QString path = Prompts::saveFileName(this, QStringLiteral("导出成绩"),
+                                               m_contest.rootDir + QStringLiteral("/成绩.csv"),
+                                               CsvFilter);
+    if (path.isEmpty())
+        return;
+    // Told, not silent: the organiser would otherwise hand out a table that is not there.
+    if (!exportScoreTable(path, m_contest.problemNames, m_contest.hasPlayerList, m_grid->rows()))
+        Prompts::inform(this, QStringLiteral("导出失败"),
+                        QStringLiteral("无法写入: ") + QDir::toNativeSeparators(path));
+}
 
 void MainWindow::on_action_C_triggered()
 {
@@ -480,6 +495,29 @@ void MainWindow::on_action_C_triggered()
         leaveContest();
 }
 
-void MainWindow::on_action_7_triggered() {}
+void MainWindow::on_action_7_triggered()
+{
+    if (!contestOpen() || busy())
+        return;
+    if (!removePlayerList(m_contest))
+        Prompts::inform(this, QStringLiteral("移除失败"),
+                        QStringLiteral("无法删除: ")
+                            + QDir::toNativeSeparators(m_contest.playerListPath()));
+    m_contest.loadRealNames();
+    refreshSourceTable();
+}
 
-void MainWindow::on_action_N_triggered() {}
+void MainWindow::on_action_N_triggered()
+{
+    if (!contestOpen() || busy())
+        return;
+    const QString source = Prompts::openFileName(this, QStringLiteral("导入名单"),
+                                                 QStringLiteral("list.csv"), CsvFilter);
+    if (source.isEmpty())
+        return;
+    if (!importPlayerList(m_contest, source))
+        Prompts::inform(this, QStringLiteral("导入失败"),
+                        QStringLiteral("无法导入: ") + QDir::toNativeSeparators(source));
+    m_contest.loadRealNames();
+    refreshSourceTable();
+}

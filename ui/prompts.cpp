@@ -1,5 +1,6 @@
 #include "prompts.h"
 
+#include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -8,7 +9,20 @@
 namespace {
 QList<bool> queuedAnswers;
 QStringList asked;
+QStringList queuedFileNames;
 bool scriptedOnly = false;
+
+QString askFileName(QWidget *parent, const QString &title, const QString &proposed,
+                    const QString &filter, bool save)
+{
+    asked.append(title + u'\n' + proposed);
+    if (!queuedFileNames.isEmpty())
+        return queuedFileNames.takeFirst();
+    if (scriptedOnly)
+        return QString();
+    return save ? QFileDialog::getSaveFileName(parent, title, proposed, filter)
+                : QFileDialog::getOpenFileName(parent, title, proposed, filter);
+}
 }
 
 namespace Prompts {
@@ -49,6 +63,23 @@ void inform(QWidget *parent, const QString &title, const QString &text)
     box.setIcon(QMessageBox::Warning);
     box.addButton(QStringLiteral("确定"), QMessageBox::AcceptRole);
     box.exec();
+}
+
+QString openFileName(QWidget *parent, const QString &title, const QString &proposed,
+                     const QString &filter)
+{
+    return askFileName(parent, title, proposed, filter, false);
+}
+
+QString saveFileName(QWidget *parent, const QString &title, const QString &proposed,
+                     const QString &filter)
+{
+    return askFileName(parent, title, proposed, filter, true);
+}
+
+void setNextFileNames(const QStringList &names)
+{
+    queuedFileNames = names;
 }
 
 void setScripted(bool scripted)

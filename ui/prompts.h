@@ -19,6 +19,14 @@ bool confirm(QWidget *parent, const QString &title, const QString &text,
 // A message with one button "确定", for failures the organiser must know of.
 void inform(QWidget *parent, const QString &title, const QString &text);
 
+// File dialogs: the chosen path, or an empty string when cancelled.
+QString openFileName(QWidget *parent, const QString &title, const QString &proposed,
+                     const QString &filter);
+QString saveFileName(QWidget *parent, const QString &title, const QString &proposed,
+                     const QString &filter);
+// Tests: what the next file dialogs answer, in order ("" = cancelled).
+void setNextFileNames(const QStringList &names);
+
 // Tests: answers for the next confirmations, in order.
 void setNextAnswers(const QList<bool> &answers);
 // Tests: "title\ntext" of every box asked so far; cleared by takeAsked.

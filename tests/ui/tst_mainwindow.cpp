@@ -15,6 +15,8 @@
 #include <QProcess>
 #include <QSignalSpy>
 #include <QStackedWidget>
+#include <QStringDecoder>
+#include <QStringEncoder>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -90,6 +92,7 @@ private slots:
     void judgeSampleLikeConsoleJudge();
     void stopRestoresEveryUnfinishedCell();
     void closeTwice();
+    void playerListAndExport();
 
 private:
     QAction *action(const char *name) const
@@ -177,6 +180,7 @@ void TestMainWindow::cleanup()
 {
     m_window.reset();
     Prompts::setNextAnswers({});
+    Prompts::setNextFileNames({});
 }
 
 void TestMainWindow::startState()
@@ -404,6 +408,65 @@ void TestMainWindow::closeTwice()
 
     QVERIFY(m_window->close());
     QVERIFY(QFileInfo::exists(geometry));
+}
+
+void TestMainWindow::playerListAndExport()
+{
+    const QString root = m_work->path() + QStringLiteral("/contest");
+    QVERIFY(copyTree(SampleContest, root));
+    const QString list = root + QStringLiteral("/.list");
+    const QString csv = m_work->path() + QStringLiteral("/scores.csv");
+    const auto exported = [&] {
+        Prompts::setNextFileNames({csv});
+        trigger("action_8");
+        return QString(QStringDecoder("GB18030").decode(readTestFile(csv)));
+    };
+    const auto nameCell = [&](const QString &player) -> SourceItem * {
+        for (AllSiteItem *head : m_window->grid().rows())
+            if (head->nameItem->playerName == player)
+                return head->nameItem;
+        return nullptr;
+    };
+    newWindow();
+    m_window->openContest(root);
+
+    // Without a list the table has no name column.
+    trigger("action_7");
+    QVERIFY(!QFileInfo::exists(list));
+    QVERIFY(exported().startsWith(QStringLiteral("选手,总分,\"sum\",\"guess\",\"split\",\n")));
+
+    // A list is copied byte for byte; a second comma belongs to the name.
+    const QByteArray bytes = QStringEncoder("GB18030").encode(QStringLiteral("p01,张三\np02,李,四\n"));
+    const QString chosen = m_work->path() + QStringLiteral("/names.csv");
+    writeTestFile(chosen, bytes);
+    Prompts::setNextFileNames({chosen});
+    trigger("action_N");
+    QCOMPARE(readTestFile(list), bytes);
+    QCOMPARE(nameCell(QStringLiteral("p01"))->text(), QStringLiteral("\u3000p01 [张\u3000三]\u3000"));
+    QCOMPARE(nameCell(QStringLiteral("p02"))->listedName, QStringLiteral("李,四"));
+    QCOMPARE(nameCell(QStringLiteral("p03"))->foreground().color(), QColor(255, 0, 0));
+    const QString table = exported();
+    QVERIFY(table.startsWith(QStringLiteral("编号,姓名,总分,")));
+    QVERIFY(table.contains(QStringLiteral("\n\"p03\",\"\",")));
+
+    // Failures are told and leave what was there.
+    Prompts::takeAsked();
+    Prompts::setNextFileNames({m_work->path() + QStringLiteral("/missing.csv")});
+    trigger("action_N");
+    QCOMPARE(readTestFile(list), bytes);
+    const QString throughFile = chosen + QStringLiteral("/scores.csv");
+    Prompts::setNextFileNames({throughFile});
+    trigger("action_8");
+    QVERIFY(!QFileInfo::exists(throughFile));
+    const QStringList told = Prompts::takeAsked();
+    QCOMPARE(told.size(), 4);  // two file dialogs, two messages
+    QVERIFY(told.at(1).startsWith(QStringLiteral("导入失败\n")));
+    QVERIFY(told.at(3).startsWith(QStringLiteral("导出失败\n")));
+
+    // Cancelling changes nothing.
+    Prompts::setNextFileNames({QString()});
+    trigger("action_N");
+    QCOMPARE(readTestFile(list), bytes);
 }
 
 QTEST_MAIN(TestMainWindow)
