@@ -10,6 +10,7 @@
 #include "judgingsession.h"
 #include "noframefocusstyle.h"
 #include "paintthrottle.h"
+#include "pcdialog.h"
 #include "prompts.h"
 #include "runsteps.h"
 #include "scoretable.h"
@@ -459,8 +460,26 @@ void MainWindow::on_action_2_triggered()
     refreshSourceTable();
 }
 
-// The problem configuration dialog comes with the next piece of work.
-void MainWindow::on_action_P_triggered() {}
+void MainWindow::on_action_P_triggered()
+{
+    if (!contestOpen() || busy())
+        return;
+    PCDialog dialog(this);
+    dialog.contestDirs.rootDir = m_contest.rootDir;
+    dialog.contestDirs.dataDirName = m_contest.dataDirName;
+    dialog.contestDirs.srcDirName = m_contest.srcDirName;
+    dialog.contestDirs.resultDirName = m_contest.resultDirName;
+    dialog.contestDirs.tmpDirName = m_contest.tmpDirName;
+    dialog.problemConfigs = &m_contest.problemConfigs;
+    dialog.problemNames = m_contest.problemNames;
+    dialog.init();
+    dialog.exec();
+    if (!dialog.accepted)
+        return;
+    m_contest.loadProblems();
+    refreshSourceTable();
+    showConfigSummary();
+}
 
 void MainWindow::on_action_S_triggered()
 {

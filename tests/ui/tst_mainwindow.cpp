@@ -8,7 +8,10 @@
 #include "prompts.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QDesktopServices>
+#include <QHeaderView>
+#include <QPushButton>
 #include <QListWidget>
 #include <QMenuBar>
 #include <QMimeData>
@@ -20,6 +23,7 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <memory>
 
@@ -93,6 +97,7 @@ private slots:
     void stopRestoresEveryUnfinishedCell();
     void closeTwice();
     void playerListAndExport();
+    void configureProblems();
 
 private:
     QAction *action(const char *name) const
@@ -467,6 +472,42 @@ void TestMainWindow::playerListAndExport()
     Prompts::setNextFileNames({QString()});
     trigger("action_N");
     QCOMPARE(readTestFile(list), bytes);
+}
+
+void TestMainWindow::configureProblems()
+{
+    const QString root = threeProblemContest();
+    writeTestFile(root + QStringLiteral("/data/d/d1.in"), "1\n");
+    writeTestFile(root + QStringLiteral("/data/d/d1.ans"), "1\n");
+    newWindow();
+    m_window->openContest(root);
+    const QStringList before = m_window->contest().problemNames;
+
+    // F4 runs the dialog modally; done is pressed after dragging c to the front,
+    // or the dialog is closed.
+    const auto runDialog = [&](bool done) {
+        QTimer::singleShot(0, this, [done] {
+            QWidget *dialog = QApplication::activeModalWidget();
+            if (!dialog || dialog->objectName() != QStringLiteral("PCDialog"))
+                return;
+            if (done) {
+                dialog->findChild<QTableWidget *>(QStringLiteral("tableWidget"))->horizontalHeader()->moveSection(2, 0);
+                dialog->findChild<QPushButton *>(QStringLiteral("pushButton"))->click();
+            } else {
+                dialog->close();
+            }
+        });
+        trigger("action_P");
+    };
+    runDialog(false);
+    QCOMPARE(m_window->contest().problemNames, before);
+    QVERIFY(!QFileInfo::exists(root + QStringLiteral("/data/d/.prb")));
+
+    runDialog(true);
+    QVERIFY(QFileInfo::exists(root + QStringLiteral("/data/d/.prb")));
+    const QStringList order{QStringLiteral("c"), QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("d")};
+    QCOMPARE(m_window->contest().problemNames, order);
+    QVERIFY(cell(QStringLiteral("p1"), QStringLiteral("d")));
 }
 
 QTEST_MAIN(TestMainWindow)
