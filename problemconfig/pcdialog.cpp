@@ -105,7 +105,7 @@ void PCDialog::init()
     QStringList notes;
     for (const SkippedFolder &folder : std::as_const(unusable))
         notes.append(QStringLiteral("跳过试题目录 ") + folder.name + QStringLiteral("：") + folder.reason);
-    ui->label->setText(notes.join(u'\n'));
+    ui->label->setText(notes.join(QStringLiteral("；")));
 }
 
 void PCDialog::assign(const QString &text)
@@ -246,7 +246,7 @@ void PCDialog::on_pushButton_clicked()
     accepted = true;
     // With something skipped the dialog stays, so the message can be read.
     if (!notes.isEmpty()) {
-        ui->label->setText(notes.join(u'\n'));
+        ui->label->setText(notes.join(QStringLiteral("；")));
         return;
     }
     close();
