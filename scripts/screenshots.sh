@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Runs qxj under Xvfb on a copy of the sample contest and saves screenshots of
-# the history page, the grid after F9 with a cell's detail, and the About box.
+# the history page, the grid after F9 with a cell's detail, the About box, the
+# problem configuration dialog (3 problems, then a contest of 20) and the grid
+# after a player list import.
 # Usage: bash scripts/screenshots.sh [OUTPUT_DIR]   (default: build/screenshots)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -72,4 +74,45 @@ xdotool key alt+h
 sleep 0.5
 xdotool key a
 sleep 1
-import -window root -crop 900x600+0+0 "$out/about.png"; echo "$out/about.png"
+full() { import -window root -crop 900x600+0+0 "$out/$1.png"; echo "$out/$1.png"; }
+full about
+xdotool key Escape
+sleep 0.5
+# Back to the window: a click on an empty part of the grid.
+xdotool mousemove 600 450 click 1
+sleep 0.3
+xdotool key F4
+sleep 1.5
+full config-3-problems
+xdotool key Escape
+sleep 0.5
+
+# A player list in GB18030, imported through the file dialog.
+printf 'p01,张晓伟\np02,王芳\np03,李娜\np05,陈静\nstd,标程\n' | iconv -f UTF-8 -t GB18030 > "$work/names.csv"
+xdotool mousemove 600 450 click 1
+sleep 0.3
+xdotool key F2
+sleep 1.5
+xdotool type --delay 20 "$work/names.csv"
+xdotool key Return
+sleep 1.5
+shot grid-after-import
+
+# A contest of 20 problems for the dialog's scrolling width.
+kill "$qxj_pid"; wait "$qxj_pid" 2>/dev/null || true
+mkdir -p "$work/twenty/src/p01"
+for i in $(seq -w 1 20); do mkdir -p "$work/twenty/data/problem$i"; done
+printf '%s\n' "$work/twenty" > "$work/config/qxj/history.cfg"
+printf '%s' "$work/twenty" > "$work/config/qxj/last.cfg"
+XDG_CONFIG_HOME="$work/config" QT_QPA_PLATFORM=xcb "$build/qxj" &
+qxj_pid=$!
+sleep 2
+window=$(xdotool search --name 'QXJ' 2>/dev/null | head -1 || true)
+xdotool windowfocus --sync "$window" 2>/dev/null || true
+xdotool mousemove 60 145 click --repeat 2 --delay 80 1
+sleep 1.5
+xdotool windowfocus --sync "$window" 2>/dev/null || true
+xdotool key F4
+sleep 1.5
+import -window root -crop 1280x800+0+0 "$out/config-20-problems.png"; echo "$out/config-20-problems.png"
+xdotool key Escape
