@@ -50,6 +50,8 @@ void startInOwnSession(QProcess &process, qint64 addressSpace = 0);
 void startSandboxed(QProcess &process, const QString &workDir, qint64 addressSpace);
 // Tests whose stand-in compilers are scripts beside the contest turn it off.
 void setCompilerSandboxForTesting(bool enabled);
+// Benchmarks compare runs with and without it.
+void setProgramSandboxForTesting(bool enabled);
 
 // "沙箱不可用: <reason>" when contestants' programs run without a sandbox
 // on this machine, for the judge to say once; empty otherwise.

@@ -59,6 +59,7 @@ constexpr int idleSampleLimit = 100;
 constexpr int maxCreatedProcesses = 64;
 constexpr rlim_t outputFileLimit = rlim_t(256) << 20;
 constexpr double bytesPerMb = 1024.0 * 1024.0;
+std::atomic<bool> programSandbox{true};
 
 long long monotonicNs()
 {
@@ -384,7 +385,7 @@ ChildPlan makePlan(const QString &workDir, const QString &exeName, double timeLi
     plan.exePath = QFile::encodeName(QDir(workDir).absoluteFilePath(exeName));
     plan.execPath = "./" + QFile::encodeName(exeName);
     plan.workDir = QFile::encodeName(workDir);
-    plan.sandboxed = sandbox::available() && (::geteuid() != 0 || (identity && identity->valid()));
+    plan.sandboxed = programSandbox && sandbox::available() && (::geteuid() != 0 || (identity && identity->valid()));
     if (plan.sandboxed) {
         plan.namespaces = sandbox::namespaceFlags(true);
         plan.root = sandbox::makeRootPlan(workDir, false, memoryLimit);
@@ -1129,13 +1130,24 @@ Started startProgram(JudgeState &judge, ChildPlan &plan, Run &run)
     // The child is born on this CPU, which the judge leaves to it at once by
     // waiting. Left to itself, the scheduler may queue it behind a busy
     // process on another CPU for a tick or two.
-    plan.haveCpus = ::sched_getaffinity(0, sizeof plan.cpus, &plan.cpus) == 0;
-    const int here = ::sched_getcpu();
-    if (plan.haveCpus && here >= 0) {
+    cpu_set_t judgeCpus;
+    const bool haveJudgeCpus = ::sched_getaffinity(0, sizeof judgeCpus, &judgeCpus) == 0;
+    plan.cpus = judgeCpus;
+    plan.haveCpus = haveJudgeCpus;
+    int birthCpu = ::sched_getcpu();
+    if (judge.cpu >= 0 && judge.cpu < CPU_SETSIZE) {
+        // Programs judged side by side never share a core.
+        CPU_ZERO(&plan.cpus);
+        CPU_SET(judge.cpu, &plan.cpus);
+        plan.haveCpus = true;
+        birthCpu = judge.cpu;
+    }
+    bool judgeMoved = false;
+    if (haveJudgeCpus && birthCpu >= 0) {
         cpu_set_t one;
         CPU_ZERO(&one);
-        CPU_SET(here, &one);
-        plan.haveCpus = ::sched_setaffinity(0, sizeof one, &one) == 0;
+        CPU_SET(birthCpu, &one);
+        judgeMoved = ::sched_setaffinity(0, sizeof one, &one) == 0;
     }
     // The child shares the judge's memory until its exec, on a stack of its
     // own: a fork would copy the judge's page tables and leave every page it
@@ -1172,8 +1184,8 @@ Started startProgram(JudgeState &judge, ChildPlan &plan, Run &run)
                               CLONE_VM | SIGCHLD | plan.namespaces, &plan);
     const int forkError = errno;
     ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    if (plan.haveCpus)
-        ::sched_setaffinity(0, sizeof plan.cpus, &plan.cpus);
+    if (judgeMoved)
+        ::sched_setaffinity(0, sizeof judgeCpus, &judgeCpus);
     closeFd(childEnd);
     closeFd(statusOut);
     if (pid < 0) {
@@ -1250,7 +1262,7 @@ bool runProgram(JudgeState &judge, const QString &workDir, const QString &exeNam
 {
     // As root, a user of its own for this run; without root, the judge's user
     // in a user namespace of the run's own.
-    const bool sandboxed = sandbox::available();
+    const bool sandboxed = programSandbox && sandbox::available();
     std::optional<sandbox::Identity> identity;
     if (sandboxed && ::geteuid() == 0)
         identity.emplace();
@@ -1434,6 +1446,11 @@ std::atomic<bool> compilerSandbox{true};
 void setCompilerSandboxForTesting(bool enabled)
 {
     compilerSandbox = enabled;
+}
+
+void setProgramSandboxForTesting(bool enabled)
+{
+    programSandbox = enabled;
 }
 
 void startSandboxed(QProcess &process, const QString &workDir, qint64 addressSpace)

@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QScopeGuard>
+#include <QStandardPaths>
 
 #include <atomic>
 #include <cerrno>
@@ -26,6 +27,8 @@
 #include <poll.h>
 #include <sys/stat.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
+#include <netinet/in.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -169,8 +172,16 @@ private slots:
     void processCreationCapped();
     void nothingLeaks();
 
+    void wholeRunCounts_data();
+    void wholeRunCounts();
+    void confined_data();
+    void confined();
+    void compilerConfined_data();
+    void compilerConfined();
+
     void withoutFilter_data();
     void withoutFilter();
+    void withoutNamespaces();
 
     void killTree_data();
     void killTree();
@@ -823,6 +834,201 @@ void RunnerTest::stopBeforeStart()
     QVERIFY(childrenOfTest().isEmpty());
 }
 
+// What the program's other processes use counts as the program's own.
+void RunnerTest::wholeRunCounts_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<double>("timeLimit");
+    QTest::addColumn<double>("memoryLimit");
+    QTest::addColumn<QString>("state");
+    QTest::newRow("two children burning 1.8 s each, never waited for") << u"burners"_s << 1.0 << 64.0 << u"T"_s;
+    QTest::newRow("a child holding 512 MB") << u"holder"_s << 5.0 << 64.0 << u"M"_s;
+    QTest::newRow("2000 threads made with a raw clone") << u"rawthreads"_s << 5.0 << 512.0 << u"?"_s;
+}
+
+void RunnerTest::wholeRunCounts()
+{
+    QFETCH(QString, program);
+    QFETCH(double, timeLimit);
+    QFETCH(double, memoryLimit);
+    QFETCH(QString, state);
+    if (!sandboxWarning().isEmpty())
+        QSKIP(qPrintable(sandboxWarning()));
+    auto dir = makeWorkDir();
+    QVERIFY(copyProgram(program, dir->path(), u"prog"_s));
+    JudgeState judge;
+    const RunResult result = runIn(judge, dir->path(), u"prog"_s, timeLimit, memoryLimit);
+    QVERIFY2(QString(QLatin1Char(result.state)) == state,
+             qPrintable(u"%1 %2 %3 s %4 MB"_s.arg(QLatin1Char(result.state)).arg(result.note).arg(result.time).arg(result.memory)));
+    if (program == u"rawthreads"_s) {
+        QFile count(dir->filePath(u"threads.txt"_s));
+        QVERIFY(count.open(QIODevice::ReadOnly));
+        const int made = count.readAll().trimmed().toInt();
+        QVERIFY2(made > 0 && made < 64, qPrintable(QString::number(made)));
+    }
+    QVERIFY(livingProcessesIn(dir->path()).isEmpty());
+    QVERIFY(childrenOfTest().isEmpty());
+}
+
+namespace {
+
+// What the escape program reports, as "name=value" pairs.
+QMap<QString, QString> readReport(const QString &path)
+{
+    QMap<QString, QString> seen;
+    QFile report(path);
+    if (report.open(QIODevice::ReadOnly)) {
+        for (const QByteArray &line : report.readAll().split('\n')) {
+            const int equals = line.indexOf('=');
+            if (equals > 0)
+                seen.insert(QString::fromUtf8(line.left(equals)), QString::fromUtf8(line.mid(equals + 1)));
+        }
+    }
+    return seen;
+}
+
+// A contest around the work folder, a file in the judge's home and a port
+// listening on loopback: all out of the program's reach.
+struct EscapeSite
+{
+    std::unique_ptr<QTemporaryDir> top = makeWorkDir();
+    QString work = top->path() + u"/tmp"_s;
+    QString secret = top->path() + u"/data/secret.ans"_s;
+    QString homeFile = QDir::homePath() + u"/.qxj-escape-test-"_s + QString::number(::getpid());
+    int listener = -1;
+    int port = 0;
+
+    bool make(const QString &program)
+    {
+        if (!QDir(top->path()).mkpath(u"tmp"_s) || !QDir(top->path()).mkpath(u"data"_s))
+            return false;
+        for (const QString &path : {secret, homeFile}) {
+            QFile file(path);
+            if (!file.open(QIODevice::WriteOnly) || file.write("42\n") != 3)
+                return false;
+        }
+        listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (listener < 0 || ::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
+            || ::listen(listener, 4) != 0
+            || ::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+            return false;
+        port = ntohs(address.sin_port);
+        QFile targets(work + u"/targets.txt"_s);
+        QFile::remove(u"/tmp/qxj-escape"_s);
+        QFile::remove(u"/dev/shm/qxj-escape"_s);
+        return copyProgram(program, work, u"prog"_s) && targets.open(QIODevice::WriteOnly)
+            && targets.write((secret + u'\n' + homeFile + u'\n' + QString::number(port) + u'\n').toUtf8()) > 0;
+    }
+    ~EscapeSite()
+    {
+        QFile::remove(homeFile);
+        if (listener >= 0)
+            ::close(listener);
+    }
+};
+
+} // namespace
+
+void RunnerTest::confined_data()
+{
+    QTest::addColumn<bool>("ordinaryUser");
+    QTest::newRow("judge as it is started") << false;
+    if (::geteuid() == 0)
+        QTest::newRow("judge as an ordinary user") << true;
+}
+
+// Nothing outside the work folder is in reach, and a run's kill(-1) does not
+// reach another run of the same judge.
+void RunnerTest::confined()
+{
+    QFETCH(bool, ordinaryUser);
+    if (!sandboxWarning().isEmpty())
+        QSKIP(qPrintable(sandboxWarning()));
+    EscapeSite site;
+    QVERIFY(site.make(u"escape"_s));
+
+    QString otherRun;
+    if (ordinaryUser) {
+        // The whole judge as "nobody": it then maps its own user in a user namespace.
+        for (const QString &path : {site.top->path(), site.work})
+            QVERIFY(::chown(QFile::encodeName(path).constData(), 65534, 65534) == 0);
+        for (const QString &name : QDir(site.work).entryList(QDir::Files))
+            QVERIFY(::chown(QFile::encodeName(site.work + u'/' + name).constData(), 65534, 65534) == 0);
+        QProcess judge;
+        judge.start(u"setpriv"_s, {u"--reuid=65534"_s, u"--regid=65534"_s, u"--clear-groups"_s,
+                                   QCoreApplication::applicationFilePath(), u"--run"_s, site.work, u"prog"_s});
+        QVERIFY(judge.waitForFinished(60000));
+        QCOMPARE(judge.exitCode(), 0);
+        otherRun = QString::fromUtf8(judge.readAllStandardOutput()).trimmed();
+        QVERIFY2(otherRun.startsWith(u"1 ?"_s), qPrintable(otherRun + QString::fromUtf8(judge.readAllStandardError())));
+    } else {
+        QVERIFY(copyProgram(u"cpu500"_s, site.top->path(), u"other"_s));
+        JudgeState otherJudge;
+        RunResult other;
+        std::thread beside([&] { other = runIn(otherJudge, site.top->path(), u"other"_s, 5.0, 64.0); });
+        QTest::qWait(100);  // the other program is computing when kill(-1) comes
+        JudgeState judge;
+        const RunResult result = runIn(judge, site.work, u"prog"_s, 5.0, 64.0);
+        beside.join();
+        QVERIFY2(result.ok, qPrintable(result.note));
+        QVERIFY2(other.ok && other.time >= 0.4, qPrintable(other.note));
+    }
+
+    QMap<QString, QString> expected;
+    for (const char *name : {"contest", "parent", "home", "shadow", "passwd", "write_usr", "write_root", "write_parent",
+                             "connect", "others", "raise_limit", "kill_all"})
+        expected.insert(QString::fromLatin1(name), u"0"_s);
+    // Private to the run: written, then gone with it.
+    expected.insert(u"write_tmp"_s, u"1"_s);
+    expected.insert(u"write_shm"_s, u"1"_s);
+    expected.insert(u"done"_s, u"1"_s);
+    QCOMPARE(readReport(site.work + u"/escape.txt"_s), expected);
+    QVERIFY(!QFile::exists(u"/tmp/qxj-escape"_s));
+    QVERIFY(!QFile::exists(u"/dev/shm/qxj-escape"_s));
+    QVERIFY(!QFile::exists(site.top->path() + u"/qxj-escape"_s));
+}
+
+void RunnerTest::compilerConfined_data()
+{
+    QTest::addColumn<QByteArray>("source");
+    QTest::addColumn<bool>("builds");
+    QTest::newRow("ordinary source") << QByteArray("int main(void) { return 0; }\n") << true;
+    QTest::newRow("answer file embedded with .incbin")
+        << QByteArray("__asm__(\".section .rodata\\n.incbin \\\"SECRET\\\"\\n.previous\");\n"
+                      "int main(void) { return 0; }\n")
+        << false;
+    QTest::newRow("answer file included") << QByteArray("#include \"SECRET\"\nint main(void) { return 0; }\n") << false;
+}
+
+// A source cannot pull a file of the contest into the program while it is compiled.
+void RunnerTest::compilerConfined()
+{
+    QFETCH(QByteArray, source);
+    QFETCH(bool, builds);
+    if (!sandboxWarning().isEmpty())
+        QSKIP(qPrintable(sandboxWarning()));
+    if (QStandardPaths::findExecutable(u"gcc"_s).isEmpty())
+        QSKIP("gcc is not installed");
+    EscapeSite site;
+    QVERIFY(site.make(u"trivial"_s));
+    QFile file(site.work + u"/sum.c"_s);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(source.replace("SECRET", QFile::encodeName(site.secret)));
+    file.close();
+    QProcess compiler;
+    compiler.setWorkingDirectory(site.work);
+    startSandboxed(compiler, site.work, 0);
+    compiler.start(u"gcc"_s, {u"-o"_s, u"sum"_s, u"sum.c"_s});
+    QVERIFY(compiler.waitForFinished(60000));
+    const QString output = QString::fromLocal8Bit(compiler.readAllStandardError());
+    QCOMPARE(compiler.exitCode() == 0, builds);
+    QVERIFY2(QFile::exists(site.work + u"/sum"_s) == builds, qPrintable(output));
+}
+
 void RunnerTest::withoutFilter_data()
 {
     QTest::addColumn<QString>("program");
@@ -856,6 +1062,22 @@ void RunnerTest::withoutFilter()
     QVERIFY(!QFile::exists(dir->filePath(u"prog"_s)));
 }
 
+// Where the system refuses namespaces, programs still run, and the judge says why.
+void RunnerTest::withoutNamespaces()
+{
+    auto dir = makeWorkDir();
+    QVERIFY(copyProgram(u"hello"_s, dir->path(), u"prog"_s));
+    QProcess judge;
+    judge.start(QCoreApplication::applicationFilePath(), {u"--without-namespaces"_s, dir->path(), u"prog"_s});
+    QVERIFY(judge.waitForFinished(60000));
+    QCOMPARE(judge.exitCode(), 0);
+    const QStringList lines = QString::fromUtf8(judge.readAllStandardOutput()).trimmed().split(u'\n');
+    QCOMPARE(lines.size(), 2);
+    QVERIFY2(lines[0].startsWith(u"1 ? 时间: "_s), qPrintable(lines[0]));
+    QVERIFY2(lines[1].startsWith(u"沙箱不可用: "_s), qPrintable(lines[1]));
+    QVERIFY(!QFile::exists(dir->filePath(u"prog"_s)));
+}
+
 // Runs one program as the judge would, inside a seccomp filter that already
 // has a listener; prints "ok state note".
 static int runUnderForeignFilter(int argc, char **argv)
@@ -877,10 +1099,51 @@ static int runUnderForeignFilter(int argc, char **argv)
     return 0;
 }
 
+// Runs one program as the judge would; prints "ok state note" and, on a
+// second line, the judge's word on its sandbox.
+static int runOne(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    JudgeState judge;
+    double time = 0.0;
+    double memory = 0.0;
+    char state = '?';
+    QString note;
+    const bool ok = runProgram(judge, QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]),
+                               time, memory, state, note, 5.0, 128.0);
+    std::printf("%d %c %s\n%s\n", ok ? 1 : 0, state, note.toUtf8().constData(), sandboxWarning().toUtf8().constData());
+    return 0;
+}
+
+// As runOne, where the system refuses new namespaces.
+static int runWithoutNamespaces(int argc, char **argv)
+{
+    const quint32 namespaces = CLONE_NEWNS | CLONE_NEWUSER | CLONE_NEWPID | CLONE_NEWNET | CLONE_NEWIPC;
+    sock_filter code[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_unshare, 4, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_clone3, 5, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_clone, 0, 3),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args)),
+        BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, namespaces, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EPERM),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOSYS),
+    };
+    sock_fprog filter{static_cast<unsigned short>(std::size(code)), code};
+    if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || ::syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, 0, &filter) < 0)
+        return 2;
+    return runOne(argc, argv);
+}
+
 int main(int argc, char **argv)
 {
     if (argc == 4 && std::strcmp(argv[1], "--under-filter") == 0)
         return runUnderForeignFilter(argc, argv);
+    if (argc == 4 && std::strcmp(argv[1], "--run") == 0)
+        return runOne(argc, argv);
+    if (argc == 4 && std::strcmp(argv[1], "--without-namespaces") == 0)
+        return runWithoutNamespaces(argc, argv);
     QCoreApplication app(argc, argv);
     RunnerTest test;
     QTEST_SET_MAIN_SOURCE_PATH
