@@ -1,6 +1,7 @@
 // qxj-judge: judges a contest directory without a window, with the same
 // engine and the same files as the window.
 
+#include "checkerhome.h"
 #include "contest.h"
 #include "contestgrid.h"
 #include "gridcells.h"
@@ -541,8 +542,8 @@ int main(int argc, char *argv[])
         || !checkNames(options.problems, contest.problemNames, QStringLiteral("problem")))
         return ExitUsage;
 
-    // The default checker lives in checker/ beside the program.
-    QDir::setCurrent(QCoreApplication::applicationDirPath());
+    // The judge finds the shared checkers as checker/<name> from here.
+    QDir::setCurrent(checkerHome());
 
     if (!installSignalHandlers()) {
         fail(QStringLiteral("cannot watch for termination signals"));
