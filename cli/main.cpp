@@ -1,6 +1,7 @@
 // qxj-judge: judges a contest directory without a window, with the same
 // engine and the same files as the window.
 
+#include "checkerhome.h"
 #include "contest.h"
 #include "contestgrid.h"
 #include "gridcells.h"
@@ -432,6 +433,8 @@ int parseArguments(const QStringList &arguments, Options &options)
         "are written as the window writes them, and the grid is printed at the end."));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Show this help and exit."));
+    const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
+                                     QStringLiteral("Show the version and exit."));
     const QCommandLineOption all(QStringLiteral("all"),
                                  QStringLiteral("Judge every cell again, not only untested ones."));
     const QCommandLineOption player(QStringLiteral("player"),
@@ -443,7 +446,7 @@ int parseArguments(const QStringList &arguments, Options &options)
     const QCommandLineOption exportOption(QStringLiteral("export"),
                                           QStringLiteral("Write the score table as CSV (GB18030)."),
                                           QStringLiteral("FILE.csv"));
-    parser.addOptions({help, all, player, problem, exportOption});
+    parser.addOptions({help, version, all, player, problem, exportOption});
     parser.addPositionalArgument(QStringLiteral("CONTEST_DIR"),
                                  QStringLiteral("The contest directory."));
 
@@ -454,6 +457,10 @@ int parseArguments(const QStringList &arguments, Options &options)
     }
     if (parser.isSet(help)) {
         writeTo(stdout, parser.helpText());
+        return 0;
+    }
+    if (parser.isSet(version)) {
+        writeTo(stdout, QStringLiteral("qxj-judge %1\n").arg(QCoreApplication::applicationVersion()));
         return 0;
     }
     const QStringList positional = parser.positionalArguments();
@@ -524,6 +531,7 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("qxj-judge"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QXJ_VERSION));
 
     Options options;
     if (const int status = parseArguments(QCoreApplication::arguments(), options); status >= 0)
@@ -541,8 +549,8 @@ int main(int argc, char *argv[])
         || !checkNames(options.problems, contest.problemNames, QStringLiteral("problem")))
         return ExitUsage;
 
-    // The default checker lives in checker/ beside the program.
-    QDir::setCurrent(QCoreApplication::applicationDirPath());
+    // The judge finds the shared checkers as checker/<name> from here.
+    QDir::setCurrent(checkerHome());
 
     if (!installSignalHandlers()) {
         fail(QStringLiteral("cannot watch for termination signals"));

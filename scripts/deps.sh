@@ -2,7 +2,10 @@
 # Installs the Debian packages QXJ needs to build and test, skipping what is there.
 set -euo pipefail
 
-packages=(g++ cmake ninja-build qt6-base-dev libgl-dev fp-compiler fonts-noto-cjk)
+# desktop-file-utils checks the desktop entry; dpkg-dev (dpkg-shlibdeps) and file
+# let cpack make the Debian package.
+packages=(g++ cmake ninja-build qt6-base-dev libgl-dev fp-compiler fonts-noto-cjk
+          desktop-file-utils dpkg-dev file)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

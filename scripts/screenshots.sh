@@ -2,11 +2,18 @@
 # Runs qxj under Xvfb on a copy of the sample contest and saves screenshots of
 # the history page, the grid after F9 with a cell's detail, the About box, the
 # problem configuration dialog (3 problems, then a contest of 20) and the grid
-# after a player list import.
-# Usage: bash scripts/screenshots.sh [OUTPUT_DIR]   (default: build/screenshots)
+# after a player list import. The contest of 20 problems is opened the way a
+# file manager or a terminal does it: qxj DIR.
+# Usage: bash scripts/screenshots.sh [--docs] [OUTPUT_DIR]   (default: build/screenshots)
+#   --docs  also replaces docs/grid.png, the README's picture, with the grid after F9
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${QXJ_BUILD:-build}
+docs=""
+if [ "${1:-}" = "--docs" ]; then
+  docs=$(realpath -m docs)
+  shift
+fi
 out=$(realpath -m "${1:-$build/screenshots}")
 
 tools=(xvfb xdotool imagemagick fonts-noto-cjk)
@@ -35,11 +42,12 @@ mkdir -p "$work/config/qxj" "$out"
 printf '%s\n' "$work/sample" > "$work/config/qxj/history.cfg"
 printf '%s' "$work/sample" > "$work/config/qxj/last.cfg"
 
-display=:$((90 + RANDOM % 9))
-Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp &
+# Xvfb picks a free display and writes its number once it is ready.
+Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" &
 xvfb_pid=$!
-export DISPLAY=$display
-for _ in $(seq 50); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
+for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+[ -s "$work/display" ] || { echo "Xvfb did not start" >&2; exit 1; }
+export DISPLAY=:$(cat "$work/display")
 
 XDG_CONFIG_HOME="$work/config" QT_QPA_PLATFORM=xcb "$build/qxj" &
 qxj_pid=$!
@@ -65,6 +73,11 @@ xdotool key F9
 for _ in $(seq 600); do [ -f "$work/sample/result/.reslist" ] && break; sleep 0.2; done
 sleep 0.5
 shot grid-after-f9
+if [ -n "$docs" ]; then
+  mkdir -p "$docs"
+  cp "$out/grid-after-f9.png" "$docs/grid.png"
+  echo "$docs/grid.png"
+fi
 # The first problem cell of the top row: right of the detail pane.
 read -r x y < <(echo "${QXJ_CELL_AT:-560 60}")
 xdotool mousemove "$x" "$y" click 1
@@ -102,16 +115,11 @@ shot grid-after-import
 kill "$qxj_pid"; wait "$qxj_pid" 2>/dev/null || true
 mkdir -p "$work/twenty/src/p01"
 for i in $(seq -w 1 20); do mkdir -p "$work/twenty/data/problem$i"; done
-printf '%s\n' "$work/twenty" > "$work/config/qxj/history.cfg"
-printf '%s' "$work/twenty" > "$work/config/qxj/last.cfg"
-XDG_CONFIG_HOME="$work/config" QT_QPA_PLATFORM=xcb "$build/qxj" &
+XDG_CONFIG_HOME="$work/config" QT_QPA_PLATFORM=xcb "$build/qxj" "$work/twenty" &
 qxj_pid=$!
 sleep 2
-window=$(xdotool search --name 'QXJ' 2>/dev/null | head -1 || true)
-xdotool windowfocus --sync "$window" 2>/dev/null || true
-xdotool mousemove 60 145 click --repeat 2 --delay 80 1
-sleep 1.5
-xdotool windowfocus --sync "$window" 2>/dev/null || true
+xdotool mousemove 600 450 click 1
+sleep 0.3
 xdotool key F4
 sleep 1.5
 import -window root -crop 1280x800+0+0 "$out/config-20-problems.png"; echo "$out/config-20-problems.png"

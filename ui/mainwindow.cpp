@@ -254,7 +254,13 @@ void MainWindow::dropEvent(QDropEvent *event)
     if (contestOpen() || path.isEmpty())
         return;
     event->acceptProposedAction();
-    if (!prepareDroppedContest(this, path, m_contest.dataDirName, m_contest.srcDirName))
+    openFolder(path);
+}
+
+void MainWindow::openFolder(const QString &path)
+{
+    if (contestOpen()
+        || !prepareDroppedContest(this, path, m_contest.dataDirName, m_contest.srcDirName))
         return;
     openContest(path);
     if (contestOpen())

@@ -33,6 +33,10 @@ public:
     ~MainWindow() override;
 
     void openContest(const QString &path);
+    // Opens a folder as a dropped one: offers to create data/ and src/ when
+    // they are missing, then shows the configuration summary. Nothing
+    // happens while a contest is open.
+    void openFolder(const QString &path);
     void leaveContest();
     bool isJudging() const;
     const Contest &contest() const { return m_contest; }

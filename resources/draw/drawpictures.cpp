@@ -756,6 +756,9 @@ int main(int argc, char **argv)
 
     save(appIcon(128), QStringLiteral("T4_2.png"));
     save(appIcon(256), QStringLiteral("T4-256.png"));
+    // The desktop's icon theme takes one PNG per size; 128 is T4_2.png.
+    for (const int size : {16, 32, 48})
+        save(appIcon(size), QStringLiteral("T4-%1.png").arg(size));
     if (!writeIco(outDir + QStringLiteral("/T4.ico"), {appIcon(256), appIcon(48), appIcon(32), appIcon(16)})) {
         std::fprintf(stderr, "cannot write T4.ico\n");
         failed = true;
