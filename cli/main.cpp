@@ -5,6 +5,7 @@
 #include "contest.h"
 #include "contestgrid.h"
 #include "gridcells.h"
+#include "runner.h"
 #include "runsteps.h"
 #include "scoretable.h"
 #include "testcore.h"
@@ -561,6 +562,8 @@ int main(int argc, char *argv[])
         fail(QStringLiteral("skipped %1/%2: %3").arg(contest.dataDirName, folder.name, folder.reason));
     for (const SkippedFolder &folder : std::as_const(contest.skippedPlayers))
         fail(QStringLiteral("skipped %1/%2: %3").arg(contest.srcDirName, folder.name, folder.reason));
+    if (const QString warning = sandboxWarning(); !warning.isEmpty())
+        fail(warning);
 
     JudgeRun run(options, contest);
     QSocketNotifier notifier(signalPipe[0], QSocketNotifier::Read);

@@ -12,6 +12,7 @@
 #include "paintthrottle.h"
 #include "pcdialog.h"
 #include "prompts.h"
+#include "runner.h"
 #include "runsteps.h"
 #include "scoretable.h"
 #include "settings.h"
@@ -195,6 +196,9 @@ void MainWindow::showSkippedFolders()
     };
     show(m_contest.skippedProblems, QStringLiteral("跳过试题目录 "));
     show(m_contest.skippedPlayers, QStringLiteral("跳过选手目录 "));
+    // Programs then run without their sandbox: the organiser should know.
+    if (const QString warning = sandboxWarning(); !warning.isEmpty())
+        pointTableAppend(messageRow(warning, 0));
 }
 
 void MainWindow::openContest(const QString &path)

@@ -1,7 +1,8 @@
 // Runner overhead and measurement accuracy.
 //   bench_runner [RUNS]   (default 500 runs of a trivial program)
 // Prints the median and 95th percentile of runProgram's wall time for a
-// program that does nothing, then how close the reported CPU time and memory
+// program that does nothing, in its sandbox and without, beside a bare
+// posix_spawn and waitpid, the three interleaved; then how close the reported CPU time and memory
 // come to what calibrated programs use, and how soon an endless loop dies
 // after its time limit.
 
@@ -17,6 +18,11 @@
 #include <cmath>
 #include <cstdio>
 #include <vector>
+
+#include <spawn.h>
+#include <sys/wait.h>
+
+extern char **environ;
 
 using namespace Qt::StringLiterals;
 
@@ -67,16 +73,40 @@ int main(int argc, char **argv)
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 500;
     QTemporaryDir dir(QDir::tempPath() + u"/qxj bench XXXXXX"_s);
 
-    std::vector<double> wall;
+    std::printf("%s\n", sandboxWarning().isEmpty() ? "sandbox available" : qPrintable(sandboxWarning()));
+    std::vector<double> sandboxed, bare, spawned;
     int failures = 0;
+    const QByteArray trivial = QFile::encodeName(programsDir + u"/trivial"_s);
     for (int i = 0; i < runs; ++i) {
-        const Run run = runOnce(dir.path(), u"trivial"_s, 1.0, 64.0);
+        setProgramSandboxForTesting(true);
+        Run run = runOnce(dir.path(), u"trivial"_s, 1.0, 64.0);
         failures += run.ok ? 0 : 1;
-        wall.push_back(run.wallMs);
+        sandboxed.push_back(run.wallMs);
+        setProgramSandboxForTesting(false);
+        run = runOnce(dir.path(), u"trivial"_s, 1.0, 64.0);
+        failures += run.ok ? 0 : 1;
+        bare.push_back(run.wallMs);
+        setProgramSandboxForTesting(true);
+
+        QElapsedTimer clock;
+        clock.start();
+        char *args[] = {const_cast<char *>(trivial.constData()), nullptr};
+        pid_t pid = 0;
+        int status = 0;
+        if (::posix_spawn(&pid, trivial.constData(), nullptr, nullptr, args, environ) == 0)
+            ::waitpid(pid, &status, 0);
+        spawned.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e6);
     }
-    std::printf("trivial program, %d runs: median %.3f ms, p95 %.3f ms, min %.3f ms, max %.3f ms%s\n",
-                runs, percentile(wall, 0.5), percentile(wall, 0.95),
-                *std::min_element(wall.begin(), wall.end()), *std::max_element(wall.begin(), wall.end()),
+    auto report = [&](const char *label, const std::vector<double> &wall) {
+        std::printf("trivial program, %d runs, %s: median %.3f ms, p95 %.3f ms, min %.3f ms, max %.3f ms\n", runs,
+                    label, percentile(wall, 0.5), percentile(wall, 0.95), *std::min_element(wall.begin(), wall.end()),
+                    *std::max_element(wall.begin(), wall.end()));
+    };
+    report("sandboxed", sandboxed);
+    report("without sandbox", bare);
+    report("posix_spawn + waitpid", spawned);
+    std::printf("  sandboxed / bare spawn: %.2f, sandboxed / unsandboxed: %.2f%s\n",
+                percentile(sandboxed, 0.5) / percentile(spawned, 0.5), percentile(sandboxed, 0.5) / percentile(bare, 0.5),
                 failures ? " (SOME RUNS FAILED)" : "");
 
     // Ten runs of a calibrated program: each figure, and the worst distance from target.

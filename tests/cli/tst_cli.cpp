@@ -173,6 +173,7 @@ private slots:
     void rejudgeOneCell();
     void stop_data();
     void stop();
+    void killedJudgeLeavesNothing();
     void stoppedRejudgeKeepsEveryResult_data();
     void stoppedRejudgeKeepsEveryResult();
     void unusableFolderNames();
@@ -479,6 +480,41 @@ void TestCli::stop()
              QByteArray("a/slow/7/0.5/N/\n"));
     QVERIFY(!QFileInfo::exists(root + QStringLiteral("/src/a/result.html")));
     QTRY_VERIFY_WITH_TIMEOUT(!anyProcessWorksIn(root), 30000);
+}
+
+// Killed outright, the judge takes its contestant's processes with it, even
+// one that left its session and its parent.
+void TestCli::killedJudgeLeavesNothing()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString root = dir.path();
+    QVERIFY(writeOnePointContest(root, QStringLiteral("slow"), QStringLiteral("60"),
+                                 "#include <stdio.h>\n#include <unistd.h>\n"
+                                 "int main(void)\n{\n"
+                                 "    if (fork() == 0) {\n"
+                                 "        setsid();\n"
+                                 "        if (fork() == 0) {\n"
+                                 "            FILE *f = fopen(\"slow.out\", \"w\");\n"
+                                 "            fputs(\"started\\n\", f);\n"
+                                 "            fclose(f);\n"
+                                 "            for (;;) {}\n"
+                                 "        }\n"
+                                 "        return 0;\n"
+                                 "    }\n"
+                                 "    for (;;) {}\n}\n"));
+    QProcess process;
+    process.setWorkingDirectory(root);
+    process.start(JudgeProgram, {root});
+    QVERIFY(process.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(
+        QFileInfo::exists(root + QStringLiteral("/tmp/test_thread_0/slow.out")), 120000);
+    QVERIFY(anyProcessWorksIn(root));
+    QVERIFY(::kill(pid_t(process.processId()), SIGKILL) == 0);
+    QVERIFY(process.waitForFinished(120000));
+    if (process.readAllStandardError().contains("沙箱不可用"))
+        QSKIP("without a sandbox, a detached grandchild outlives a killed judge");
+    QTRY_VERIFY_WITH_TIMEOUT(!anyProcessWorksIn(root), 10000);
 }
 
 void TestCli::stoppedRejudgeKeepsEveryResult_data()
