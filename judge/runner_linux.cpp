@@ -379,7 +379,7 @@ void handOverToNobody(ChildPlan &plan)
 }
 
 ChildPlan makePlan(const QString &workDir, const QString &exeName, double timeLimit, double memoryLimit,
-                   const sandbox::Identity *identity)
+                   sandbox::Identity *identity)
 {
     ChildPlan plan;
     plan.exePath = QFile::encodeName(QDir(workDir).absoluteFilePath(exeName));
@@ -387,8 +387,10 @@ ChildPlan makePlan(const QString &workDir, const QString &exeName, double timeLi
     plan.workDir = QFile::encodeName(workDir);
     plan.sandboxed = programSandbox && sandbox::available() && (::geteuid() != 0 || (identity && identity->valid()));
     if (plan.sandboxed) {
-        plan.namespaces = sandbox::namespaceFlags(true);
         plan.root = sandbox::makeRootPlan(workDir, false, memoryLimit);
+        plan.root.network = identity ? identity->network() : -1;
+        plan.root.prebuiltRoot = identity ? identity->prebuiltRoot(plan.root) : -1;
+        plan.namespaces = sandbox::namespaceFlags(true, plan.root.network < 0);
         plan.exePath = "/box/" + QFile::encodeName(exeName);
         plan.workDir = "/box";
         if (identity) {
@@ -1467,10 +1469,11 @@ void startSandboxed(QProcess &process, const QString &workDir, qint64 addressSpa
         startInOwnSession(process, addressSpace);
         return;
     }
-    const sandbox::RootPlan root = sandbox::makeRootPlan(workDir, true, 1024);
+    sandbox::RootPlan root = sandbox::makeRootPlan(workDir, true, 1024);
     if (uid)
         sandbox::handOver(root.workDir, uid, uid);
-    const int namespaces = sandbox::namespaceFlags(false);
+    root.network = uid ? compilerIdentity.network() : -1;
+    const int namespaces = sandbox::namespaceFlags(false, root.network < 0);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("TMPDIR"), QStringLiteral("/tmp"));
     process.setProcessEnvironment(environment);

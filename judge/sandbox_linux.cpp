@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstring>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include <dirent.h>
@@ -172,12 +173,14 @@ int buildRoot(const RootPlan &plan, long workFd)
     for (const char *scratch : {"dev/shm", "tmp"}) {
         if (int e = makeDir(scratch, 01777))
             return e;
+        if (!plan.scratchMounts)
+            continue;
         if (int e = mountAt("qxj", scratch, "tmpfs", MS_NOSUID | MS_NODEV, plan.tmpfsOptions.constData()))
             return e;
     }
     if (int e = makeDir("proc", 0555))
         return e;
-    if (plan.mountProc) {
+    if (plan.mountProc && plan.scratchMounts) {
         if (int e = mountAt("proc", "proc", "proc", MS_NOSUID | MS_NODEV | MS_NOEXEC, nullptr))
             return e;
     }
@@ -223,9 +226,9 @@ RootPlan makeRootPlan(const QString &workDir, bool forCompiler, double scratchMe
     return plan;
 }
 
-int namespaceFlags(bool withProcessTree)
+int namespaceFlags(bool withProcessTree, bool newNetwork)
 {
-    int flags = CLONE_NEWNS | CLONE_NEWIPC | CLONE_NEWNET;
+    int flags = CLONE_NEWNS | CLONE_NEWIPC | (newNetwork ? CLONE_NEWNET : 0);
     if (::geteuid() != 0)
         flags |= CLONE_NEWUSER;
     if (withProcessTree)
@@ -233,8 +236,28 @@ int namespaceFlags(bool withProcessTree)
     return flags;
 }
 
+// A copy of the prebuilt root, with the run's own scratch folders and /proc.
+int enterPrebuiltRoot(const RootPlan &plan) noexcept
+{
+    if (sys(SYS_setns, plan.prebuiltRoot, CLONE_NEWNS) < 0 || sys(SYS_unshare, CLONE_NEWNS) < 0)
+        return errno;
+    for (const char *scratch : {"/dev/shm", "/tmp"}) {
+        if (int e = mountAt("qxj", scratch, "tmpfs", MS_NOSUID | MS_NODEV, plan.tmpfsOptions.constData()))
+            return e;
+    }
+    if (plan.mountProc) {
+        if (int e = mountAt("proc", "/proc", "proc", MS_NOSUID | MS_NODEV | MS_NOEXEC, nullptr))
+            return e;
+    }
+    return sys(SYS_chdir, addr("/box")) < 0 ? errno : 0;
+}
+
 int enterRoot(const RootPlan &plan) noexcept
 {
+    if (plan.network >= 0 && sys(SYS_setns, plan.network, CLONE_NEWNET) < 0)
+        return errno;
+    if (plan.prebuiltRoot >= 0)
+        return enterPrebuiltRoot(plan);
     if (plan.mapOwnUser) {
         if (int e = writeWhole("/proc/self/setgroups", "deny"))
             return e;
@@ -274,10 +297,19 @@ namespace {
 constexpr uid_t firstReservedId = 60100;
 constexpr uid_t reservedIds = 900;
 
+struct Claimed
+{
+    uid_t uid;
+    int network;
+    int root;
+    dev_t rootDevice;
+    ino_t rootInode;
+};
+
 struct IdentityPool
 {
     std::mutex mutex;
-    std::vector<uid_t> free;
+    std::vector<Claimed> free;
     uid_t nextCandidate = firstReservedId;
 };
 
@@ -305,6 +337,17 @@ bool claimSystemWide(uid_t id)
     return true;
 }
 
+// Made on a thread of its own, whose namespaces alone change.
+int emptyNetwork()
+{
+    int fd = -1;
+    std::thread([&fd] {
+        if (::unshare(CLONE_NEWNET) == 0)
+            fd = ::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
+    }).join();
+    return fd;
+}
+
 bool namedUser(uid_t id)
 {
     passwd entry{};
@@ -322,7 +365,12 @@ Identity::Identity()
     IdentityPool &ids = pool();
     std::lock_guard lock(ids.mutex);
     if (!ids.free.empty()) {
-        id = ids.free.back();
+        const Claimed &claimed = ids.free.back();
+        id = claimed.uid;
+        net = claimed.network;
+        root = claimed.root;
+        rootDevice = claimed.rootDevice;
+        rootInode = claimed.rootInode;
         ids.free.pop_back();
         return;
     }
@@ -330,9 +378,45 @@ Identity::Identity()
         const uid_t candidate = ids.nextCandidate++;
         if (!namedUser(candidate) && claimSystemWide(candidate)) {
             id = candidate;
+            net = emptyNetwork();
             return;
         }
     }
+}
+
+int Identity::prebuiltRoot(const RootPlan &plan)
+{
+    if (!id)
+        return -1;
+    struct stat folder;
+    if (::stat(plan.workDir.constData(), &folder) != 0)
+        return -1;
+    if (root >= 0 && folder.st_dev == rootDevice && folder.st_ino == rootInode)
+        return root;
+    if (root >= 0)
+        ::close(root);
+    root = -1;
+    // Built on a thread of its own, whose root alone changes.
+    RootPlan build = plan;
+    build.scratchMounts = false;
+    build.network = -1;
+    build.prebuiltRoot = -1;
+    build.mapOwnUser = false;
+    int made = -1;
+    std::thread([&build, &made] {
+        if (::unshare(CLONE_FS | CLONE_NEWNS) != 0)
+            return;
+        // Named while /proc is still in sight.
+        made = ::open("/proc/thread-self/ns/mnt", O_RDONLY | O_CLOEXEC);
+        if (made >= 0 && enterRoot(build) != 0) {
+            ::close(made);
+            made = -1;
+        }
+    }).join();
+    root = made;
+    rootDevice = folder.st_dev;
+    rootInode = folder.st_ino;
+    return root;
 }
 
 Identity::~Identity()
@@ -341,7 +425,7 @@ Identity::~Identity()
         return;
     IdentityPool &ids = pool();
     std::lock_guard lock(ids.mutex);
-    ids.free.push_back(id);
+    ids.free.push_back({id, net, root, rootDevice, rootInode});
 }
 
 void handOver(const QByteArray &workDir, uid_t owner, gid_t group)
@@ -402,13 +486,14 @@ QString probe()
         if (!identity.valid())
             return QStringLiteral("没有空闲的用户编号");
         probe.uid = identity.uid();
+        probe.plan.network = identity.network();
     }
     constexpr size_t stackSize = 256 * 1024;
     void *stack = ::mmap(nullptr, stackSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
     if (stack == MAP_FAILED)
         return QString::fromLocal8Bit(std::strerror(errno));
     const pid_t pid = ::clone(probeChild, static_cast<char *>(stack) + stackSize,
-                              CLONE_VM | SIGCHLD | namespaceFlags(true), &probe);
+                              CLONE_VM | SIGCHLD | namespaceFlags(true, probe.plan.network < 0), &probe);
     const int cloneError = errno;
     int status = 0;
     if (pid > 0) {

@@ -31,12 +31,18 @@ struct RootPlan
     QByteArray uidMap;        // "<uid> <uid> 1"
     QByteArray gidMap;
     QByteArray tmpfsOptions;  // "size=...,nr_inodes=...,mode=1777"
+    int network = -1;         // a network namespace to join instead of a new one
+    // A mount namespace whose root is already built for this work folder;
+    // the run then only adds its own /proc, /tmp and /dev/shm to a copy.
+    int prebuiltRoot = -1;
+    bool scratchMounts = true;  // false while a prebuilt root is made
 };
 
 RootPlan makeRootPlan(const QString &workDir, bool forCompiler, double scratchMegabytes);
 
-// The namespaces a run is started in; CLONE_NEWPID only for a program run.
-int namespaceFlags(bool withProcessTree);
+// The namespaces a run is started in; CLONE_NEWPID only for a program run,
+// CLONE_NEWNET only where no network namespace is at hand to join.
+int namespaceFlags(bool withProcessTree, bool newNetwork = true);
 
 // Builds and enters the root, in a process that has just been given new user
 // (unless root), mount, IPC and network namespaces. The current directory is
@@ -58,9 +64,22 @@ public:
     bool valid() const { return id != 0; }
     uid_t uid() const { return id; }
     gid_t gid() const { return id; }
+    // An empty network namespace (not even loopback up) of this identity's
+    // runs, made once: new ones cost more than the rest of a sandbox.
+    // Runs of one identity never overlap, so nothing passes between runs
+    // that are judged side by side. -1 when it cannot be made.
+    int network() const { return net; }
+    // A mount namespace with the root of a program run in workDir built,
+    // kept while the folder stays the same (made again when it is replaced);
+    // -1 when it cannot be made.
+    int prebuiltRoot(const RootPlan &plan);
 
 private:
     uid_t id = 0;
+    int net = -1;
+    int root = -1;
+    dev_t rootDevice = 0;
+    ino_t rootInode = 0;
 };
 
 // Gives the work folder and what lies in it (not below) to owner.
