@@ -19,8 +19,9 @@ class QProcess;
 // Returns false without touching state and note when judging is stopped: if
 // keepRunning is already false nothing is started; during the run the stop
 // request (stopRunningProgram) ends the program and owns the clean-up.
-// One program at a time per judge process: clean-up ends every process the
-// judge has adopted from a contestant's program.
+// Several runs may go on at once, each with a JudgeState of its own: in its
+// sandbox a run has its own user and process tree, so that no run can touch
+// another's processes.
 bool runProgram(JudgeState &judge, const QString &workDir, const QString &exeName,
                 double &timeUsed, double &memoryUsed, char &state, QString &note,
                 double timeLimit, double memoryLimit);
