@@ -106,10 +106,10 @@ protected:
     {
         // As TestCore::run(), tell a thread-sanitizer build where the thread ends.
         const auto ended = qScopeGuard([this] { QtTsan::futexRelease(this); });
-        returned = runChecker(workDir, problemDir + u"/a1.in"_s, problemDir + u"/a1.out"_s,
+        returned = worker(0).runChecker(workDir, problemDir + u"/a1.in"_s, problemDir + u"/a1.out"_s,
                               workDir + u"/a.out"_s, workDir + u"/check_info.txt"_s, note, state,
                               ratio);
-        releaseProcesses();
+        worker(0).releaseProcesses();
     }
 };
 
@@ -221,8 +221,8 @@ void TestTestCore::unknownKind()
                                            u"select "_s + key + u" 0"_s, u"info 4 "_s + EndText,
                                            u"end"_s}));
     {
-        QMutexLocker locker(&core.judgeMutex);  // the thread's last words came under it
-        QCOMPARE(core.lastState, '?');
+        QMutexLocker locker(&core.worker(0).judgeMutex);  // the thread's last words came under it
+        QCOMPARE(core.worker(0).lastState, '?');
     }
     QVERIFY(!QFileInfo::exists(fixture.contest.resultFilePath(player, u"sum"_s)));
 }
@@ -276,10 +276,10 @@ void TestTestCore::startHandshake()
         core.problemConfigs = &fixture.configs;
         Recorder recorder(&core);
         QVERIFY(!core.isRunActive());
-        core.judgeMutex.lock();  // holds the thread at its first flag test
+        core.worker(0).judgeMutex.lock();  // holds the thread at its first flag test
         core.startJudging();
         const bool active = core.isRunActive();
-        core.judgeMutex.unlock();
+        core.worker(0).judgeMutex.unlock();
         QVERIFY2(active, qPrintable(QString::number(round)));
         QTRY_VERIFY_WITH_TIMEOUT(recorder.ended, 30000);
         QVERIFY(core.wait(30000));
@@ -293,13 +293,14 @@ void TestTestCore::stopBeforeFirstCell()
     fixture.addProblem(u"odd"_s, u"chk"_s, u"ODD"_s);
     Row row(u"p1"_s, {u"odd"_s});
     TestCore core(fixture.contest);
+    JudgeWorker &worker = core.worker(0);
     core.problemConfigs = &fixture.configs;
     core.workQueue = {row.cell(0)};
     Recorder recorder(&core);
-    core.judgeMutex.lock();
+    worker.judgeMutex.lock();
     core.startJudging();
-    core.keepRunning = false;
-    core.judgeMutex.unlock();
+    worker.keepRunning = false;
+    worker.judgeMutex.unlock();
     QVERIFY(core.wait(30000));
     QCoreApplication::processEvents();
     QVERIFY(recorder.events.isEmpty());
@@ -317,14 +318,15 @@ void TestTestCore::stopWhileCheckerRuns()
                                             + "'; echo $$ > '" + selfPid.toUtf8()
                                             + "'; wait"));
     CheckerCore core(fixture.contest);
+    JudgeWorker &worker = core.worker(0);
     fixture.aim(core, u"sum"_s);
     core.workDir = fixture.workDir();
     core.problemDir = fixture.contest.problemDir(u"sum"_s);
     core.start();
 
     const auto checkerRunning = [&] {
-        QMutexLocker locker(&core.judgeMutex);
-        return core.checkerPid != 0 && readPid(childPid) != 0 && readPid(selfPid) != 0;
+        QMutexLocker locker(&worker.judgeMutex);
+        return worker.checkerPid != 0 && readPid(childPid) != 0 && readPid(selfPid) != 0;
     };
     QTRY_VERIFY_WITH_TIMEOUT(checkerRunning(), 30000);
 
@@ -338,7 +340,7 @@ void TestTestCore::stopWhileCheckerRuns()
     QCOMPARE(core.note, u"kept"_s);
     QCOMPARE(core.state, '-');
     QCOMPARE(core.ratio, 0.25);
-    QCOMPARE(core.checkerPid, qint64(0));
+    QCOMPARE(worker.checkerPid, qint64(0));
     QTRY_VERIFY_WITH_TIMEOUT(!processAlive(readPid(selfPid)), 10000);
     QTRY_VERIFY_WITH_TIMEOUT(!processAlive(readPid(childPid)), 10000);
 }
@@ -408,14 +410,15 @@ void TestTestCore::failProblem()
     fixture.addProblem(u"sum"_s, u"chk"_s);
     Row row(u"p1"_s, {u"sum"_s});
     TestCore core(fixture.contest);
+    JudgeWorker &worker = core.worker(0);
     fixture.aim(core, u"sum"_s);
-    core.currentItem = row.cell(0);
+    worker.currentItem = row.cell(0);
     QSignalSpy infos(&core, &TestCore::sendInfo);
     QSignalSpy items(&core, &TestCore::setItem);
 
-    core.resetResultDoc();
-    QVERIFY(core.failProblem(state, note));
-    QCOMPARE(core.lastState, state);
+    worker.resetResultDoc();
+    QVERIFY(worker.failProblem(state, note));
+    QCOMPARE(worker.lastState, state);
 
     XmlFile file;
     QVERIFY(file.load(fixture.contest.resultFilePath(u"p1"_s, u"sum"_s)));
@@ -451,16 +454,17 @@ void TestTestCore::failProblemAfterStop()
         file.write(previous);
     }
     TestCore core(fixture.contest);
+    JudgeWorker &worker = core.worker(0);
     fixture.aim(core, u"sum"_s);
-    core.currentItem = row.cell(0);
-    core.lastState = '?';
+    worker.currentItem = row.cell(0);
+    worker.lastState = '?';
     QSignalSpy infos(&core, &TestCore::sendInfo);
     QSignalSpy items(&core, &TestCore::setItem);
     core.requestStop();
 
-    core.resetResultDoc();
-    QVERIFY(!core.failProblem('C', u"编译错误:\n"_s));
-    QCOMPARE(core.lastState, '?');
+    worker.resetResultDoc();
+    QVERIFY(!worker.failProblem('C', u"编译错误:\n"_s));
+    QCOMPARE(worker.lastState, '?');
     QCOMPARE(infos.size(), 0);
     QCOMPARE(items.size(), 0);
     QFile file(resultFile);
@@ -502,14 +506,15 @@ void TestTestCore::resetResultDocStartsAfresh()
 {
     CheckerContest fixture;
     TestCore core(fixture.contest);
-    core.resetResultDoc();
-    core.taskElement.appendChild(core.resultDoc.createElement(u"subtask"_s));
-    core.taskElement.setAttribute(u"score"_s, 5);
-    core.resetResultDoc();
-    QVERIFY(core.taskElement.attributes().isEmpty());
-    QVERIFY(!core.taskElement.hasChildNodes());
-    QCOMPARE(core.resultDoc.documentElement(), core.taskElement);
-    QVERIFY(core.resultDoc.toString(0).startsWith(
+    JudgeWorker &worker = core.worker(0);
+    worker.resetResultDoc();
+    worker.taskElement.appendChild(worker.resultDoc.createElement(u"subtask"_s));
+    worker.taskElement.setAttribute(u"score"_s, 5);
+    worker.resetResultDoc();
+    QVERIFY(worker.taskElement.attributes().isEmpty());
+    QVERIFY(!worker.taskElement.hasChildNodes());
+    QCOMPARE(worker.resultDoc.documentElement(), worker.taskElement);
+    QVERIFY(worker.resultDoc.toString(0).startsWith(
         u"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<task/>"_s));
 }
 
@@ -525,11 +530,12 @@ void TestTestCore::saveResultIntoBlockedPath()
     }
     Row row(u"p1"_s, {u"sum"_s});
     TestCore core(fixture.contest);
+    JudgeWorker &worker = core.worker(0);
     fixture.aim(core, u"sum"_s);
-    core.currentItem = row.cell(0);
+    worker.currentItem = row.cell(0);
     QSignalSpy items(&core, &TestCore::setItem);
-    core.resetResultDoc();
-    QVERIFY(core.failProblem('F', u"找不到文件"_s));
+    worker.resetResultDoc();
+    QVERIFY(worker.failProblem('F', u"找不到文件"_s));
     QCOMPARE(items.size(), 1);
     QVERIFY(QFileInfo(fixture.contest.resultDir()).isFile());
 }
@@ -563,11 +569,12 @@ void TestTestCore::reportFollowsTheRow()
     loose.player = u"p1"_s;
     loose.problem = u"zeta"_s;
     TestCore core(fixture.contest);
+    JudgeWorker &worker = core.worker(0);
     fixture.aim(core, u"zeta"_s);
     core.problemNames = {u"alpha"_s, u"zeta"_s, u"extra"_s};
-    core.currentItem = withRow ? row.cell(0) : &loose;
-    core.resetResultDoc();
-    QVERIFY(core.failProblem('C', u"编译错误"_s));
+    worker.currentItem = withRow ? row.cell(0) : &loose;
+    worker.resetResultDoc();
+    QVERIFY(worker.failProblem('C', u"编译错误"_s));
 
     QFile report(fixture.contest.playerDir(u"p1"_s) + u"/result.html"_s);
     QVERIFY(report.open(QIODevice::ReadOnly));
