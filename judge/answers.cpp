@@ -19,7 +19,7 @@ bool JudgeWorker::judgeAnswerProblem()
 
     {
         QMutexLocker lock(&judgeMutex);
-        ensureDir(scratchDir);
+        ensureScratchDir();
         if (!emptyScratchDir(scratchDir)) {
             lock.unlock();
             return failProblem(TaskState::JudgeError, u"临时目录无法清空: 011"_s);

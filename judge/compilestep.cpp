@@ -101,7 +101,7 @@ bool JudgeWorker::judgeTraditionalProblem()
         if (source.runexe.isEmpty() || !QFileInfo(prepared).isFile())
             return failProblem(TaskState::FileMissing, QStringLiteral("找不到文件"));
         QMutexLocker lock(&judgeMutex);
-        ensureDir(tmp);
+        ensureScratchDir();
         if (!emptyScratchDir(tmp)) {
             lock.unlock();
             return failProblem(TaskState::JudgeError, QStringLiteral("临时目录无法清空: 001"));
@@ -134,7 +134,7 @@ bool JudgeWorker::judgeTraditionalProblem()
             QProcess &compiler = this->compiler();
             {
                 QMutexLocker lock(&judgeMutex);
-                ensureDir(tmp);
+                ensureScratchDir();
                 if (!emptyScratchDir(tmp)) {
                     lock.unlock();
                     return failProblem(TaskState::JudgeError,

@@ -99,6 +99,13 @@ bool JudgeWorker::stopped()
     return !keepRunning;
 }
 
+void JudgeWorker::ensureScratchDir()
+{
+    if (scratchDir != contest.tmpDir())
+        ensureDir(contest.tmpDir());
+    ensureDir(scratchDir);
+}
+
 void JudgeWorker::send(const ViewInfo &row)
 {
     if (m_keepRows)

@@ -55,6 +55,8 @@ public:
     static QString storageFault(const QStringList &dirs);
     void trace(const char *tag, const char *text) const;
     bool stopped();  // keepRunning tested under judgeMutex
+    // Makes scratchDir when missing (tmp/ first, when it lies in it).
+    void ensureScratchDir();
     // A detail row of the current cell: sent at once when this is the only
     // slot, otherwise kept until the cell ends, so that a cell's rows reach
     // the log together.
