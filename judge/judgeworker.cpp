@@ -84,6 +84,12 @@ bool JudgeWorker::judgeCell(SiteItem *item)
     return true;
 }
 
+void JudgeWorker::halt()
+{
+    QMutexLocker locker(&judgeMutex);
+    keepRunning = false;
+}
+
 void JudgeWorker::stop()
 {
     QMutexLocker locker(&judgeMutex);

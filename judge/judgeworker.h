@@ -34,8 +34,10 @@ public:
     bool judgeAll();
     // False when judging was stopped; a cell without configuration is passed by.
     bool judgeCell(SiteItem *item);
-    // The stop request for this slot (any thread): clears keepRunning and
-    // ends whatever the slot runs, under judgeMutex.
+    // The stop request for this slot (any thread), in two steps: halt()
+    // clears keepRunning; stop() does too, and ends whatever the slot runs,
+    // under judgeMutex.
+    void halt();
     void stop();
 
     // Shared operations of the judging steps (the worker's thread).

@@ -78,6 +78,10 @@ bool TestCore::isRunActive()
 
 void TestCore::requestStop()
 {
+    // Every slot is told first: a slot whose program ends while another's
+    // are being killed must take that for the stop, not for a verdict.
+    for (const auto &worker : m_workers)
+        worker->halt();
     for (const auto &worker : m_workers)
         worker->stop();
     wait();
