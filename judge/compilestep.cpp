@@ -148,7 +148,7 @@ bool JudgeWorker::judgeTraditionalProblem()
                     compiler.setProgram(arguments.takeFirst());
                     compiler.setArguments(arguments);
                     compiler.setWorkingDirectory(tmp);
-                    startInOwnSession(compiler, memoryBound);
+                    startSandboxed(compiler, tmp, memoryBound);
                     compiler.start(QIODevice::ReadWrite);
                     started = compiler.waitForStarted(CompilerStartWaitMs);
                 }

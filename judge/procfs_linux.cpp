@@ -113,7 +113,7 @@ bool parseProcStat(std::string_view text, ProcStat &out)
     out.state = fields[0][0];
     return toNumber(fields[1], out.ppid) && toNumber(fields[2], out.pgrp)
         && toNumber(fields[3], out.session) && toNumber(fields[11], out.userTicks)
-        && toNumber(fields[12], out.systemTicks)
+        && toNumber(fields[12], out.systemTicks) && toNumber(fields[13], out.childUserTicks)
         && toNumber(fields[19], out.startTicks);
 }
 

@@ -21,6 +21,7 @@ struct ProcStat
     pid_t session = 0;
     unsigned long long userTicks = 0;   // clock ticks of user-mode CPU time
     unsigned long long systemTicks = 0;
+    unsigned long long childUserTicks = 0;  // of the children it has reaped
     unsigned long long startTicks = 0;  // start time, clock ticks after boot
 };
 

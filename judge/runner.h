@@ -42,3 +42,15 @@ void stopRunningProgram(JudgeState &judge);
 // killProcessTree can end the whole tree. A positive addressSpace bounds the
 // address space (RLIMIT_AS, bytes) of the program and all it starts.
 void startInOwnSession(QProcess &process, qint64 addressSpace = 0);
+
+// The same for a compiler, in a sandbox of its own: the system's compilers,
+// headers and libraries read-only, workDir (its sources and its output) at
+// /box, read-write, as current directory, and a private /tmp. Without
+// namespaces, as startInOwnSession.
+void startSandboxed(QProcess &process, const QString &workDir, qint64 addressSpace);
+// Tests whose stand-in compilers are scripts beside the contest turn it off.
+void setCompilerSandboxForTesting(bool enabled);
+
+// "沙箱不可用: <reason>" when contestants' programs run without a sandbox
+// on this machine, for the judge to say once; empty otherwise.
+QString sandboxWarning();

@@ -2,6 +2,7 @@
 
 #include "procfs_linux.h"
 #include "runoutcome_linux.h"
+#include "sandbox_linux.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,6 +12,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <condition_variable>
@@ -19,12 +21,14 @@
 #include <cstring>
 #include <limits>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
 
 #include <dirent.h>
+#include <grp.h>
 #include <fcntl.h>
 #include <linux/audit.h>
 #include <linux/close_range.h>
@@ -145,14 +149,25 @@ struct ArchCalls
     std::array<int, 2> unmaps;     // munmap, mremap
     int memfdCreate;
     int mmap;                      // flags in the fourth argument
+    // Refused with EPERM: changing namespaces or mounts, reaching into other
+    // processes, and kernel interfaces a contestant's program has no use for
+    // but whose attack surface is large (keys, io_uring, BPF, perf,
+    // userfaultfd).
+    std::array<int, 25> refused;
 };
+
+// Numbers shared by every architecture: io_uring and the new mount calls.
+#define QXJ_COMMON_REFUSED 425, 426, 427, 428, 429, 430, 431, 432, 433, 442
 
 constexpr ArchCalls archCalls[] = {
 #if defined(__x86_64__)
-    {AUDIT_ARCH_X86_64, ~0x40000000u /* x32 */, {60, 231}, {57, 58}, 56, 435, {11, 25}, 319, 9},
-    {AUDIT_ARCH_I386, ~0u, {1, 252}, {2, 190}, 120, 435, {91, 163}, 356, 192 /* mmap2 */},
+    {AUDIT_ARCH_X86_64, ~0x40000000u /* x32 */, {60, 231}, {57, 58}, 56, 435, {11, 25}, 319, 9,
+     {272, 308, 165, 166, 155, 161, 248, 249, 250, 321, 323, 298, 101, 310, 311, QXJ_COMMON_REFUSED}},
+    {AUDIT_ARCH_I386, ~0u, {1, 252}, {2, 190}, 120, 435, {91, 163}, 356, 192 /* mmap2 */,
+     {310, 346, 21, 52, 217, 61, 286, 287, 288, 357, 374, 336, 26, 347, 348, QXJ_COMMON_REFUSED}},
 #elif defined(__aarch64__)
-    {AUDIT_ARCH_AARCH64, ~0u, {93, 94}, {-1, -1}, 220, 435, {215, 216}, 279, 222},
+    {AUDIT_ARCH_AARCH64, ~0u, {93, 94}, {-1, -1}, 220, 435, {215, 216}, 279, 222,
+     {97, 268, 40, 39, 41, 51, 217, 218, 219, 280, 282, 241, 117, 270, 271, QXJ_COMMON_REFUSED}},
 #endif
 };
 
@@ -201,6 +216,7 @@ std::vector<sock_filter> buildFilter()
     const int unmapLength = newLabel();
     const int unknown = newLabel();
     const int mmapFlags = newLabel();
+    const int refused = newLabel();
     auto place = [&](int label) { labels[static_cast<size_t>(label)] = code.size(); };
     auto load = [&](quint32 offset) { code.push_back(BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offset)); };
     auto jumpIf = [&](quint16 test, quint32 value, int ifTrue, int ifFalse) {
@@ -225,6 +241,8 @@ std::vector<sock_filter> buildFilter()
         for (int number : calls.unmaps)
             jumpIf(BPF_JEQ, static_cast<quint32>(number), unmapLength, next);
         jumpIf(BPF_JEQ, static_cast<quint32>(calls.memfdCreate), notify, next);
+        for (int number : calls.refused)
+            jumpIf(BPF_JEQ, static_cast<quint32>(number), refused, next);
         jumpIf(BPF_JEQ, static_cast<quint32>(calls.clone3), unknown, next);
         jumpIf(BPF_JEQ, static_cast<quint32>(calls.mmap), mmapFlags, next);
         jumpIf(BPF_JEQ, static_cast<quint32>(calls.clone), cloneFlags, allow);
@@ -233,6 +251,8 @@ std::vector<sock_filter> buildFilter()
     }
     place(cloneFlags);
     load(offsetof(seccomp_data, args));  // low half of the first argument
+    jumpIf(BPF_JSET, CLONE_NEWNS | CLONE_NEWCGROUP | CLONE_NEWUTS | CLONE_NEWIPC | CLONE_NEWUSER | CLONE_NEWPID
+                         | CLONE_NEWNET, refused, next);
     jumpIf(BPF_JSET, CLONE_THREAD, allow, notify);
     place(mmapFlags);
     load(offsetof(seccomp_data, args) + 24);  // low half of the fourth argument
@@ -248,6 +268,8 @@ std::vector<sock_filter> buildFilter()
     code.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_USER_NOTIF));
     place(unknown);
     code.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOSYS));
+    place(refused);
+    code.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EPERM));
 
     for (const Jump &jump : jumps) {
         auto offset = [&](int label) {
@@ -286,13 +308,21 @@ struct ChildPlan
     uid_t uid = 0;
     gid_t gid = 0;
     char *argv[2] = {nullptr, nullptr};
-    std::array<Limit, 4> limits;
+    std::array<Limit, 5> limits;
     sock_fprog filter{};
     int socket = -1;      // to the judge: "ready" with the filter's descriptor; from it: "go"
     int statusPipe = -1;  // to the judge: a failure; closed by a successful exec
     int descriptorLimit = 1024;
     cpu_set_t cpus;       // the judge's own CPUs, given back to the child
     bool haveCpus = false;
+    // In a sandbox the judge starts the run's init, which builds the root and
+    // starts the program on programStack, reaps every process of the run and
+    // leaves the program's wait status here.
+    bool sandboxed = false;
+    int namespaces = 0;
+    sandbox::RootPlan root;
+    void *programStack = nullptr;
+    volatile int programStatus = SIGKILL;  // stands until the init has reaped the program
 };
 
 struct ChildMessage
@@ -347,22 +377,38 @@ void handOverToNobody(ChildPlan &plan)
     ::close(dir);
 }
 
-ChildPlan makePlan(const QString &workDir, const QString &exeName, double timeLimit, double memoryLimit)
+ChildPlan makePlan(const QString &workDir, const QString &exeName, double timeLimit, double memoryLimit,
+                   const sandbox::Identity *identity)
 {
     ChildPlan plan;
     plan.exePath = QFile::encodeName(QDir(workDir).absoluteFilePath(exeName));
     plan.execPath = "./" + QFile::encodeName(exeName);
     plan.workDir = QFile::encodeName(workDir);
-    if (::geteuid() == 0)
+    plan.sandboxed = sandbox::available() && (::geteuid() != 0 || (identity && identity->valid()));
+    if (plan.sandboxed) {
+        plan.namespaces = sandbox::namespaceFlags(true);
+        plan.root = sandbox::makeRootPlan(workDir, false, memoryLimit);
+        plan.exePath = "/box/" + QFile::encodeName(exeName);
+        plan.workDir = "/box";
+        if (identity) {
+            plan.dropPrivileges = true;
+            plan.uid = identity->uid();
+            plan.gid = identity->gid();
+            sandbox::handOver(plan.root.workDir, plan.uid, plan.gid);
+        }
+    } else if (::geteuid() == 0) {
         handOverToNobody(plan);
+    }
 
     // Stack as large as the memory limit, so deep recursion works inside it.
     const rlim_t stack = bytesLimit(memoryLimit, 1 << 20);
     const double seconds = std::isfinite(timeLimit) ? std::clamp(std::ceil(timeLimit), 0.0, 1.0e9) : 1.0e9;
     const rlim_t cpu = static_cast<rlim_t>(seconds) + 1;
+    // The run's user is its own: the count of its processes and threads is the run's.
+    const rlim_t tasks = plan.sandboxed ? maxCreatedProcesses : RLIM_INFINITY;
     plan.limits = {makeLimit(RLIMIT_CORE, 0, 0), makeLimit(RLIMIT_STACK, stack, stack),
                    makeLimit(RLIMIT_FSIZE, outputFileLimit, outputFileLimit),
-                   makeLimit(RLIMIT_CPU, cpu, cpu + 1)};
+                   makeLimit(RLIMIT_CPU, cpu, cpu + 1), makeLimit(RLIMIT_NPROC, tasks, tasks)};
 
     const std::vector<sock_filter> &filter = programFilter();
     plan.filter.len = static_cast<unsigned short>(filter.size());
@@ -475,6 +521,45 @@ int childEntry(void *plan)
 
 constexpr size_t ChildStackSize = 256 * 1024;
 
+// PID 1 of the run: builds the root, starts the program as its child (so that
+// the program's signals behave as anywhere else), and once the program has
+// ended kills and reaps whatever is left, so that the judge's wait for the
+// init covers the CPU time of every process of the run.
+[[noreturn]] void runInit(ChildPlan &plan)
+{
+    const int status = plan.statusPipe;
+    ::syscall(SYS_prctl, PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0);
+    if (const int error = sandbox::enterRoot(plan.root))
+        childReport(status, 'S', error);
+    const pid_t program = ::clone(childEntry, static_cast<char *>(plan.programStack) + ChildStackSize,
+                                  CLONE_VM | SIGCHLD, &plan);
+    if (program < 0)
+        childReport(status, 'S', errno);
+    // The program holds the only ends that matter now: exec closes them.
+    ::syscall(SYS_close, plan.socket);
+    ::syscall(SYS_close, status);
+    for (;;) {
+        int result = 0;
+        const long reaped = ::syscall(SYS_wait4, -1, &result, __WALL, nullptr);
+        if (reaped == program) {
+            plan.programStatus = result;
+            break;
+        }
+        if (reaped < 0 && errno != EINTR)
+            break;
+    }
+    ::syscall(SYS_kill, -1, SIGKILL);
+    while (::syscall(SYS_wait4, -1, nullptr, __WALL, nullptr) > 0 || errno == EINTR) {
+    }
+    ::syscall(SYS_exit_group, 0);
+    __builtin_unreachable();
+}
+
+int initEntry(void *plan)
+{
+    runInit(*static_cast<ChildPlan *>(plan));
+}
+
 int aboveStandardStreams(int fd)
 {
     if (fd > 2)
@@ -486,10 +571,10 @@ int aboveStandardStreams(int fd)
 
 // Reads a message already waiting. Returns its length (-1 on error); an
 // attached descriptor goes to *received.
-long receiveMessage(int socket, ChildMessage &message, int *received)
+long receiveMessage(int socket, ChildMessage &message, int *received, pid_t *sender = nullptr)
 {
     iovec part{&message, sizeof message};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int)) + CMSG_SPACE(sizeof(ucred))] = {};
     msghdr header{};
     header.msg_iov = &part;
     header.msg_iovlen = 1;
@@ -506,6 +591,10 @@ long receiveMessage(int socket, ChildMessage &message, int *received)
                 *received = fd;
             else
                 ::close(fd);
+        } else if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_CREDENTIALS && sender) {
+            ucred credentials;
+            std::memcpy(&credentials, CMSG_DATA(c), sizeof credentials);
+            *sender = credentials.pid;  // as this process sees it
         }
     }
     return length;
@@ -689,7 +778,10 @@ public:
 // program keep naming it even after its pid is reused.
 struct Run
 {
-    pid_t pid = 0;
+    pid_t pid = 0;      // the program
+    pid_t reapPid = 0;  // the judge's child: the program, or the init of its sandbox
+    void *initStack = nullptr;  // until the init is reaped
+    int familyFd = -1;  // the sandbox's /proc, once the program has started others
     int waitFd = -1;
     int listener = -1;
     int procFd = -1;  // /proc/<pid>
@@ -707,6 +799,7 @@ struct Run
     long long startNs = 0;
     long long peakKb = 0;      // memory figure so far
     long long peakFileKb = 0;  // most file pages ever seen mapped
+    long long familyPeakKb = 0;  // with the program's other processes
     std::string text;          // maps, read again and again
     long long countedAtNs = 0;  // pages of thread stacks
     long long countCostNs = 0;
@@ -718,8 +811,10 @@ struct Run
     Run &operator=(const Run &) = delete;
     ~Run()
     {
-        for (int *fd : {&waitFd, &listener, &procFd, &statFd, &statusFd, &mapsFd, &pagemapFd})
+        for (int *fd : {&waitFd, &listener, &procFd, &statFd, &statusFd, &mapsFd, &pagemapFd, &familyFd})
             closeFd(*fd);
+        if (initStack)
+            ::munmap(initStack, ChildStackSize);
     }
 };
 
@@ -836,6 +931,65 @@ void sampleMemory(Run &run, double &memoryUsed)
     memoryUsed = static_cast<double>(run.peakKb) / 1024.0;
 }
 
+// The processes of a sandboxed run other than the program, as its own /proc
+// lists them: the user time of each with that of the children it has reaped
+// (the init's covers the orphans), and the private memory of each but the
+// init. The init is 1, the program 2.
+struct Family
+{
+    unsigned long long userTicks = 0;
+    long long memoryKb = 0;
+};
+
+Family readFamily(Run &run)
+{
+    Family family;
+    if (run.familyFd < 0) {
+        char path[64];
+        std::snprintf(path, sizeof path, "/proc/%d/root/proc", static_cast<int>(run.reapPid));
+        run.familyFd = ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (run.familyFd < 0)
+            return family;
+    }
+    const int listing = ::dup(run.familyFd);
+    DIR *dir = listing >= 0 ? ::fdopendir(listing) : nullptr;
+    if (!dir) {
+        if (listing >= 0)
+            ::close(listing);
+        return family;
+    }
+    ::rewinddir(dir);
+    while (const dirent *entry = ::readdir(dir)) {
+        char *end = nullptr;
+        const long pid = std::strtol(entry->d_name, &end, 10);
+        if (pid <= 0 || *end != 0)
+            continue;
+        char name[64];
+        char buffer[4096];
+        std::snprintf(name, sizeof name, "%ld/stat", pid);
+        int fd = ::openat(::dirfd(dir), name, O_RDONLY | O_CLOEXEC);
+        long length = fd >= 0 ? ::read(fd, buffer, sizeof buffer) : -1;
+        if (fd >= 0)
+            ::close(fd);
+        ProcStat stat;
+        if (length > 0 && parseProcStat(std::string_view(buffer, static_cast<size_t>(length)), stat))
+            family.userTicks += (pid == 2 ? 0 : stat.userTicks) + stat.childUserTicks;
+        if (pid <= 2)
+            continue;
+        std::snprintf(name, sizeof name, "%ld/status", pid);
+        fd = ::openat(::dirfd(dir), name, O_RDONLY | O_CLOEXEC);
+        length = fd >= 0 ? ::read(fd, buffer, sizeof buffer) : -1;
+        if (fd >= 0)
+            ::close(fd);
+        if (length > 0) {
+            const ProcStatus status = parseProcStatus(std::string_view(buffer, static_cast<size_t>(length)));
+            family.memoryKb += std::max(status.dataKb, 0LL) + std::max(status.stackKb, 0LL);
+        }
+    }
+    ::closedir(dir);
+    return family;
+}
+
 // judgeMutex held, the program still ours (the CPU clock names it by pid).
 // Returns its total CPU time in ns, for the idle rule.
 long long sample(Run &run, double &timeUsed, double &memoryUsed)
@@ -850,10 +1004,20 @@ long long sample(Run &run, double &timeUsed, double &memoryUsed)
                                        / ticksPerSecond() * 1e9);
     }
     sampleMemory(run, memoryUsed);
+    long long familyNs = 0;
+    if (run.spawned && run.reapPid != run.pid) {
+        // Limits hold for the whole run: what the program's other processes
+        // use counts as its own.
+        const Family family = readFamily(run);
+        run.familyPeakKb = std::max(run.familyPeakKb, run.peakKb + family.memoryKb);
+        memoryUsed = static_cast<double>(run.familyPeakKb) / 1024.0;
+        timeUsed += static_cast<double>(family.userTicks) / ticksPerSecond();
+        familyNs = static_cast<long long>(static_cast<double>(family.userTicks) / ticksPerSecond() * 1e9);
+    }
     timespec cpu{};
     if (run.haveCpuClock && ::clock_gettime(run.cpuClock, &cpu) == 0)
         cpuNs = cpu.tv_sec * 1'000'000'000LL + cpu.tv_nsec;
-    return cpuNs;
+    return cpuNs + familyNs;  // a program waiting for its busy children is not idle
 }
 
 void answerNotification(Run &run, double &memoryUsed)
@@ -955,6 +1119,9 @@ Started startProgram(JudgeState &judge, ChildPlan &plan, Run &run)
         closeAll();
         return started;
     }
+    // The program's "ready" then says who it is, as the judge sees it.
+    const int passCredentials = 1;
+    ::setsockopt(judgeEnd, SOL_SOCKET, SO_PASSCRED, &passCredentials, sizeof passCredentials);
     plan.socket = childEnd;
     plan.statusPipe = statusOut;
     plan.argv[0] = const_cast<char *>(plan.exePath.constData());
@@ -974,20 +1141,35 @@ Started startProgram(JudgeState &judge, ChildPlan &plan, Run &run)
     // own: a fork would copy the judge's page tables and leave every page it
     // writes afterwards to a copy-on-write fault, which in a judge with a
     // window costs more than running a trivial program.
-    void *stack = ::mmap(nullptr, ChildStackSize, PROT_READ | PROT_WRITE,
-                         MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
-    if (stack == MAP_FAILED) {
+    auto newStack = [] {
+        void *stack = ::mmap(nullptr, ChildStackSize, PROT_READ | PROT_WRITE,
+                             MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
+        return stack == MAP_FAILED ? nullptr : stack;
+    };
+    void *stack = newStack();
+    plan.programStack = plan.sandboxed ? newStack() : nullptr;
+    if (!stack || (plan.sandboxed && !plan.programStack)) {
         started.error = errno;
+        for (void *s : {stack, plan.programStack}) {
+            if (s)
+                ::munmap(s, ChildStackSize);
+        }
         closeAll();
         return started;
     }
-    // Unmapped once the child has exec'd or been reaped, never while it runs on it.
-    const auto unmapStack = qScopeGuard([stack] { ::munmap(stack, ChildStackSize); });
+    // Unmapped once the program has exec'd or been reaped, never while it
+    // runs on it. The init runs on its stack until it is reaped.
+    const auto unmapStacks = qScopeGuard([&] {
+        if (plan.programStack)
+            ::munmap(plan.programStack, ChildStackSize);
+        if (stack)
+            ::munmap(stack, ChildStackSize);
+    });
     sigset_t all, previous;
     ::sigfillset(&all);
     ::pthread_sigmask(SIG_SETMASK, &all, &previous);
-    const pid_t pid = ::clone(childEntry, static_cast<char *>(stack) + ChildStackSize,
-                              CLONE_VM | SIGCHLD, &plan);
+    const pid_t pid = ::clone(plan.sandboxed ? initEntry : childEntry, static_cast<char *>(stack) + ChildStackSize,
+                              CLONE_VM | SIGCHLD | plan.namespaces, &plan);
     const int forkError = errno;
     ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     if (plan.haveCpus)
@@ -1005,6 +1187,9 @@ Started startProgram(JudgeState &judge, ChildPlan &plan, Run &run)
     judge.childProcess.pid = pid;
     judge.childProcess.pidfd = pidfd;
     run.pid = pid;
+    run.reapPid = pid;
+    if (plan.sandboxed)
+        run.initStack = std::exchange(stack, nullptr);
     if (pidfd >= 0)
         run.waitFd = ::fcntl(pidfd, F_DUPFD_CLOEXEC, 3);
     // Recorded: it may go on. Sent before anything is read back, so that the
@@ -1021,8 +1206,8 @@ Started startProgram(JudgeState &judge, ChildPlan &plan, Run &run)
     if (length == 0) {
         // The exec succeeded, so "ready" was sent before it.
         ChildMessage ready{};
-        if (receiveMessage(judgeEnd, ready, &run.listener) == static_cast<long>(sizeof ready)
-            && ready.kind == 'R') {
+        if (receiveMessage(judgeEnd, ready, &run.listener, &run.pid) == static_cast<long>(sizeof ready)
+            && ready.kind == 'R' && run.pid > 0) {
             started.ok = true;
             run.filtered = run.listener >= 0;
         } else {
@@ -1041,10 +1226,11 @@ Started startProgram(JudgeState &judge, ChildPlan &plan, Run &run)
         endProgramTree(pid, false, nullptr, nullptr);
         releaseRecord(judge);
         run.pid = 0;
+        run.reapPid = 0;
         return started;
     }
     char path[48];
-    std::snprintf(path, sizeof path, "/proc/%d", static_cast<int>(pid));
+    std::snprintf(path, sizeof path, "/proc/%d", static_cast<int>(run.pid));
     run.procFd = ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     run.statFd = ::openat(run.procFd, "stat", O_RDONLY | O_CLOEXEC);
     run.statusFd = ::openat(run.procFd, "status", O_RDONLY | O_CLOEXEC);
@@ -1052,7 +1238,7 @@ Started startProgram(JudgeState &judge, ChildPlan &plan, Run &run)
     // every sample.
     run.watchMemfds = !run.filtered;
     run.threaded = !run.filtered;
-    run.haveCpuClock = ::clock_getcpuclockid(pid, &run.cpuClock) == 0;
+    run.haveCpuClock = ::clock_getcpuclockid(run.pid, &run.cpuClock) == 0;
     return started;
 }
 
@@ -1062,12 +1248,20 @@ bool runProgram(JudgeState &judge, const QString &workDir, const QString &exeNam
                 double &timeUsed, double &memoryUsed, char &state, QString &note,
                 double timeLimit, double memoryLimit)
 {
-    ChildPlan plan = makePlan(workDir, exeName, timeLimit, memoryLimit);
+    // As root, a user of its own for this run; without root, the judge's user
+    // in a user namespace of the run's own.
+    const bool sandboxed = sandbox::available();
+    std::optional<sandbox::Identity> identity;
+    if (sandboxed && ::geteuid() == 0)
+        identity.emplace();
+    ChildPlan plan = makePlan(workDir, exeName, timeLimit, memoryLimit, identity ? &*identity : nullptr);
     const ExecutableHold executable(plan.exePath);
     // Static data is committed before the first instruction, and exec maps it
     // after the judge has been told that exec succeeded.
     const long long staticKb = executable.fd < 0 ? 0 : static_cast<long long>(elfWritableBytes(executable.fd) / 1024);
-    SubreaperScope adoptOrphans;
+    std::optional<SubreaperScope> adoptOrphans;
+    if (!plan.sandboxed)
+        adoptOrphans.emplace();  // a sandbox's init adopts them instead
     Run run;
     {
         QMutexLocker lock(&judge.judgeMutex);
@@ -1101,17 +1295,19 @@ bool runProgram(JudgeState &judge, const QString &workDir, const QString &exeNam
             dueNs = now + samplePeriodNs;  // late: no burst of samples
 
         QMutexLocker lock(&judge.judgeMutex);
-        if (!judge.keepRunning || judge.childProcess.pid != run.pid)
+        if (!judge.keepRunning || judge.childProcess.pid != run.reapPid)
             return false;  // the stop request has ended the program and owns the clean-up
         const long long cpuNs = sample(run, timeUsed, memoryUsed);
         if (!ended && run.waitFd < 0)
-            ended = hasEnded(run.pid);
+            ended = hasEnded(run.reapPid);
 
         RunSample figures{timeUsed, memoryUsed, false, 0};
         if (ended) {
             rusage usage{};
-            endProgramTree(run.pid, run.spawned || !run.filtered, &figures.waitStatus, &usage);
+            endProgramTree(run.reapPid, !plan.sandboxed && (run.spawned || !run.filtered), &figures.waitStatus, &usage);
             releaseRecord(judge);
+            if (plan.sandboxed)
+                figures.waitStatus = plan.programStatus;
             timeUsed = static_cast<double>(usage.ru_utime.tv_sec) + usage.ru_utime.tv_usec / 1e6;
             figures.time = timeUsed;
             figures.ended = true;
@@ -1138,12 +1334,18 @@ bool runProgram(JudgeState &judge, const QString &workDir, const QString &exeNam
         if (outcome == RunOutcome::Running)
             continue;
         if (!ended) {
-            endProgramTree(run.pid, run.spawned || !run.filtered, nullptr, nullptr);
+            endProgramTree(run.reapPid, !plan.sandboxed && (run.spawned || !run.filtered), nullptr, nullptr);
             releaseRecord(judge);
         }
         removeExecutable(judge);
         return outcome == RunOutcome::Passed;
     }
+}
+
+QString sandboxWarning()
+{
+    const QString reason = sandbox::unavailableReason();
+    return reason.isEmpty() ? QString() : QStringLiteral("沙箱不可用: ") + reason;
 }
 
 void stopRunningProgram(JudgeState &judge)
@@ -1223,6 +1425,57 @@ void killProcessTree(qint64 processId)
             ::kill(pid, SIGKILL);
         sleepNs(1'000'000);
     }
+}
+
+namespace {
+std::atomic<bool> compilerSandbox{true};
+}
+
+void setCompilerSandboxForTesting(bool enabled)
+{
+    compilerSandbox = enabled;
+}
+
+void startSandboxed(QProcess &process, const QString &workDir, qint64 addressSpace)
+{
+    if (!compilerSandbox || !sandbox::available()) {
+        startInOwnSession(process, addressSpace);
+        return;
+    }
+    // Compilers are the system's: one user for all of them, apart from every
+    // program's.
+    static const sandbox::Identity compilerIdentity;
+    const uid_t uid = ::geteuid() == 0 ? compilerIdentity.uid() : 0;
+    if (::geteuid() == 0 && !uid) {
+        startInOwnSession(process, addressSpace);
+        return;
+    }
+    const sandbox::RootPlan root = sandbox::makeRootPlan(workDir, true, 1024);
+    if (uid)
+        sandbox::handOver(root.workDir, uid, uid);
+    const int namespaces = sandbox::namespaceFlags(false);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("TMPDIR"), QStringLiteral("/tmp"));
+    process.setProcessEnvironment(environment);
+    process.setChildProcessModifier([root, uid, namespaces, addressSpace] {
+        ::setsid();
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0);
+        if (addressSpace > 0) {
+            const rlimit bound{rlim_t(addressSpace), rlim_t(addressSpace)};
+            ::setrlimit(RLIMIT_AS, &bound);
+        }
+        int error = ::unshare(namespaces) == 0 ? 0 : errno;
+        if (!error)
+            error = sandbox::enterRoot(root);
+        if (!error && uid
+            && (::setgroups(0, nullptr) != 0 || ::setresgid(uid, uid, uid) != 0 || ::setresuid(uid, uid, uid) != 0))
+            error = errno;
+        if (error) {
+            static const char message[] = "judge: cannot enter the compiler's sandbox\n";
+            [[maybe_unused]] const ssize_t written = ::write(2, message, sizeof message - 1);
+            ::_exit(127);
+        }
+    });
 }
 
 void startInOwnSession(QProcess &process, qint64 addressSpace)

@@ -143,10 +143,11 @@ bool anyProcessWorksIn(const QString &dir)
     for (const QString &pid : pids) {
         bool number = false;
         pid.toInt(&number);
-        if (number
-            && QFileInfo(QStringLiteral("/proc/") + pid + QStringLiteral("/cwd"))
-                   .symLinkTarget()
-                   .startsWith(dir))
+        if (!number)
+            continue;
+        // A sandboxed program's folder reads as "/box" from outside.
+        const QString cwd = QFileInfo(QStringLiteral("/proc/") + pid + QStringLiteral("/cwd")).symLinkTarget();
+        if (cwd.startsWith(dir) || cwd == QStringLiteral("/box"))
             return true;
     }
     return false;

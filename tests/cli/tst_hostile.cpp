@@ -244,8 +244,9 @@ QList<Process> contestantProcesses(const QString &root)
             continue;
         const QString cwd = QFileInfo(proc + QStringLiteral("/cwd")).symLinkTarget();
         const QString exe = QFileInfo(proc + QStringLiteral("/exe")).symLinkTarget();
+        // A sandboxed program's folder reads as "/box" from outside.
         const auto inside = [&root](const QString &path) {
-            return path == root || path.startsWith(root + u'/');
+            return path == root || path.startsWith(root + u'/') || path == QStringLiteral("/box") || path.startsWith(QStringLiteral("/box/"));
         };
         if (inside(cwd) || inside(exe))
             found.append({pid.toLongLong(), pid + u' ' + cwd + u' ' + exe});

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <sys/types.h>
+
+// A contestant's program (and the compiler that builds it) sees a root of its
+// own: the system's programs and libraries read-only, a few devices, a private
+// /tmp and /dev/shm, and its work folder at /box, read-write. Nothing of the
+// contest, of other players or of the judge's home is there. The program also
+// gets a user no other process has, a process tree of its own (so kill(-1)
+// reaches only its own processes, and all of them die with the run), no
+// network and no System V IPC shared with anyone.
+namespace sandbox {
+
+// Why namespaces cannot be used on this machine, or empty when they can.
+// Tried once per process, on first use.
+QString unavailableReason();
+inline bool available() { return unavailableReason().isEmpty(); }
+
+// Everything the first process of a run needs to build the root, prepared
+// before it is started: from then on it makes raw system calls only.
+struct RootPlan
+{
+    QByteArray workDir;      // bound at /box
+    bool wholeEtc = false;   // compilers read their configuration from /etc
+    bool mountProc = true;   // a /proc of the run's own processes
+    unsigned long long scratchBytes = 64ULL << 20;  // each of /tmp and /dev/shm
+    bool mapOwnUser = false;  // an unprivileged judge: map its user in the new namespace
+    QByteArray uidMap;        // "<uid> <uid> 1"
+    QByteArray gidMap;
+    QByteArray tmpfsOptions;  // "size=...,nr_inodes=...,mode=1777"
+};
+
+RootPlan makeRootPlan(const QString &workDir, bool forCompiler, double scratchMegabytes);
+
+// The namespaces a run is started in; CLONE_NEWPID only for a program run.
+int namespaceFlags(bool withProcessTree);
+
+// Builds and enters the root, in a process that has just been given new user
+// (unless root), mount, IPC and network namespaces. The current directory is
+// /box afterwards. Raw system calls only; returns 0 or an errno.
+int enterRoot(const RootPlan &plan) noexcept;
+
+// A user id for one run at a time, no other process on the machine has: taken
+// from a reserved range, one per concurrent run in this process, guarded
+// against other judges by an abstract socket name. Only for a judge that runs
+// as root; invalid otherwise or when the range is used up.
+class Identity
+{
+public:
+    Identity();
+    ~Identity();
+    Identity(const Identity &) = delete;
+    Identity &operator=(const Identity &) = delete;
+
+    bool valid() const { return id != 0; }
+    uid_t uid() const { return id; }
+    gid_t gid() const { return id; }
+
+private:
+    uid_t id = 0;
+};
+
+// Gives the work folder and what lies in it (not below) to owner.
+void handOver(const QByteArray &workDir, uid_t owner, gid_t group);
+
+} // namespace sandbox
