@@ -186,6 +186,8 @@ private slots:
     void slotsTakeWholePlayers();
     void stopEverySlot_data();
     void stopEverySlot();
+    void programsRunOnTheSlotCpu_data();
+    void programsRunOnTheSlotCpu();
 };
 
 void TestTestCore::initTestCase()
@@ -820,6 +822,69 @@ void TestTestCore::stopEverySlot()
     QVERIFY(!recorder.ended);
     QVERIFY(finishRun(fixture.contest, heads));
     QVERIFY(!QFileInfo::exists(fixture.contest.tmpDir()));
+}
+
+void TestTestCore::programsRunOnTheSlotCpu_data()
+{
+    QTest::addColumn<int>("jobs");
+    QTest::newRow("one slot") << 1;
+    QTest::newRow("two slots") << 2;
+}
+
+// The contestant's program sees the CPUs of its slot: all the judge's with
+// one slot, the slot's own with several.
+void TestTestCore::programsRunOnTheSlotCpu()
+{
+    QFETCH(int, jobs);
+    CheckerContest fixture;
+    fixture.addRawProblem(
+        u"cpus"_s,
+        u"<problem type=\"TRA_0_4\"><source dir=\"cpus\" file=\"cpus\" code=\"64\">"
+        "<language file=\"cpus.c\" cmd=\"gcc -o cpus cpus.c\"/></source>"
+        "<task input=\"cpus.in\" output=\"cpus.out\" checker=\"chk\"><subtask score=\"10\">"
+        "<point in=\"cpus.in\" out=\"cpus.ans\" time=\"5\" mem=\"64\"/></subtask></task>"
+        "</problem>"_s);
+    QVERIFY(fixture.writeProblemChecker(u"cpus"_s, u"chk"_s,
+                                        "printf '1\\n%s %s\\n' \"$(pwd -P)\" \"$(cat \"$3\")\" > \"$4\""));
+    const QByteArray program = "#define _GNU_SOURCE\n#include <sched.h>\n#include <stdio.h>\n"
+                               "int main(void)\n{\n    cpu_set_t set;\n    CPU_ZERO(&set);\n"
+                               "    sched_getaffinity(0, sizeof set, &set);\n"
+                               "    FILE *f = fopen(\"cpus.out\", \"w\");\n"
+                               "    for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu)\n"
+                               "        if (CPU_ISSET(cpu, &set))\n            fprintf(f, \"%d,\", cpu);\n"
+                               "    fclose(f);\n    return 0;\n}\n";
+    std::vector<std::unique_ptr<Row>> rows;
+    TestCore core(fixture.contest, jobs);
+    core.problemConfigs = &fixture.configs;
+    core.problemNames = {u"cpus"_s};
+    for (const QString &player : {u"p1"_s, u"p2"_s, u"p3"_s}) {
+        QVERIFY(writeTestFile(fixture.contest.playerFile(player, u"cpus"_s, u"cpus.c"_s), program));
+        rows.push_back(std::make_unique<Row>(player, QStringList{u"cpus"_s}));
+        core.workQueue.append(rows.back()->cell(0));
+    }
+    Recorder recorder(&core);
+    core.startJudging();
+    QTRY_VERIFY_WITH_TIMEOUT(recorder.ended, 120000);
+    QVERIFY(core.wait(30000));
+    QCoreApplication::processEvents();
+
+    const QList<int> cpus = allowedCpus();
+    QString all;
+    for (const int cpu : cpus)
+        all += QString::number(cpu) + u',';
+    int points = 0;
+    for (const ViewInfo &info : std::as_const(recorder.infos)) {
+        if (info.kind != ViewInfo::Point)
+            continue;
+        ++points;
+        const QStringList seen = info.text.split(u' ', Qt::SkipEmptyParts);
+        QVERIFY2(seen.size() >= 2, qPrintable(info.text));  // then time and memory
+        static const QRegularExpression slotFolder(u"/(\\d+)/test_thread_0$"_s);
+        const int slot = jobs == 1 ? 0 : slotFolder.match(seen[0]).captured(1).toInt();
+        const int cpu = ::slotCpu(cpus, jobs, slot);
+        QCOMPARE(seen[1], cpu < 0 ? all : QString::number(cpu) + u',');
+    }
+    QCOMPARE(points, 3);
 }
 
 QTEST_GUILESS_MAIN(TestTestCore)
