@@ -464,8 +464,8 @@ int parseArguments(const QStringList &arguments, Options &options)
                                           QStringLiteral("FILE.csv"));
     const QCommandLineOption jobs(
         QStringLiteral("jobs"),
-        QStringLiteral("Judge N cells at once, each on a CPU of its own (default 1; 0: one per\n"
-                       "CPU, leaving one to the judge when there are more than two)."),
+        QStringLiteral("Judge N cells at once, each on a CPU of its own (default 1; 0: one "
+                       "per CPU, leaving one to the judge when there are more than two)."),
         QStringLiteral("N"), QStringLiteral("1"));
     parser.addOptions({help, all, player, problem, exportOption, jobs});
     parser.addPositionalArgument(QStringLiteral("CONTEST_DIR"),

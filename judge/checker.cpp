@@ -1,7 +1,6 @@
 #include "checker.h"
 
 #include "cpus.h"
-
 #include "platform.h"
 #include "runner.h"
 #include "testcore.h"
@@ -171,8 +170,9 @@ QProcess &JudgeWorker::checker()
 }
 
 bool JudgeWorker::runChecker(const QString &workDir, const QString &inputFile,
-                          const QString &answerFile, const QString &outputFile,
-                          const QString &verdictFile, QString &note, char &state, double &ratio)
+                             const QString &answerFile, const QString &outputFile,
+                             const QString &verdictFile, QString &note, char &state,
+                             double &ratio)
 {
     QMutexLocker locker(&judgeMutex);
     // A checker started after a stop would be killed by nobody.

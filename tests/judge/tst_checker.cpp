@@ -174,13 +174,14 @@ Outcome TestChecker::check(TestCore &core, CheckerContest &fixture, const QStrin
                            double ratioIn)
 {
     const QString work = fixture.workDir();
-    const QString problemDir = fixture.contest.problemDir(core.worker(0).currentProblem);
+    JudgeWorker &worker = core.worker(0);
+    const QString problemDir = fixture.contest.problemDir(worker.currentProblem);
     Outcome outcome;
     outcome.note = noteIn;
     outcome.ratio = ratioIn;
-    outcome.returned = core.worker(0).runChecker(work, problemDir + u"/a1.in"_s, problemDir + u"/a1.out"_s,
-                                       work + u"/a.out"_s, work + u"/check_info.txt"_s,
-                                       outcome.note, outcome.state, outcome.ratio);
+    outcome.returned = worker.runChecker(work, problemDir + u"/a1.in"_s, problemDir + u"/a1.out"_s,
+                                         work + u"/a.out"_s, work + u"/check_info.txt"_s,
+                                         outcome.note, outcome.state, outcome.ratio);
     return outcome;
 }
 

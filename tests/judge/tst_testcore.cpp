@@ -113,9 +113,9 @@ protected:
     {
         // As TestCore::run(), tell a thread-sanitizer build where the thread ends.
         const auto ended = qScopeGuard([this] { QtTsan::futexRelease(this); });
-        returned = worker(0).runChecker(workDir, problemDir + u"/a1.in"_s, problemDir + u"/a1.out"_s,
-                              workDir + u"/a.out"_s, workDir + u"/check_info.txt"_s, note, state,
-                              ratio);
+        returned = worker(0).runChecker(workDir, problemDir + u"/a1.in"_s,
+                                        problemDir + u"/a1.out"_s, workDir + u"/a.out"_s,
+                                        workDir + u"/check_info.txt"_s, note, state, ratio);
         worker(0).releaseProcesses();
     }
 };
