@@ -4,6 +4,7 @@
 #include "checkerhome.h"
 #include "contest.h"
 #include "contestgrid.h"
+#include "cpus.h"
 #include "gridcells.h"
 #include "runner.h"
 #include "runsteps.h"
@@ -207,6 +208,7 @@ struct Options
     QString contestDir;
     QString exportPath;
     bool all = false;
+    int jobs = 1;
     QStringList players;
     QStringList problems;
 };
@@ -235,7 +237,7 @@ public:
             return (!players.isEmpty() && !players.contains(cell->player))
                    || (!problems.isEmpty() && !problems.contains(cell->problem));
         });
-        m_judge = std::make_unique<TestCore>(m_contest);
+        m_judge = std::make_unique<TestCore>(m_contest, m_options.jobs);
         queueCells(*m_judge, cells, m_options.all);
 
         connect(m_judge.get(), &TestCore::sendInfo, this, &JudgeRun::showRow, Qt::QueuedConnection);
@@ -313,14 +315,30 @@ private:
     {
         cell->setInfo(info);
         if (info.state == TaskState::Judging) {
-            m_console.setProgress(QStringLiteral("[%1/%2] %3 - %4")
-                                      .arg(m_done)
-                                      .arg(m_judge->workQueue.size())
-                                      .arg(rowName(m_contest, cell->player), cell->problem));
+            m_judging.append(cell);
+            showProgress();
         }
     }
 
-    void cellDone(SiteItem *, bool) { ++m_done; }
+    void cellDone(SiteItem *cell, bool)
+    {
+        ++m_done;
+        m_judging.removeOne(cell);
+        if (!m_judging.isEmpty())
+            showProgress();
+    }
+
+    // Cells done across all slots, then every cell being judged.
+    void showProgress()
+    {
+        QStringList cells;
+        for (const SiteItem *cell : std::as_const(m_judging))
+            cells.append(rowName(m_contest, cell->player) + QStringLiteral(" - ") + cell->problem);
+        m_console.setProgress(QStringLiteral("[%1/%2] %3")
+                                  .arg(m_done)
+                                  .arg(m_judge->workQueue.size())
+                                  .arg(cells.join(QStringLiteral(", "))));
+    }
 
     void finish()
     {
@@ -418,6 +436,7 @@ private:
     Console m_console;
     QList<AllSiteItem *> m_rows;
     std::unique_ptr<TestCore> m_judge;
+    QList<SiteItem *> m_judging;
     int m_done = 0;
     bool m_rowsShown = false;
     bool m_over = false;
@@ -447,7 +466,12 @@ int parseArguments(const QStringList &arguments, Options &options)
     const QCommandLineOption exportOption(QStringLiteral("export"),
                                           QStringLiteral("Write the score table as CSV (GB18030)."),
                                           QStringLiteral("FILE.csv"));
-    parser.addOptions({help, version, all, player, problem, exportOption});
+    const QCommandLineOption jobs(
+        QStringLiteral("jobs"),
+        QStringLiteral("Judge N cells at once, each on a CPU of its own (default 1; 0: one "
+                       "per CPU, leaving one to the judge when there are more than two)."),
+        QStringLiteral("N"), QStringLiteral("1"));
+    parser.addOptions({help, version, all, player, problem, exportOption, jobs});
     parser.addPositionalArgument(QStringLiteral("CONTEST_DIR"),
                                  QStringLiteral("The contest directory."));
 
@@ -475,6 +499,18 @@ int parseArguments(const QStringList &arguments, Options &options)
         fail(QStringLiteral("--export given more than once") + tryHelp);
         return ExitUsage;
     }
+    if (parser.values(jobs).size() > 1) {
+        fail(QStringLiteral("--jobs given more than once") + tryHelp);
+        return ExitUsage;
+    }
+    bool number = false;
+    options.jobs = parser.value(jobs).toInt(&number);
+    if (!number || options.jobs < 0 || options.jobs > MaxJobs) {
+        fail(QStringLiteral("--jobs takes a number from 0 to %1").arg(MaxJobs) + tryHelp);
+        return ExitUsage;
+    }
+    if (options.jobs == 0)
+        options.jobs = jobsForAllCpus(int(allowedCpus().size()));
     options.contestDir = positional.first();
     options.exportPath = parser.value(exportOption);
     options.all = parser.isSet(all);

@@ -11,7 +11,7 @@
 
 using namespace Qt::StringLiterals;
 
-bool TestCore::judgeAnswerProblem()
+bool JudgeWorker::judgeAnswerProblem()
 {
     if (stopped())
         return false;
@@ -19,8 +19,8 @@ bool TestCore::judgeAnswerProblem()
 
     {
         QMutexLocker lock(&judgeMutex);
-        ensureDir(contest.tmpDir());
-        if (!emptyScratchDir(contest.tmpDir())) {
+        ensureScratchDir();
+        if (!emptyScratchDir(scratchDir)) {
             lock.unlock();
             return failProblem(TaskState::JudgeError, u"临时目录无法清空: 011"_s);
         }
@@ -29,7 +29,6 @@ bool TestCore::judgeAnswerProblem()
     const QDomDocument &config = problemConfig->document;
     const QString answerDir = problemSource(config).dir;
     const TaskSpec task = problemTask(config);
-    const QString workDir = contest.threadWorkDir(0);
     const QString verdictFile = workDir + u"/check_info.txt"_s;
     const QString dataDir = contest.problemDir(currentProblem);
 
@@ -91,7 +90,7 @@ bool TestCore::judgeAnswerProblem()
             pointElement.setAttribute(ResultXml::Note, note);
             subtaskElement.appendChild(pointElement);
             pointStates += QLatin1Char(state);
-            emit sendInfo(pointRow(note, state, ++pointNumber));
+            send(pointRow(note, state, ++pointNumber));
         }
         if (stopped())
             return false;
@@ -99,7 +98,7 @@ bool TestCore::judgeAnswerProblem()
         const int score = subtaskScore(minimum, subtask.score);
         total += score;
         subtaskElement.setAttribute(ResultXml::Score, score);
-        emit sendInfo(subtaskRow(score, subtask.score));
+        send(subtaskRow(score, subtask.score));
     }
 
     const char problemState = problemStateFromPoints(pointStates);

@@ -1,5 +1,6 @@
 #include "checker.h"
 
+#include "cpus.h"
 #include "platform.h"
 #include "runner.h"
 #include "testcore.h"
@@ -134,13 +135,13 @@ void parseVerdictText(const QString &line1, const QString &line2, QString &note,
         note = u"部分正确"_s;
 }
 
-void TestCore::killChecker()
+void JudgeWorker::killChecker()
 {
     // The checker leads its own session, so whatever it started goes too.
     killProcessTree(checkerPid);
 }
 
-bool TestCore::findChecker(QString &name, QString &path)
+bool JudgeWorker::findChecker(QString &name, QString &path)
 {
     name += ExecutableSuffix;
     // Only a regular file is a checker: an empty name must not find the
@@ -152,22 +153,26 @@ bool TestCore::findChecker(QString &name, QString &path)
     return QFileInfo(path).isFile();
 }
 
-QProcess &TestCore::checker()
+QProcess &JudgeWorker::checker()
 {
-    if (!checkerProcess) {
-        checkerProcess = std::make_unique<QProcess>();
+    if (!m_checkerProcess) {
+        m_checkerProcess = std::make_unique<QProcess>();
         // Nobody reads the checker's streams; a pipe left open could stall it.
-        checkerProcess->setStandardInputFile(QProcess::nullDevice());
-        checkerProcess->setStandardOutputFile(QProcess::nullDevice());
-        checkerProcess->setStandardErrorFile(QProcess::nullDevice());
-        startInOwnSession(*checkerProcess);
+        m_checkerProcess->setStandardInputFile(QProcess::nullDevice());
+        m_checkerProcess->setStandardOutputFile(QProcess::nullDevice());
+        m_checkerProcess->setStandardErrorFile(QProcess::nullDevice());
+        startInOwnSession(*m_checkerProcess);
+        // On the slot's own CPU, beside the program it checks and never
+        // beside another slot's (runChecker holds judgeMutex).
+        pinProcess(*m_checkerProcess, cpu);
     }
-    return *checkerProcess;
+    return *m_checkerProcess;
 }
 
-bool TestCore::runChecker(const QString &workDir, const QString &inputFile,
-                          const QString &answerFile, const QString &outputFile,
-                          const QString &verdictFile, QString &note, char &state, double &ratio)
+bool JudgeWorker::runChecker(const QString &workDir, const QString &inputFile,
+                             const QString &answerFile, const QString &outputFile,
+                             const QString &verdictFile, QString &note, char &state,
+                             double &ratio)
 {
     QMutexLocker locker(&judgeMutex);
     // A checker started after a stop would be killed by nobody.

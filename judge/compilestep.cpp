@@ -67,7 +67,7 @@ QString compilerText(QByteArray out, const QByteArray &err)
 
 } // namespace
 
-int TestCore::findSource(QString &sourcePath)
+int JudgeWorker::findSource(QString &sourcePath)
 {
     const QDomDocument &config = problemConfig->document;
     const QString dir = problemSource(config).dir;
@@ -82,7 +82,7 @@ int TestCore::findSource(QString &sourcePath)
     return -1;
 }
 
-bool TestCore::judgeTraditionalProblem()
+bool JudgeWorker::judgeTraditionalProblem()
 {
     if (stopped())
         return false;
@@ -91,7 +91,7 @@ bool TestCore::judgeTraditionalProblem()
 
     const QDomDocument &config = problemConfig->document;
     const SourceSpec source = problemSource(config);
-    const QString tmp = contest.tmpDir();
+    const QString &tmp = scratchDir;
 
     QString sourcePath;
     const int languageIndex = findSource(sourcePath);
@@ -101,7 +101,7 @@ bool TestCore::judgeTraditionalProblem()
         if (source.runexe.isEmpty() || !QFileInfo(prepared).isFile())
             return failProblem(TaskState::FileMissing, QStringLiteral("找不到文件"));
         QMutexLocker lock(&judgeMutex);
-        ensureDir(tmp);
+        ensureScratchDir();
         if (!emptyScratchDir(tmp)) {
             lock.unlock();
             return failProblem(TaskState::JudgeError, QStringLiteral("临时目录无法清空: 001"));
@@ -134,7 +134,7 @@ bool TestCore::judgeTraditionalProblem()
             QProcess &compiler = this->compiler();
             {
                 QMutexLocker lock(&judgeMutex);
-                ensureDir(tmp);
+                ensureScratchDir();
                 if (!emptyScratchDir(tmp)) {
                     lock.unlock();
                     return failProblem(TaskState::JudgeError,

@@ -19,13 +19,12 @@ struct PointOutcome
 
 } // namespace
 
-bool TestCore::runTestPoints(const QString &exeName)
+bool JudgeWorker::runTestPoints(const QString &exeName)
 {
     trace("core", "M4");
     const TaskSpec task = problemTask(problemConfig->document);
-    const QString workDir = contest.threadWorkDir(0);
     const QString problemDir = contest.problemDir(currentProblem) + u'/';
-    const QString exeSource = contest.tmpDir() + u'/' + exeName;
+    const QString exeSource = scratchDir + u'/' + exeName;
     const QString exeCopy = workDir + u'/' + exeName;
     const QString inputCopy = workDir + u'/' + task.input;
     const QString outputFile = workDir + u'/' + task.output;
@@ -107,7 +106,7 @@ bool TestCore::runTestPoints(const QString &exeName)
             pointStates.append(QLatin1Char(p.state));
 
             trace("core", "P5");
-            emit sendInfo(pointRow(p.note, p.state, ++pointNumber));
+            send(pointRow(p.note, p.state, ++pointNumber));
             trace("core", "P5_");
         }
         if (stopped())
@@ -116,7 +115,7 @@ bool TestCore::runTestPoints(const QString &exeName)
         totalScore += score;
         totalTime += timeSum * minRatio;
         subtaskElement.setAttribute(ResultXml::Score, QString::number(score));
-        emit sendInfo(subtaskRow(score, subtask.score));
+        send(subtaskRow(score, subtask.score));
     }
 
     const char state = problemStateFromPoints(pointStates);

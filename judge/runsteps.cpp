@@ -64,16 +64,11 @@ QList<SiteItem *> restoreUnfinishedCells(const Contest &contest, TestCore &judge
 {
     // A queued "being judged" delivered after the restore would stay.
     QCoreApplication::sendPostedEvents();
-    qsizetype finished = 0;
-    {
-        QMutexLocker locker(&judge.judgeMutex);
-        finished = judge.finishedCells;
-    }
     QList<SiteItem *> restored;
     QSet<SiteItem *> seen;
-    for (qsizetype i = finished; i < judge.workQueue.size(); ++i) {
+    for (qsizetype i = 0; i < judge.workQueue.size(); ++i) {
         SiteItem *cell = judge.workQueue[i];
-        if (!cell || seen.contains(cell))
+        if (!cell || judge.isEntryFinished(i) || seen.contains(cell))
             continue;
         seen.insert(cell);
         cell->setInfo(storedCellResult(contest, cell->player, cell->problem));

@@ -28,9 +28,9 @@ void queueCells(TestCore &judge, const QList<SiteItem *> &cells, bool rejudge);
 void beginRun(TestCore &judge, const Contest &contest);
 
 // After requestStop(): delivers the judge's signals still waiting in the
-// event queue (a "being judged" for the interrupted cell among them), then
-// gives every queued cell the run did not complete (the interrupted one and
-// all it never reached) its stored result again, untested when it has none.
+// event queue (a "being judged" for each interrupted cell among them), then
+// gives every queued cell the run did not complete (the interrupted ones and
+// all they never reached) its stored result again, untested when it has none.
 // Returns those cells, each once, so that a window can repaint them.
 QList<SiteItem *> restoreUnfinishedCells(const Contest &contest, TestCore &judge);
 

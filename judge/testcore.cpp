@@ -1,14 +1,12 @@
 #include "testcore.h"
 
-#include "contestfiles.h"
-#include "dirs.h"
+#include "cpus.h"
 #include "gridcells.h"
-#include "htmlreport.h"
-#include "problemfile.h"
-#include "runner.h"
 
-#include <QProcess>
+#include <QHash>
 #include <QScopeGuard>
+
+#include <algorithm>
 
 using namespace Qt::StringLiterals;
 
@@ -29,7 +27,7 @@ QString xmlSafeText(const QString &text)
     return safe;
 }
 
-TestCore::TestCore(const Contest &contestDirs)
+TestCore::TestCore(const Contest &contestDirs, int jobs)
 {
     contest.rootDir = contestDirs.rootDir;
     contest.dataDirName = contestDirs.dataDirName;
@@ -37,10 +35,10 @@ TestCore::TestCore(const Contest &contestDirs)
     contest.resultDirName = contestDirs.resultDirName;
     contest.tmpDirName = contestDirs.tmpDirName;
 
-    QMutexLocker locker(&judgeMutex);
-    currentItem = nullptr;
-    childProcess = ChildProcess();
-    keepRunning = true;
+    jobs = qBound(1, jobs, MaxJobs);
+    const QList<int> cpus = jobs > 1 ? allowedCpus() : QList<int>();
+    for (int slot = 0; slot < jobs; ++slot)
+        m_workers.push_back(std::make_unique<JudgeWorker>(*this, slot, jobs, slotCpu(cpus, jobs, slot)));
 }
 
 TestCore::~TestCore()
@@ -50,7 +48,8 @@ TestCore::~TestCore()
     if (isRunning())
         requestStop();
     QtTsan::futexAcquire(this);
-    releaseProcesses();
+    for (const auto &worker : m_workers)
+        worker->releaseProcesses();
 }
 
 void TestCore::startJudging()
@@ -79,21 +78,48 @@ bool TestCore::isRunActive()
 
 void TestCore::requestStop()
 {
-    {
-        QMutexLocker locker(&judgeMutex);
-        keepRunning = false;
-        stopRunningProgram(*this);
-        killProcessTree(compilerPid);
-        killChecker();
-    }
+    // Every slot is told first: a slot whose program ends while another's
+    // are being killed must take that for the stop, not for a verdict.
+    for (const auto &worker : m_workers)
+        worker->halt();
+    for (const auto &worker : m_workers)
+        worker->stop();
     wait();
     QtTsan::futexAcquire(this);  // pairs with the release at the end of run()
 }
 
-bool TestCore::stopped()
+bool TestCore::isEntryFinished(qsizetype entry)
 {
-    QMutexLocker locker(&judgeMutex);
-    return !keepRunning;
+    QMutexLocker locker(&m_queueMutex);
+    return m_finished.value(entry, false);
+}
+
+QList<qsizetype> TestCore::takePlayer()
+{
+    QMutexLocker locker(&m_queueMutex);
+    if (m_nextPlayer >= m_players.size())
+        return {};
+    return m_players.at(m_nextPlayer++);
+}
+
+void TestCore::markFinished(qsizetype entry)
+{
+    QMutexLocker locker(&m_queueMutex);
+    m_finished[entry] = true;
+}
+
+void TestCore::addUnwritten(const QString &path)
+{
+    QMutexLocker locker(&m_queueMutex);
+    unwrittenFiles.append(path);
+}
+
+void TestCore::sendBlock(const QList<ViewInfo> &rows)
+{
+    // Queued events keep the order in which they were posted.
+    QMutexLocker locker(&m_queueMutex);
+    for (const ViewInfo &row : rows)
+        emit sendInfo(row);
 }
 
 void TestCore::run()
@@ -108,165 +134,54 @@ void TestCore::run()
         threadStarted = true;
         startCondition.wakeAll();
     }
-    const auto release = qScopeGuard([this] { releaseProcesses(); });
 
-    if (!judgeQueue())
+    if (!judgeOnAllSlots())
         return;
-    {
-        QMutexLocker locker(&judgeMutex);
-        currentItem = nullptr;
-    }
     runLocker.unlock();
     emit sendInfo(messageRow(u"- 测评结束 -"_s, 2));
     emit testEnd();
 }
 
 // False when judging was stopped.
-bool TestCore::judgeQueue()
-{
-    for (SiteItem *item : std::as_const(workQueue)) {
-        if (stopped() || !judgeCell(item))
-            return false;
-        QMutexLocker locker(&judgeMutex);
-        ++finishedCells;
-    }
-    return !stopped();
-}
-
-// False when judging was stopped; a cell without configuration is passed by.
-bool TestCore::judgeCell(SiteItem *item)
+bool TestCore::judgeOnAllSlots()
 {
     {
-        QMutexLocker locker(&judgeMutex);
-        if (!item)
-            return true;
-        currentItem = item;
-        currentPlayer = item->player;
-        currentProblem = item->problem;
-        currentDisplayName = item->displayName;
-        if (!problemConfigs)
-            return true;
-        const auto config = problemConfigs->constFind(currentProblem);
-        if (config == problemConfigs->cend())
-            return true;
-        problemConfig = &config.value();
-        lastState = TaskState::Judging;
-    }
-
-    emit sendInfo(headerRow(currentPlayer, currentProblem, currentDisplayName));
-    emit setItem(currentItem, ScoreInfo{0, 0.0, TaskState::Judging});
-
-    const QString kind = problemKind(problemConfig->document);
-    if (kind == KindTraditional)
-        judgeTraditionalProblem();
-    else if (kind == KindAnswer)
-        judgeAnswerProblem();
-
-    if (stopped())
-        return false;
-    emit setSelect(currentItem, lastState == TaskState::JudgeError);
-    return true;
-}
-
-void TestCore::resetResultDoc()
-{
-    resultDoc = newDocument();
-    taskElement = resultDoc.createElement(ResultXml::Task);
-    resultDoc.appendChild(taskElement);
-}
-
-bool TestCore::failProblem(char state, QString note)
-{
-    if (note.endsWith(u'\n'))
-        note.chop(1);
-    note = xmlSafeText(note);
-    taskElement.setAttribute(ResultXml::Score, u"0"_s);
-    taskElement.setAttribute(ResultXml::Time, u"0"_s);
-    taskElement.setAttribute(ResultXml::State, QString(QLatin1Char(state)));
-    QDomElement noteElement = resultDoc.createElement(ResultXml::Note);
-    noteElement.appendChild(resultDoc.createTextNode(note));
-    taskElement.appendChild(noteElement);
-
-    if (stopped())
-        return false;
-    emit sendInfo(messageRow(note, state == TaskState::JudgeError ? 3 : 1));
-    finishCell(ScoreInfo{0, 0.0, state});
-    return true;
-}
-
-bool TestCore::saveResult()
-{
-    QMutexLocker locker(&judgeMutex);
-    const QString resultPath = contest.resultFilePath(currentPlayer, currentProblem);
-    makePath(contest.resultProblemDir(currentProblem));
-    const bool saved = saveDocument(resultDoc, resultPath, 0);
-    if (!saved)
-        unwrittenFiles.append(resultPath);
-    // Regenerated all the same: it shows what is stored.
-    const bool reported = writeHtmlReport();
-    if (!reported)
-        unwrittenFiles.append(htmlReportPath(contest, currentPlayer));
-    locker.unlock();
-
-    if (!saved)
-        emit sendInfo(messageRow(u"结果文件无法写入: "_s + resultPath, 3));
-    if (!reported)
-        emit sendInfo(messageRow(u"报告文件无法写入: "_s + htmlReportPath(contest, currentPlayer), 3));
-    return saved;
-}
-
-void TestCore::finishCell(ScoreInfo info)
-{
-    if (!saveResult())
-        info = ScoreInfo{0, 0.0, TaskState::JudgeError};
-    lastState = info.state;
-    emit setItem(currentItem, info);
-}
-
-QString TestCore::storageFault(const QStringList &dirs)
-{
-    for (const QString &dir : dirs) {
-        switch (storageState(dir)) {
-        case StorageState::Fine:
-            break;
-        case StorageState::Short:
-            return u"测评机磁盘空间不足: "_s + dir;
-        case StorageState::ReadOnly:
-            return u"测评机磁盘只读: "_s + dir;
-        case StorageState::Unreachable:
-            return u"测评机磁盘无法访问: "_s + dir;
+        QMutexLocker locker(&m_queueMutex);
+        m_players.clear();
+        m_nextPlayer = 0;
+        m_finished = QList<bool>(workQueue.size(), false);
+        QHash<QString, qsizetype> groupOf;
+        for (qsizetype i = 0; i < workQueue.size(); ++i) {
+            // An empty entry goes with nobody; it is passed by.
+            const QString player = workQueue[i] ? workQueue[i]->player : QString();
+            const auto group = workQueue[i] ? groupOf.constFind(player) : groupOf.cend();
+            if (group != groupOf.cend()) {
+                m_players[group.value()].append(i);
+            } else {
+                if (workQueue[i])
+                    groupOf.insert(player, m_players.size());
+                m_players.append(QList<qsizetype>{i});
+            }
         }
     }
-    return QString();
-}
 
-bool TestCore::writeHtmlReport()
-{
-    QStringList problems;
-    if (currentItem && currentItem->rowHead) {
-        for (const SiteItem *cell : std::as_const(currentItem->rowHead->cells))
-            problems.append(cell->problem);
-    } else {
-        problems = problemNames;
+    std::vector<std::unique_ptr<QThread>> threads;
+    // A slot whose thread could not be made judged nothing and stopped nothing:
+    // the others took its share.
+    std::vector<char> completed(m_workers.size(), 1);
+    for (size_t slot = 1; slot < m_workers.size(); ++slot) {
+        JudgeWorker *worker = m_workers[slot].get();
+        char *done = &completed[slot];
+        threads.emplace_back(QThread::create([worker, done] {
+            *done = worker->judgeAll();
+            QtTsan::futexRelease(worker);
+        }));
+        threads.back()->start();
     }
-    return ::writeHtmlReport(contest, currentPlayer, problems, problemConfigs);
-}
-
-void TestCore::trace(const char *tag, const char *text) const
-{
-    Q_UNUSED(tag);
-    Q_UNUSED(text);
-}
-
-QProcess &TestCore::compiler()
-{
-    if (!compilerProcess)
-        compilerProcess = std::make_unique<QProcess>();
-    return *compilerProcess;
-}
-
-void TestCore::releaseProcesses()
-{
-    compilerProcess.reset();
-    checkerProcess.reset();
+    completed[0] = m_workers[0]->judgeAll();
+    for (size_t i = 0; i < threads.size(); ++i) {
+        threads[i]->wait();
+        QtTsan::futexAcquire(m_workers[i + 1].get());
+    }
+    return std::all_of(completed.cbegin(), completed.cend(), [](char done) { return done != 0; });
 }

@@ -1,12 +1,12 @@
 #pragma once
 
 #include "contest.h"
-#include "judgestate.h"
+#include "judgeworker.h"
 #include "platform.h"
 #include "scoreinfo.h"
 #include "viewinfo.h"
 
-#include <QDomDocument>
+#include <QList>
 #include <QMap>
 #include <QMutex>
 #include <QStringList>
@@ -15,8 +15,8 @@
 #include <QWaitCondition>
 
 #include <memory>
+#include <vector>
 
-class QProcess;
 class SiteItem;
 
 // The text with every character that XML 1.0 cannot carry (control
@@ -26,13 +26,17 @@ QString xmlSafeText(const QString &text);
 
 // The judge thread: one object per run. It reports only through its four
 // signals; the window connects to them and never looks inside.
-class TestCore : public QThread, public JudgeState
+// The cells are judged by its slots (JudgeWorker), each on a thread of its
+// own, slot 0 on this one. A slot takes all queued cells of one player at a
+// time, in queue order, so that two slots never judge the same player.
+class TestCore : public QThread
 {
     Q_OBJECT
 
 public:
     // Copies the contest's five directory strings; nothing else of it.
-    explicit TestCore(const Contest &contestDirs);
+    // jobs: how many cells are judged at once (1 to MaxJobs).
+    explicit TestCore(const Contest &contestDirs, int jobs = 1);
     ~TestCore() override;
 
     // Filled by the window before startJudging().
@@ -44,67 +48,32 @@ public:
     void startJudging();
     // GUI side: whether a run is active (tryLock on runMutex).
     bool isRunActive();
-    // GUI side, the stop request: clears keepRunning, kills whatever runs,
-    // deletes the running executable, then waits for the thread.
+    // GUI side, the stop request: every slot clears keepRunning, kills
+    // whatever it runs and deletes its running executable; then waits for
+    // the threads.
     void requestStop();
 
-    // Shared operations of the judging steps (judge thread).
-    void resetResultDoc();
-    bool failProblem(char state, QString note);
-    // Writes the result file, then the player's report. Each file that cannot
-    // be written gets a row and joins unwrittenFiles; false when the result
-    // file is one of them.
-    bool saveResult();
-    // Saves the cell and sends its summary; a cell whose result could not be
-    // stored ends as a judge error instead, to be judged again.
-    void finishCell(ScoreInfo info);
-    bool writeHtmlReport();
-    // When a compile or a copy failed: a note saying that the file system of
-    // one of the directories is full, read-only or gone, so that the failure
-    // is the judge's and not the contestant's; empty when they are fine.
-    static QString storageFault(const QStringList &dirs);
-    void trace(const char *tag, const char *text) const;
-    bool stopped();  // keepRunning tested under judgeMutex
+    int jobs() const { return int(m_workers.size()); }
+    JudgeWorker &worker(int slot) { return *m_workers.at(size_t(slot)); }
 
-    // The process objects, created on first use on the calling thread, which
-    // must also be the one that releases them (run() does so when it ends).
-    // The compiler's comes bare; the checker's is set up for runChecker.
-    QProcess &compiler();
-    QProcess &checker();
-    void releaseProcesses();
+    // Whether the slots are done with workQueue entry i (judged to the end,
+    // or passed by for want of a configuration). After a stop, the entries
+    // not done were not completed.
+    bool isEntryFinished(qsizetype entry);
 
-    // Traditional problems: compile step, then run step.
-    bool judgeTraditionalProblem();
-    int findSource(QString &sourcePath);
-    bool runTestPoints(const QString &exeName);
-
-    // Answer-submission problems.
-    bool judgeAnswerProblem();
-
-    // Checker contract.
-    bool findChecker(QString &name, QString &path);
-    bool runChecker(const QString &workDir, const QString &inputFile, const QString &answerFile,
-                    const QString &outputFile, const QString &verdictFile, QString &note,
-                    char &state, double &ratio);
-
-    SiteItem *currentItem = nullptr;
-    QString currentPlayer;
-    QString currentProblem;
-    QString currentDisplayName;
-    const XmlFile *problemConfig = nullptr;
-    char lastState = TaskState::NotJudged;
-    // How many workQueue entries, from the front, the thread is done with
-    // (judged to the end, or passed by for want of a configuration); under
-    // judgeMutex. After a stop, the entries from here on were not completed.
-    qsizetype finishedCells = 0;
+    // Judge side: the next player's queued entries, in queue order; empty
+    // when every player has been handed out.
+    QList<qsizetype> takePlayer();
+    void markFinished(qsizetype entry);
+    void addUnwritten(const QString &path);
+    // Sends a cell's rows together: no other slot's rows come between them.
+    void sendBlock(const QList<ViewInfo> &rows);
 
     QMutex runMutex;
     QMutex startMutex;
     QWaitCondition startCondition;
 
     Contest contest;
-    QDomDocument resultDoc;
-    QDomElement taskElement;
     // Files the run could not write, in order; for the front end once the
     // thread has ended.
     QStringList unwrittenFiles;
@@ -119,13 +88,14 @@ protected:
     void run() override;
 
 private:
-    bool judgeQueue();
-    bool judgeCell(SiteItem *item);
-    // Kills the checker's process tree; the caller holds judgeMutex.
-    void killChecker();
+    bool judgeOnAllSlots();
 
-    // Created on the thread that uses them (QProcess has thread affinity).
-    std::unique_ptr<QProcess> compilerProcess;
-    std::unique_ptr<QProcess> checkerProcess;
+    std::vector<std::unique_ptr<JudgeWorker>> m_workers;
+    // Under m_queueMutex: the queue's entries grouped by player, the next
+    // group to hand out, and the entries done with.
+    QMutex m_queueMutex;
+    QList<QList<qsizetype>> m_players;
+    qsizetype m_nextPlayer = 0;
+    QList<bool> m_finished;
     bool threadStarted = false;  // under startMutex
 };

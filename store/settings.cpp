@@ -67,6 +67,18 @@ void writeLastContest(const QString &contest, const QString &path)
     writeFileAtomically(path, contest.toUtf8());
 }
 
+int readJobs(const QString &path)
+{
+    bool number = false;
+    const int jobs = readLines(path).value(0).toInt(&number);
+    return number && jobs >= 1 ? jobs : 1;
+}
+
+bool writeJobs(int jobs, const QString &path)
+{
+    return writeLines(path, {QString::number(jobs)});
+}
+
 QByteArray readGeometry(const QString &path)
 {
     return QSettings(path, QSettings::IniFormat).value(GeometryKey).toByteArray();

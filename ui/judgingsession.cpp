@@ -20,7 +20,7 @@ JudgingSession::~JudgingSession()
 void JudgingSession::recreateJudge()
 {
     m_judge.reset();  // its destructor stops and waits if it still runs
-    m_judge = std::make_unique<TestCore>(m_contest);
+    m_judge = std::make_unique<TestCore>(m_contest, m_jobs);
 }
 
 bool JudgingSession::isJudging() const

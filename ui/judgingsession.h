@@ -22,6 +22,10 @@ public:
     ~JudgingSession() override;
 
     TestCore *judge() const { return m_judge.get(); }
+    // How many cells the next runs judge at once.
+    int jobs() const { return m_jobs; }
+    void setJobs(int jobs) { m_jobs = jobs; }
+
     // A fresh judge with the open contest's directories.
     void recreateJudge();
     bool isJudging() const;
@@ -44,4 +48,5 @@ public:
 private:
     Contest &m_contest;
     std::unique_ptr<TestCore> m_judge;
+    int m_jobs = 1;
 };

@@ -3,6 +3,7 @@
 
 #include "aboutdialog.h"
 #include "contestfiles.h"
+#include "cpus.h"
 #include "detailview.h"
 #include "gridcells.h"
 #include "gridview.h"
@@ -102,6 +103,7 @@ MainWindow::MainWindow(QWidget *parent)
     connect(enterKey, &QShortcut::activated, this, &MainWindow::contestEnter);
 
     m_session = new JudgingSession(m_contest, this);
+    m_session->setJobs(Settings::readJobs(m_settingsFolder + u'/' + Settings::JobsFile));
     m_throttle = new PaintThrottle({ui->pointTable, ui->sourceTable}, 50, this);
     ui->pointTable->verticalHeader()->setMinimumWidth(22);
     ui->sourceTable->verticalHeader()->setMinimumWidth(22);
@@ -534,6 +536,19 @@ void MainWindow::on_action_7_triggered()
                             + QDir::toNativeSeparators(m_contest.playerListPath()));
     m_contest.loadRealNames();
     refreshSourceTable();
+}
+
+// Takes effect from the next run on.
+void MainWindow::on_action_J_triggered()
+{
+    const int cpus = std::max(1, int(allowedCpus().size()));
+    const std::optional<int> jobs = Prompts::askNumber(
+        this, QStringLiteral("同时测评数"), QStringLiteral("同时测评的项目数 (1-%1):").arg(cpus),
+        std::min(m_session->jobs(), cpus), 1, cpus);
+    if (!jobs)
+        return;
+    m_session->setJobs(*jobs);
+    Settings::writeJobs(*jobs, m_settingsFolder + u'/' + Settings::JobsFile);
 }
 
 void MainWindow::on_action_N_triggered()

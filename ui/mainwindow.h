@@ -39,10 +39,11 @@ public:
     void openFolder(const QString &path);
     void leaveContest();
     bool isJudging() const;
+    JudgingSession &session() const { return *m_session; }
     const Contest &contest() const { return m_contest; }
     GridView &grid() const { return *m_grid; }
     HistoryPage &history() const { return *m_history; }
-    // Where history.cfg, last.cfg and geo.cfg live.
+    // Where history.cfg, last.cfg, geo.cfg and jobs.cfg live.
     QString settingsFolder() const { return m_settingsFolder; }
 
 protected:
@@ -82,6 +83,7 @@ public slots:
     void on_action_C_triggered();
     void on_action_7_triggered();
     void on_action_N_triggered();
+    void on_action_J_triggered();
 
 private:
     void setJudgingState(bool running);

@@ -1,6 +1,7 @@
 #include "prompts.h"
 
 #include <QFileDialog>
+#include <QInputDialog>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -10,6 +11,7 @@ namespace {
 QList<bool> queuedAnswers;
 QStringList asked;
 QStringList queuedFileNames;
+QList<int> queuedNumbers;
 bool scriptedOnly = false;
 
 QString askFileName(QWidget *parent, const QString &title, const QString &proposed,
@@ -75,6 +77,35 @@ QString saveFileName(QWidget *parent, const QString &title, const QString &propo
                      const QString &filter)
 {
     return askFileName(parent, title, proposed, filter, true);
+}
+
+std::optional<int> askNumber(QWidget *parent, const QString &title, const QString &label,
+                             int value, int minimum, int maximum)
+{
+    asked.append(title + u'\n' + label);
+    if (!queuedNumbers.isEmpty())
+        return queuedNumbers.takeFirst();
+    if (scriptedOnly)
+        return std::nullopt;
+
+    QInputDialog dialog(parent);
+    if (parent)
+        dialog.setFont(parent->font());
+    dialog.setWindowTitle(title);
+    dialog.setLabelText(label);
+    dialog.setInputMode(QInputDialog::IntInput);
+    dialog.setIntRange(minimum, maximum);
+    dialog.setIntValue(value);
+    dialog.setOkButtonText(QStringLiteral("确定"));
+    dialog.setCancelButtonText(QStringLiteral("取消"));
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return dialog.intValue();
+}
+
+void setNextNumbers(const QList<int> &numbers)
+{
+    queuedNumbers = numbers;
 }
 
 void setNextFileNames(const QStringList &names)

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 class QWidget;
 
 // Every confirmation box of the window goes through here, so that tests can
@@ -26,6 +28,13 @@ QString saveFileName(QWidget *parent, const QString &title, const QString &propo
                      const QString &filter);
 // Tests: what the next file dialogs answer, in order ("" = cancelled).
 void setNextFileNames(const QStringList &names);
+
+// A whole number from minimum to maximum, value proposed, buttons "取消"
+// and "确定"; nothing when cancelled.
+std::optional<int> askNumber(QWidget *parent, const QString &title, const QString &label,
+                             int value, int minimum, int maximum);
+// Tests: what the next number prompts answer, in order.
+void setNextNumbers(const QList<int> &numbers);
 
 // Tests: answers for the next confirmations, in order.
 void setNextAnswers(const QList<bool> &answers);

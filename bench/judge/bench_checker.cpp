@@ -72,8 +72,8 @@ int main(int argc, char **argv)
 
     TestCore core(contest);
     core.problemConfigs = &configs;
-    core.problemConfig = &configs[problem];
-    core.currentProblem = problem;
+    core.worker(0).problemConfig = &configs[problem];
+    core.worker(0).currentProblem = problem;
 
     const QByteArray program = checkerPath.toLocal8Bit();
     const QByteArray args[4] = {in.toLocal8Bit(), ans.toLocal8Bit(), out.toLocal8Bit(),
@@ -93,7 +93,7 @@ int main(int argc, char **argv)
         char state = 0;
         double ratio = 0;
         timer.start();
-        core.runChecker(work, in, ans, out, verdict, note, state, ratio);
+        core.worker(0).runChecker(work, in, ans, out, verdict, note, state, ratio);
         const double checkerCall = timer.nsecsElapsed() / 1e6;
         if (state != 'A') {
             std::fprintf(stderr, "unexpected verdict %c %s\n", state, qPrintable(note));

@@ -172,7 +172,7 @@ int main(int argc, char **argv)
         t.restart();
         // The judge's own checker call, on the object that judged above.
         double ratio = 0;
-        core.runChecker(work, base + u".in"_s, base + u".ans"_s, work + u"/sum.out"_s,
+        core.worker(0).runChecker(work, base + u".in"_s, base + u".ans"_s, work + u"/sum.out"_s,
                         work + u"/check_info.txt"_s, note, pointState, ratio);
         accepted += pointState == 'A';
         checkMs.push_back(t.nsecsElapsed() / 1e6);

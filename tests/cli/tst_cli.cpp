@@ -3,6 +3,7 @@
 
 #include "clitestutil.h"
 #include "contest.h"
+#include "mixedcontest.h"
 #include "scoreinfo.h"
 #include "xmlfile.h"
 
@@ -184,6 +185,7 @@ private slots:
     void exportTable_data();
     void exportTable();
     void unwritableFiles();
+    void twoJobsGiveTheSameVerdicts();
 
 private:
     QString sampleRoot() const { return m_work.path() + QStringLiteral("/contest"); }
@@ -661,6 +663,10 @@ void TestCli::notAContest_data()
     QTest::newRow("export into a missing directory")
         << QStringList{s("--export"), s("nodir/out.csv"), s("valid")};
     QTest::newRow("export onto a directory") << QStringList{s("--export"), s("empty"), s("valid")};
+    QTest::newRow("negative jobs") << QStringList{s("--jobs"), s("-1"), s("valid")};
+    QTest::newRow("jobs not a number") << QStringList{s("--jobs"), s("two"), s("valid")};
+    QTest::newRow("jobs given twice") << QStringList{s("--jobs"), s("1"), s("--jobs"), s("2"), s("valid")};
+    QTest::newRow("too many jobs") << QStringList{s("--jobs"), s("100000"), s("valid")};
 }
 
 void TestCli::notAContest()
@@ -691,7 +697,7 @@ void TestCli::help()
 {
     const Run run = runJudge(m_work.path(), {QStringLiteral("--help")});
     QCOMPARE(run.exitCode, 0);
-    for (const char *option : {"--all", "--player", "--problem", "--export", "CONTEST_DIR"})
+    for (const char *option : {"--all", "--player", "--problem", "--export", "--jobs", "CONTEST_DIR"})
         QVERIFY2(run.out.contains(QLatin1String(option)), option);
     QCOMPARE(run.err, QString());
 }
@@ -786,6 +792,57 @@ void TestCli::unwritableFiles()
                  && list.contains(QStringLiteral("b/one/0/0/E/\n"))
                  && list.contains(QStringLiteral("\nc/one/100/")),
              qPrintable(list));
+}
+
+// The same contest judged one cell at a time and two at a time: the same
+// verdicts, and on standard output each cell's rows together under its heading.
+void TestCli::twoJobsGiveTheSameVerdicts()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString one = dir.path() + QStringLiteral("/one");
+    const QString two = dir.path() + QStringLiteral("/two");
+    QVERIFY(writeMixedContest(SampleContest, one, 2));
+    QVERIFY(copyTree(one, two));
+
+    const Run single = runJudge(dir.path(), {QStringLiteral("--jobs"), QStringLiteral("1"), one});
+    QVERIFY2(single.exitCode == 0, qPrintable(single.err));
+    const Run pair = runJudge(dir.path(), {QStringLiteral("--jobs"), QStringLiteral("2"), two});
+    QVERIFY2(pair.exitCode == 0, qPrintable(pair.err));
+    QVERIFY(!QFileInfo::exists(two + QStringLiteral("/tmp")));
+
+    const QMap<QString, QString> verdicts = verdictsBelow(one);
+    QCOMPARE(verdicts.size(), 22 * 4);
+    QCOMPARE(verdictsBelow(two), verdicts);
+    QString letters;
+    for (const QString &verdict : verdicts)
+        letters += verdict.section(u'|', 0, 0);
+    for (const QChar letter : QStringLiteral("AWPTMROIUCF"))
+        QVERIFY2(letters.contains(letter), qPrintable(QString(letter)));
+
+    // Under each heading exactly the points of that cell's result file.
+    static const QRegularExpression pointRow(QStringLiteral("^  +\\d+  ([A-Z])  "));
+    QStringList headings;
+    QHash<QString, QString> shown;
+    for (const QString &line : pair.out.section(QStringLiteral("- 测评结束 -"), 0, 0).split(u'\n')) {
+        const QRegularExpressionMatch match = pointRow.match(line);
+        if (match.hasMatch() && !headings.isEmpty())
+            shown[headings.last()] += match.captured(1);
+        else if (!line.isEmpty() && !line.startsWith(u' '))
+            headings.append(line);
+    }
+    QCOMPARE(headings.size(), verdicts.size());
+    for (auto it = verdicts.cbegin(); it != verdicts.cend(); ++it) {
+        const QString problem = it.key().section(u'/', 0, 0);
+        const QString player = it.key().section(u'/', 1);
+        const QString heading =
+            player == QStringLiteral("std") ? u'"' + problem + QStringLiteral("\"的标程")
+            : player.size() == 3 && player != QStringLiteral("std")
+                ? sampleName(player) + QStringLiteral(" - ") + problem
+                : player + QStringLiteral(" - ") + problem;
+        QVERIFY2(headings.contains(heading), qPrintable(heading));
+        QCOMPARE(shown.value(heading), it.value().section(u'|', 0, 0).section(u' ', 2));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestCli)

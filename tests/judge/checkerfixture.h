@@ -69,9 +69,10 @@ public:
     {
         makePath(contest.playerDir(QStringLiteral("p1")));
         core.problemConfigs = &configs;
-        core.currentProblem = problem;
-        core.currentPlayer = QStringLiteral("p1");
-        core.problemConfig = &configs[problem];
+        JudgeWorker &worker = core.worker(0);
+        worker.currentProblem = problem;
+        worker.currentPlayer = QStringLiteral("p1");
+        worker.problemConfig = &configs[problem];
     }
 
     QTemporaryDir dir;

@@ -174,13 +174,14 @@ Outcome TestChecker::check(TestCore &core, CheckerContest &fixture, const QStrin
                            double ratioIn)
 {
     const QString work = fixture.workDir();
-    const QString problemDir = fixture.contest.problemDir(core.currentProblem);
+    JudgeWorker &worker = core.worker(0);
+    const QString problemDir = fixture.contest.problemDir(worker.currentProblem);
     Outcome outcome;
     outcome.note = noteIn;
     outcome.ratio = ratioIn;
-    outcome.returned = core.runChecker(work, problemDir + u"/a1.in"_s, problemDir + u"/a1.out"_s,
-                                       work + u"/a.out"_s, work + u"/check_info.txt"_s,
-                                       outcome.note, outcome.state, outcome.ratio);
+    outcome.returned = worker.runChecker(work, problemDir + u"/a1.in"_s, problemDir + u"/a1.out"_s,
+                                         work + u"/a.out"_s, work + u"/check_info.txt"_s,
+                                         outcome.note, outcome.state, outcome.ratio);
     return outcome;
 }
 
@@ -244,8 +245,8 @@ void TestChecker::checkerPrograms()
     QCOMPARE(outcome.state, state);
     QCOMPARE(outcome.ratio, ratio);
     QCOMPARE(outcome.note, note);
-    QMutexLocker locker(&core.judgeMutex);
-    QCOMPARE(core.checkerPid, 0);
+    QMutexLocker locker(&core.worker(0).judgeMutex);
+    QCOMPARE(core.worker(0).checkerPid, 0);
 }
 
 void TestChecker::commandLineAndWorkingDirectory()
@@ -313,7 +314,7 @@ void TestChecker::checkerLookup()
 
     QString lookedUp = name;
     QString path;
-    QCOMPARE(core.findChecker(lookedUp, path), !found.isEmpty());
+    QCOMPARE(core.worker(0).findChecker(lookedUp, path), !found.isEmpty());
     QCOMPARE(lookedUp, file);
     if (found == u"problem"_s)
         QCOMPARE(path, fixture.contest.problemDir(u"sum"_s) + u'/' + file);

@@ -108,6 +108,34 @@ private slots:
         QCOMPARE(Settings::readLastContest(file), u"/d"_s);
     }
 
+    void jobs_data()
+    {
+        QTest::addColumn<QByteArray>("content");  // null: no file
+        QTest::addColumn<int>("jobs");
+
+        QTest::newRow("no file") << QByteArray() << 1;
+        QTest::newRow("written by the window") << QByteArray("2\n") << 2;
+        QTest::newRow("white space, no break") << QByteArray(" 16 ") << 16;
+        QTest::newRow("zero") << QByteArray("0\n") << 1;
+        QTest::newRow("negative") << QByteArray("-3\n") << 1;
+        QTest::newRow("not a number") << QByteArray("two\n") << 1;
+        QTest::newRow("fraction") << QByteArray("1.5\n") << 1;
+        QTest::newRow("beyond int") << QByteArray("99999999999\n") << 1;
+        QTest::newRow("empty first line") << QByteArray("\n4\n") << 1;
+    }
+
+    void jobs()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(int, jobs);
+        const QString file = path(u"jobs.cfg"_s);
+        if (!content.isNull())
+            QVERIFY(writeTestFile(file, content));
+        QCOMPARE(Settings::readJobs(file), jobs);
+        QVERIFY(Settings::writeJobs(3, file));
+        QCOMPARE(Settings::readJobs(file), 3);
+    }
+
     void geometry_data()
     {
         QTest::addColumn<QByteArray>("geometry");
@@ -144,6 +172,8 @@ private slots:
         QVERIFY(!Settings::recordHistory(u"/c"_s, inside));
         Settings::writeLastContest(u"/c"_s, inside);
         Settings::writeGeometry("g", inside);
+        QVERIFY(!Settings::writeJobs(2, inside));
+        QCOMPARE(Settings::readJobs(inside), 1);
         QCOMPARE(Settings::readLastContest(inside), QString());
         QCOMPARE(Settings::readGeometry(inside), QByteArray());
         QCOMPARE(treeOf(m_dir->path()), QStringList{u"plain"_s});

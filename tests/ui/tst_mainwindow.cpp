@@ -4,6 +4,7 @@
 #include "clitestutil.h"
 #include "gridcells.h"
 #include "gridview.h"
+#include "judgingsession.h"
 #include "mainwindow.h"
 #include "prompts.h"
 
@@ -98,6 +99,8 @@ private slots:
     void closeTwice();
     void playerListAndExport();
     void configureProblems();
+    void jobsSetting_data();
+    void jobsSetting();
 
 private:
     QAction *action(const char *name) const
@@ -186,6 +189,7 @@ void TestMainWindow::cleanup()
     m_window.reset();
     Prompts::setNextAnswers({});
     Prompts::setNextFileNames({});
+    Prompts::setNextNumbers({});
 }
 
 void TestMainWindow::startState()
@@ -508,6 +512,68 @@ void TestMainWindow::configureProblems()
     const QStringList order{QStringLiteral("c"), QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("d")};
     QCOMPARE(m_window->contest().problemNames, order);
     QVERIFY(cell(QStringLiteral("p1"), QStringLiteral("d")));
+}
+
+void TestMainWindow::jobsSetting_data()
+{
+    QTest::addColumn<int>("prompts");
+    QTest::addColumn<QList<int>>("numbers");  // the prompts' answers; none: cancelled
+    QTest::addColumn<int>("jobs");
+
+    QTest::newRow("never set") << 0 << QList<int>() << 1;
+    QTest::newRow("cancelled") << 1 << QList<int>() << 1;
+    QTest::newRow("two") << 1 << QList<int>{2} << 2;
+    QTest::newRow("two, then one again") << 2 << QList<int>{2, 1} << 1;
+}
+
+// The setting outlives the window, and with one cell at a time a run is
+// what it always was: rows shown as they come, the program in
+// tmp/test_thread_0. With two, a cell's rows wait for its end.
+void TestMainWindow::jobsSetting()
+{
+    QFETCH(int, prompts);
+    QFETCH(QList<int>, numbers);
+    QFETCH(int, jobs);
+
+    const QString root = threeProblemContest();
+    writeTestFile(root + QStringLiteral("/src/p1/a/a.c"), program(QStringLiteral("a"), true));
+    newWindow();
+    m_window->openContest(root);
+    const QString file = m_window->settingsFolder() + QStringLiteral("/jobs.cfg");
+    Prompts::setNextNumbers(numbers);
+    for (int i = 0; i < prompts; ++i)
+        trigger("action_J");
+    const QStringList asked = Prompts::takeAsked();
+    QCOMPARE(asked.size(), prompts);
+    for (const QString &text : asked)
+        QVERIFY2(text.startsWith(QStringLiteral("同时测评数\n同时测评的项目数 (1-")), qPrintable(text));
+    QCOMPARE(QFileInfo::exists(file), !numbers.isEmpty());
+    if (!numbers.isEmpty())
+        QCOMPARE(readTestFile(file), QByteArray::number(jobs) + '\n');
+
+    m_window.reset();
+    newWindow();
+    QCOMPARE(m_window->session().jobs(), jobs);
+    m_window->openContest(root);
+    trigger("action_3");
+    QTRY_VERIFY_WITH_TIMEOUT(descendants(QStringLiteral("a")) == 1, 30000);
+    QCoreApplication::processEvents();
+    auto *log = widget<QTableWidget>("pointTable");
+    bool headingShown = false;
+    for (int row = 0; row < log->rowCount(); ++row)
+        headingShown = headingShown || (log->item(row, 0) && log->item(row, 0)->text() == QStringLiteral("p1 - a"));
+    QCOMPARE(headingShown, jobs == 1);
+    QCOMPARE(QFileInfo::exists(root + QStringLiteral("/tmp/test_thread_0/a")), jobs == 1);
+    QCOMPARE(QFileInfo::exists(root + QStringLiteral("/tmp/0/test_thread_0/a"))
+                 || QFileInfo::exists(root + QStringLiteral("/tmp/1/test_thread_0/a")),
+             jobs == 2);
+    QCOMPARE(cell(QStringLiteral("p1"), QStringLiteral("a"))->info.state, TaskState::Judging);
+
+    QTest::keyClick(m_window.get(), Qt::Key_Escape);
+    QVERIFY(!m_window->isJudging());
+    QCOMPARE(descendants(), 0);
+    QCOMPARE(cell(QStringLiteral("p1"), QStringLiteral("a"))->info.state, TaskState::NotJudged);
+    QVERIFY(!QFileInfo::exists(root + QStringLiteral("/tmp")));
 }
 
 QTEST_MAIN(TestMainWindow)

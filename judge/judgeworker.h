@@ -1,0 +1,117 @@
+#pragma once
+
+#include "contest.h"
+#include "judgestate.h"
+#include "scoreinfo.h"
+#include "viewinfo.h"
+
+#include <QDomDocument>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+class QProcess;
+class SiteItem;
+class TestCore;
+class XmlFile;
+
+// One judging slot of a TestCore: judges the cells it is handed one after
+// another, on one thread, with its own stop state, scratch folder and process
+// objects. It reports through its TestCore's signals.
+class JudgeWorker : public JudgeState
+{
+public:
+    // Slot `slot` of core's `jobs` slots; its programs run on `cpu` (-1: anywhere).
+    JudgeWorker(TestCore &core, int slot, int jobs, int cpu);
+    ~JudgeWorker();
+    JudgeWorker(const JudgeWorker &) = delete;
+    JudgeWorker &operator=(const JudgeWorker &) = delete;
+
+    // The worker's thread body: takes a player's queued cells at a time from
+    // the core until none are left. False when judging was stopped.
+    bool judgeAll();
+    // False when judging was stopped; a cell without configuration is passed by.
+    bool judgeCell(SiteItem *item);
+    // The stop request for this slot (any thread), in two steps: halt()
+    // clears keepRunning; stop() does too, and ends whatever the slot runs,
+    // under judgeMutex.
+    void halt();
+    void stop();
+
+    // Shared operations of the judging steps (the worker's thread).
+    void resetResultDoc();
+    bool failProblem(char state, QString note);
+    // Writes the result file, then the player's report. Each file that cannot
+    // be written gets a row and joins the core's unwrittenFiles; false when
+    // the result file is one of them.
+    bool saveResult();
+    // Saves the cell and sends its summary; a cell whose result could not be
+    // stored ends as a judge error instead, to be judged again.
+    void finishCell(ScoreInfo info);
+    bool writeHtmlReport();
+    // When a compile or a copy failed: a note saying that the file system of
+    // one of the directories is full, read-only or gone, so that the failure
+    // is the judge's and not the contestant's; empty when they are fine.
+    static QString storageFault(const QStringList &dirs);
+    void trace(const char *tag, const char *text) const;
+    bool stopped();  // keepRunning tested under judgeMutex
+    // Makes scratchDir when missing (tmp/ first, when it lies in it).
+    void ensureScratchDir();
+    // A detail row of the current cell: sent at once when this is the only
+    // slot, otherwise kept until the cell ends, so that a cell's rows reach
+    // the log together.
+    void send(const ViewInfo &row);
+
+    // The process objects, created on first use on the calling thread, which
+    // must also be the one that releases them (judgeAll does so when it ends).
+    // The compiler's comes bare; the checker's is set up for runChecker.
+    QProcess &compiler();
+    QProcess &checker();
+    void releaseProcesses();
+
+    // Traditional problems: compile step, then run step.
+    bool judgeTraditionalProblem();
+    int findSource(QString &sourcePath);
+    bool runTestPoints(const QString &exeName);
+
+    // Answer-submission problems.
+    bool judgeAnswerProblem();
+
+    // Checker contract.
+    bool findChecker(QString &name, QString &path);
+    bool runChecker(const QString &workDir, const QString &inputFile, const QString &answerFile,
+                    const QString &outputFile, const QString &verdictFile, QString &note,
+                    char &state, double &ratio);
+
+    const int slot;
+    const Contest &contest;  // the core's copy of the directories
+    // Where sources are compiled, and below it where each point runs: the
+    // contest's tmp/ and tmp/test_thread_0 for a lone slot, tmp/<slot>/ and
+    // tmp/<slot>/test_thread_0 when several judge side by side.
+    const QString scratchDir;
+    const QString workDir;
+
+    SiteItem *currentItem = nullptr;
+    QString currentPlayer;
+    QString currentProblem;
+    QString currentDisplayName;
+    const XmlFile *problemConfig = nullptr;
+    char lastState = TaskState::NotJudged;
+    QDomDocument resultDoc;
+    QDomElement taskElement;
+
+private:
+    // Sends the rows kept back for the current cell as one block.
+    void flushRows();
+    // Kills the checker's process tree; the caller holds judgeMutex.
+    void killChecker();
+
+    TestCore &m_core;
+    const bool m_keepRows;
+    QList<ViewInfo> m_rows;
+    // Created on the thread that uses them (QProcess has thread affinity).
+    std::unique_ptr<QProcess> m_compilerProcess;
+    std::unique_ptr<QProcess> m_checkerProcess;
+};
