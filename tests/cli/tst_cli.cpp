@@ -137,17 +137,29 @@ QByteArray answering(const QString &name, const char *answer = "1")
         .toUtf8();
 }
 
+// Every process a test's judge starts carries this in its environment, sandboxed
+// programs included, whose folders have other names.
+constexpr char RunMark[] = "QXJ_TEST_RUN";
+
+void markRun(QProcess &process, const QString &dir)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QString::fromLatin1(RunMark), dir);
+    process.setProcessEnvironment(environment);
+}
+
 bool anyProcessWorksIn(const QString &dir)
 {
+    const QByteArray mark = QByteArray(RunMark) + '=' + dir.toUtf8();
     const QStringList pids = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
     for (const QString &pid : pids) {
         bool number = false;
         pid.toInt(&number);
-        if (!number)
+        if (!number || pid.toLongLong() == QCoreApplication::applicationPid())
             continue;
-        // A sandboxed program's folder reads as "/box" from outside.
-        const QString cwd = QFileInfo(QStringLiteral("/proc/") + pid + QStringLiteral("/cwd")).symLinkTarget();
-        if (cwd.startsWith(dir) || cwd == QStringLiteral("/box"))
+        const QString proc = QStringLiteral("/proc/") + pid;
+        const QString cwd = QFileInfo(proc + QStringLiteral("/cwd")).symLinkTarget();
+        if (cwd.startsWith(dir) || readTestFile(proc + QStringLiteral("/environ")).split('\0').contains(mark))
             return true;
     }
     return false;
@@ -467,6 +479,7 @@ void TestCli::stop()
 
     QProcess process;
     process.setWorkingDirectory(root);
+    markRun(process, root);
     process.start(JudgeProgram, {root});
     QVERIFY(process.waitForStarted());
     QTRY_VERIFY_WITH_TIMEOUT(
@@ -507,6 +520,7 @@ void TestCli::killedJudgeLeavesNothing()
                                  "    for (;;) {}\n}\n"));
     QProcess process;
     process.setWorkingDirectory(root);
+    markRun(process, root);
     process.start(JudgeProgram, {root});
     QVERIFY(process.waitForStarted());
     QTRY_VERIFY_WITH_TIMEOUT(
@@ -540,6 +554,7 @@ void TestCli::stoppedRejudgeKeepsEveryResult()
     QByteArray out;
     connect(&process, &QProcess::readyReadStandardOutput, this,
             [&] { out += process.readAllStandardOutput(); });
+    markRun(process, root);
     process.start(JudgeProgram, {QStringLiteral("--all"), root});
     static const QRegularExpression heading(QStringLiteral("^\\S"));
     QTRY_VERIFY_WITH_TIMEOUT(QString::fromUtf8(out).split(u'\n').filter(heading).size() >= 4, 120000);

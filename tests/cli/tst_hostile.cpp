@@ -226,6 +226,11 @@ struct Process
     QString description;
 };
 
+QByteArray runMark(const QString &root)
+{
+    return "QXJ_TEST_RUN=" + root.toUtf8();
+}
+
 // Live processes of the contestants: working in the contest or running one of
 // its programs (a child that moved away still runs its parent's executable).
 QList<Process> contestantProcesses(const QString &root)
@@ -244,11 +249,13 @@ QList<Process> contestantProcesses(const QString &root)
             continue;
         const QString cwd = QFileInfo(proc + QStringLiteral("/cwd")).symLinkTarget();
         const QString exe = QFileInfo(proc + QStringLiteral("/exe")).symLinkTarget();
-        // A sandboxed program's folder reads as "/box" from outside.
         const auto inside = [&root](const QString &path) {
-            return path == root || path.startsWith(root + u'/') || path == QStringLiteral("/box") || path.startsWith(QStringLiteral("/box/"));
+            return path == root || path.startsWith(root + u'/');
         };
-        if (inside(cwd) || inside(exe))
+        // Sandboxed programs have other names for their folders; they carry
+        // the judge's environment.
+        const bool marked = readTestFile(proc + QStringLiteral("/environ")).split('\0').contains(runMark(root));
+        if (inside(cwd) || inside(exe) || marked)
             found.append({pid.toLongLong(), pid + u' ' + cwd + u' ' + exe});
     }
     return found;
@@ -357,6 +364,10 @@ void TestHostile::initTestCase()
     sampler.start(100);
     QElapsedTimer timer;
     timer.start();
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    const QByteArray mark = runMark(root());
+    environment.insert(QString::fromUtf8(mark.left(mark.indexOf('='))), root());
+    judge.setProcessEnvironment(environment);
     judge.start(JudgeProgram, {root()});
     QVERIFY(judge.waitForStarted());
     m_finished = finished.wait(JudgeTimeoutMs);
