@@ -528,9 +528,27 @@ constexpr size_t ChildStackSize = 256 * 1024;
 // the program's signals behave as anywhere else), and once the program has
 // ended kills and reaps whatever is left, so that the judge's wait for the
 // init covers the CPU time of every process of the run.
+// Closes every descriptor from 3 up but those in keep (ascending, -1s first).
+void closeAllBut(std::array<int, 4> keep)
+{
+    std::sort(keep.begin(), keep.end());
+    unsigned from = 3;
+    for (int fd : keep) {
+        if (fd < static_cast<int>(from))
+            continue;
+        if (static_cast<unsigned>(fd) > from)
+            ::syscall(SYS_close_range, from, static_cast<unsigned>(fd) - 1, 0);
+        from = static_cast<unsigned>(fd) + 1;
+    }
+    ::syscall(SYS_close_range, from, ~0u, 0);
+}
+
 [[noreturn]] void runInit(ChildPlan &plan)
 {
     const int status = plan.statusPipe;
+    // The init never execs: what it inherited from the judge would stay open
+    // for the whole run, the ends of other runs' pipes among them.
+    closeAllBut({status, plan.socket, plan.root.network, plan.root.prebuiltRoot});
     ::syscall(SYS_prctl, PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0);
     if (const int error = sandbox::enterRoot(plan.root))
         childReport(status, 'S', error);
