@@ -830,12 +830,14 @@ struct Run
     Run() = default;
     Run(const Run &) = delete;
     Run &operator=(const Run &) = delete;
-    ~Run()
+    ~Run() { release(); }
+    void release()
     {
         for (int *fd : {&waitFd, &listener, &procFd, &statFd, &statusFd, &mapsFd, &pagemapFd, &familyFd})
             closeFd(*fd);
         if (initStack)
             ::munmap(initStack, ChildStackSize);
+        initStack = nullptr;
     }
 };
 
@@ -1295,20 +1297,28 @@ bool runProgram(JudgeState &judge, const QString &workDir, const QString &exeNam
     if (!plan.sandboxed)
         adoptOrphans.emplace();  // a sandbox's init adopts them instead
     Run run;
-    {
+    for (int attempt = 1;; ++attempt) {
         QMutexLocker lock(&judge.judgeMutex);
         if (!judge.keepRunning)
             return false;  // a stop has already been served: start nothing
         judge.runningExePath = workDir + u'/' + exeName;
         const Started started = startProgram(judge, plan, run);
-        if (!started.ok) {
-            removeExecutable(judge);
-            if (started.execFailed)
-                execFailure(started.error, state, note);
-            else
-                startFailure(started.error, state, note);
-            return false;
+        if (started.ok)
+            break;
+        run.release();
+        // A process another slot is starting may hold the executable open
+        // for writing until its own exec: the judge's doing, not the program's.
+        if (started.execFailed && started.error == ETXTBSY && attempt < 100) {
+            lock.unlock();
+            sleepNs(2'000'000);
+            continue;
         }
+        removeExecutable(judge);
+        if (started.execFailed)
+            execFailure(started.error, state, note);
+        else
+            startFailure(started.error, state, note);
+        return false;
     }
     run.peakKb = staticKb;
     run.startNs = monotonicNs();
