@@ -1,6 +1,7 @@
 #include "runner.h"
 
 #include "procfs_linux.h"
+#include "programfilter_linux.h"
 #include "runoutcome_linux.h"
 #include "sandbox_linux.h"
 
@@ -30,7 +31,6 @@
 #include <dirent.h>
 #include <grp.h>
 #include <fcntl.h>
-#include <linux/audit.h>
 #include <linux/close_range.h>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
@@ -121,172 +121,6 @@ private:
     static inline std::mutex mutex;
     static inline int users = 0;
 };
-
-// ---- the seccomp filter -------------------------------------------------
-//
-// Exits, process creation (not thread creation), unmapping of 1 MiB or more
-// and memfd creation of the contestant's processes wait until the judge has
-// answered: before an exit or an unmapping the judge reads the memory figures
-// that are about to vanish, only a program that created processes needs the
-// search for survivors, and only one that made memfd files needs its files
-// counted. Everything else passes. (Every dynamically linked program unmaps
-// the loader's cache, some 50 KiB, as it starts: a round trip not worth its
-// cost on a busy machine.) clone3, whose flags a filter cannot read, is
-// refused as unknown: the C library then starts threads and processes with
-// clone, whose flags tell a thread (let through at once) from a process.
-// Mapping a thread's stack (MAP_STACK) is reported too: only a program that
-// has thread stacks needs its mappings read to leave their untouched part out.
-
-constexpr quint32 smallestWatchedUnmap = 1 << 20;
-
-struct ArchCalls
-{
-    quint32 arch;
-    quint32 numberMask;
-    std::array<int, 2> exits;
-    std::array<int, 2> creations;  // -1: unused
-    int clone;                     // flags in the first argument
-    int clone3;
-    std::array<int, 2> unmaps;     // munmap, mremap
-    int memfdCreate;
-    int mmap;                      // flags in the fourth argument
-    // Refused with EPERM: changing namespaces or mounts, reaching into other
-    // processes, and kernel interfaces a contestant's program has no use for
-    // but whose attack surface is large (keys, io_uring, BPF, perf,
-    // userfaultfd).
-    std::array<int, 25> refused;
-};
-
-// Numbers shared by every architecture: io_uring and the new mount calls.
-#define QXJ_COMMON_REFUSED 425, 426, 427, 428, 429, 430, 431, 432, 433, 442
-
-constexpr ArchCalls archCalls[] = {
-#if defined(__x86_64__)
-    {AUDIT_ARCH_X86_64, ~0x40000000u /* x32 */, {60, 231}, {57, 58}, 56, 435, {11, 25}, 319, 9,
-     {272, 308, 165, 166, 155, 161, 248, 249, 250, 321, 323, 298, 101, 310, 311, QXJ_COMMON_REFUSED}},
-    {AUDIT_ARCH_I386, ~0u, {1, 252}, {2, 190}, 120, 435, {91, 163}, 356, 192 /* mmap2 */,
-     {310, 346, 21, 52, 217, 61, 286, 287, 288, 357, 374, 336, 26, 347, 348, QXJ_COMMON_REFUSED}},
-#elif defined(__aarch64__)
-    {AUDIT_ARCH_AARCH64, ~0u, {93, 94}, {-1, -1}, 220, 435, {215, 216}, 279, 222,
-     {97, 268, 40, 39, 41, 51, 217, 218, 219, 280, 282, 241, 117, 270, 271, QXJ_COMMON_REFUSED}},
-#endif
-};
-
-enum class Call { Exit, Unmap, MemfdCreate, StackMapping, Creation };
-
-Call classifyCall(quint32 arch, int number)
-{
-    for (const ArchCalls &calls : archCalls) {
-        if (calls.arch != arch)
-            continue;
-        const int masked = static_cast<int>(static_cast<quint32>(number) & calls.numberMask);
-        if (std::find(calls.exits.begin(), calls.exits.end(), masked) != calls.exits.end())
-            return Call::Exit;
-        if (std::find(calls.unmaps.begin(), calls.unmaps.end(), masked) != calls.unmaps.end())
-            return Call::Unmap;
-        if (masked == calls.memfdCreate)
-            return Call::MemfdCreate;
-        if (masked == calls.mmap)
-            return Call::StackMapping;
-        break;
-    }
-    return Call::Creation;
-}
-
-std::vector<sock_filter> buildFilter()
-{
-    std::vector<sock_filter> code;
-    if (std::size(archCalls) == 0)
-        return code;
-    struct Jump
-    {
-        size_t at;
-        int ifTrue;
-        int ifFalse;
-    };
-    std::vector<Jump> jumps;
-    std::vector<size_t> labels;
-    auto newLabel = [&] {
-        labels.push_back(0);
-        return static_cast<int>(labels.size() - 1);
-    };
-    constexpr int next = -1;
-    const int allow = newLabel();
-    const int notify = newLabel();
-    const int cloneFlags = newLabel();
-    const int unmapLength = newLabel();
-    const int unknown = newLabel();
-    const int mmapFlags = newLabel();
-    const int refused = newLabel();
-    auto place = [&](int label) { labels[static_cast<size_t>(label)] = code.size(); };
-    auto load = [&](quint32 offset) { code.push_back(BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offset)); };
-    auto jumpIf = [&](quint16 test, quint32 value, int ifTrue, int ifFalse) {
-        jumps.push_back({code.size(), ifTrue, ifFalse});
-        code.push_back(BPF_JUMP(BPF_JMP | test | BPF_K, value, 0, 0));
-    };
-
-    load(offsetof(seccomp_data, arch));
-    for (size_t i = 0; i < std::size(archCalls); ++i) {
-        const ArchCalls &calls = archCalls[i];
-        const int otherArch = i + 1 < std::size(archCalls) ? newLabel() : allow;
-        jumpIf(BPF_JEQ, calls.arch, next, otherArch);
-        load(offsetof(seccomp_data, nr));
-        if (calls.numberMask != ~0u)
-            code.push_back(BPF_STMT(BPF_ALU | BPF_AND | BPF_K, calls.numberMask));
-        for (int number : calls.exits)
-            jumpIf(BPF_JEQ, static_cast<quint32>(number), notify, next);
-        for (int number : calls.creations) {
-            if (number >= 0)
-                jumpIf(BPF_JEQ, static_cast<quint32>(number), notify, next);
-        }
-        for (int number : calls.unmaps)
-            jumpIf(BPF_JEQ, static_cast<quint32>(number), unmapLength, next);
-        jumpIf(BPF_JEQ, static_cast<quint32>(calls.memfdCreate), notify, next);
-        for (int number : calls.refused)
-            jumpIf(BPF_JEQ, static_cast<quint32>(number), refused, next);
-        jumpIf(BPF_JEQ, static_cast<quint32>(calls.clone3), unknown, next);
-        jumpIf(BPF_JEQ, static_cast<quint32>(calls.mmap), mmapFlags, next);
-        jumpIf(BPF_JEQ, static_cast<quint32>(calls.clone), cloneFlags, allow);
-        if (otherArch != allow)
-            place(otherArch);  // the accumulator still holds the architecture
-    }
-    place(cloneFlags);
-    load(offsetof(seccomp_data, args));  // low half of the first argument
-    jumpIf(BPF_JSET, CLONE_NEWNS | CLONE_NEWCGROUP | CLONE_NEWUTS | CLONE_NEWIPC | CLONE_NEWUSER | CLONE_NEWPID
-                         | CLONE_NEWNET, refused, next);
-    jumpIf(BPF_JSET, CLONE_THREAD, allow, notify);
-    place(mmapFlags);
-    load(offsetof(seccomp_data, args) + 24);  // low half of the fourth argument
-    jumpIf(BPF_JSET, MAP_STACK, notify, allow);
-    place(unmapLength);
-    load(offsetof(seccomp_data, args) + 12);  // high half of the second argument, a length
-    jumpIf(BPF_JEQ, 0, next, notify);
-    load(offsetof(seccomp_data, args) + 8);
-    jumpIf(BPF_JGE, smallestWatchedUnmap, notify, allow);
-    place(allow);
-    code.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
-    place(notify);
-    code.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_USER_NOTIF));
-    place(unknown);
-    code.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOSYS));
-    place(refused);
-    code.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EPERM));
-
-    for (const Jump &jump : jumps) {
-        auto offset = [&](int label) {
-            return static_cast<quint8>(label == next ? 0 : labels[static_cast<size_t>(label)] - jump.at - 1);
-        };
-        code[jump.at].jt = offset(jump.ifTrue);
-        code[jump.at].jf = offset(jump.ifFalse);
-    }
-    return code;
-}
-
-const std::vector<sock_filter> &programFilter()
-{
-    static const std::vector<sock_filter> filter = buildFilter();
-    return filter;
-}
 
 // ---- starting the program -------------------------------------------------
 

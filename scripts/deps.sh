@@ -4,7 +4,7 @@ set -euo pipefail
 
 # desktop-file-utils checks the desktop entry; dpkg-dev (dpkg-shlibdeps) and file
 # let cpack make the Debian package.
-packages=(g++ cmake ninja-build qt6-base-dev libgl-dev fp-compiler fonts-noto-cjk
+packages=(g++ cmake ninja-build qt6-base-dev libseccomp-dev libgl-dev fp-compiler fonts-noto-cjk
           desktop-file-utils dpkg-dev file)
 missing=()
 for p in "${packages[@]}"; do

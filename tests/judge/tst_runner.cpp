@@ -980,7 +980,7 @@ void RunnerTest::confined()
 
     QMap<QString, QString> expected;
     for (const char *name : {"contest", "parent", "home", "shadow", "passwd", "write_usr", "write_root", "write_parent",
-                             "connect", "others", "raise_limit", "kill_all"})
+                             "connect", "others", "raise_limit", "kill_all", "new_namespace"})
         expected.insert(QString::fromLatin1(name), u"0"_s);
     // Private to the run: written, then gone with it.
     expected.insert(u"write_tmp"_s, u"1"_s);

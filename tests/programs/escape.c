@@ -2,9 +2,11 @@
    "name=1" (it worked) or "name=0" in "escape.txt". What to reach is read from
    "targets.txt": a file of the contest, a file of the judge's home, and a TCP
    port the judge listens on at 127.0.0.1. */
+#define _GNU_SOURCE
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sched.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <stdio.h>
@@ -98,6 +100,8 @@ int main(void)
     fprintf(out, "others=%d\n", otherProcesses());
     fprintf(out, "raise_limit=%d\n", setrlimit(RLIMIT_CPU, &raised) == 0 && cpu.rlim_max != RLIM_INFINITY);
     fprintf(out, "kill_all=%d\n", kill(-1, SIGKILL) == 0);
+    /* a user namespace of its own would give it every capability inside */
+    fprintf(out, "new_namespace=%d\n", unshare(CLONE_NEWUSER) == 0);
     fprintf(out, "done=1\n");
     fclose(out);
     return 0;
