@@ -1078,27 +1078,6 @@ void RunnerTest::withoutNamespaces()
     QVERIFY(!QFile::exists(dir->filePath(u"prog"_s)));
 }
 
-// Runs one program as the judge would, inside a seccomp filter that already
-// has a listener; prints "ok state note".
-static int runUnderForeignFilter(int argc, char **argv)
-{
-    sock_filter allow = BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW);
-    sock_fprog filter{1, &allow};
-    if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0
-        || ::syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, SECCOMP_FILTER_FLAG_NEW_LISTENER, &filter) < 0)
-        return 2;
-    QCoreApplication app(argc, argv);
-    JudgeState judge;
-    double time = 0.0;
-    double memory = 0.0;
-    char state = '?';
-    QString note;
-    const bool ok = runProgram(judge, QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]),
-                               time, memory, state, note, 5.0, 128.0);
-    std::printf("%d %c %s\n", ok ? 1 : 0, state, note.toUtf8().constData());
-    return 0;
-}
-
 // Runs one program as the judge would; prints "ok state note" and, on a
 // second line, the judge's word on its sandbox.
 static int runOne(int argc, char **argv)
@@ -1113,6 +1092,17 @@ static int runOne(int argc, char **argv)
                                time, memory, state, note, 5.0, 128.0);
     std::printf("%d %c %s\n%s\n", ok ? 1 : 0, state, note.toUtf8().constData(), sandboxWarning().toUtf8().constData());
     return 0;
+}
+
+// As runOne, inside a seccomp filter that already has a listener.
+static int runUnderForeignFilter(int argc, char **argv)
+{
+    sock_filter allow = BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW);
+    sock_fprog filter{1, &allow};
+    if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0
+        || ::syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, SECCOMP_FILTER_FLAG_NEW_LISTENER, &filter) < 0)
+        return 2;
+    return runOne(argc, argv);
 }
 
 // As runOne, where the system refuses new namespaces.
