@@ -165,6 +165,21 @@ bool anyProcessWorksIn(const QString &dir)
     return false;
 }
 
+// Starts the judge on root, marked, and waits until the program of its one
+// cell has written slow.out in the scratch folder.
+bool startSlowRun(QProcess &process, const QString &root)
+{
+    process.setWorkingDirectory(root);
+    markRun(process, root);
+    process.start(JudgeProgram, {root});
+    if (!process.waitForStarted())
+        return false;
+    const QString started = root + QStringLiteral("/tmp/test_thread_0/slow.out");
+    for (int waited = 0; waited < 1200 && !QFileInfo::exists(started); ++waited)
+        QTest::qWait(100);
+    return QFileInfo::exists(started);
+}
+
 }  // namespace
 
 class TestCli : public QObject
@@ -478,12 +493,7 @@ void TestCli::stop()
     QVERIFY(writeTestFile(root + QStringLiteral("/result/.reslist"), "a/slow/0/0/ /\n"));
 
     QProcess process;
-    process.setWorkingDirectory(root);
-    markRun(process, root);
-    process.start(JudgeProgram, {root});
-    QVERIFY(process.waitForStarted());
-    QTRY_VERIFY_WITH_TIMEOUT(
-        QFileInfo::exists(root + QStringLiteral("/tmp/test_thread_0/slow.out")), 120000);
+    QVERIFY(startSlowRun(process, root));
     QVERIFY(::kill(pid_t(process.processId()), signalNumber) == 0);
     QVERIFY(process.waitForFinished(120000));
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
@@ -519,12 +529,7 @@ void TestCli::killedJudgeLeavesNothing()
                                  "    }\n"
                                  "    for (;;) {}\n}\n"));
     QProcess process;
-    process.setWorkingDirectory(root);
-    markRun(process, root);
-    process.start(JudgeProgram, {root});
-    QVERIFY(process.waitForStarted());
-    QTRY_VERIFY_WITH_TIMEOUT(
-        QFileInfo::exists(root + QStringLiteral("/tmp/test_thread_0/slow.out")), 120000);
+    QVERIFY(startSlowRun(process, root));
     QVERIFY(anyProcessWorksIn(root));
     QVERIFY(::kill(pid_t(process.processId()), SIGKILL) == 0);
     QVERIFY(process.waitForFinished(120000));
