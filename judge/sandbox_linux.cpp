@@ -302,8 +302,7 @@ struct Claimed
     uid_t uid;
     int network;
     int root;
-    dev_t rootDevice;
-    ino_t rootInode;
+    int rootFolder;
 };
 
 struct IdentityPool
@@ -369,8 +368,7 @@ Identity::Identity()
         id = claimed.uid;
         net = claimed.network;
         root = claimed.root;
-        rootDevice = claimed.rootDevice;
-        rootInode = claimed.rootInode;
+        rootFolder = claimed.rootFolder;
         ids.free.pop_back();
         return;
     }
@@ -391,11 +389,15 @@ int Identity::prebuiltRoot(const RootPlan &plan)
     struct stat folder;
     if (::stat(plan.workDir.constData(), &folder) != 0)
         return -1;
-    if (root >= 0 && folder.st_dev == rootDevice && folder.st_ino == rootInode)
+    struct stat bound;
+    if (root >= 0 && ::fstat(rootFolder, &bound) == 0 && bound.st_nlink > 0 && folder.st_dev == bound.st_dev
+        && folder.st_ino == bound.st_ino)
         return root;
-    if (root >= 0)
-        ::close(root);
-    root = -1;
+    for (int *fd : {&root, &rootFolder}) {
+        if (*fd >= 0)
+            ::close(*fd);
+        *fd = -1;
+    }
     // Built on a thread of its own, whose root alone changes.
     RootPlan build = plan;
     build.scratchMounts = false;
@@ -414,8 +416,12 @@ int Identity::prebuiltRoot(const RootPlan &plan)
         }
     }).join();
     root = made;
-    rootDevice = folder.st_dev;
-    rootInode = folder.st_ino;
+    if (root >= 0)
+        rootFolder = ::open(plan.workDir.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (rootFolder < 0 && root >= 0) {
+        ::close(root);
+        root = -1;
+    }
     return root;
 }
 
@@ -425,7 +431,7 @@ Identity::~Identity()
         return;
     IdentityPool &ids = pool();
     std::lock_guard lock(ids.mutex);
-    ids.free.push_back({id, net, root, rootDevice, rootInode});
+    ids.free.push_back({id, net, root, rootFolder});
 }
 
 void handOver(const QByteArray &workDir, uid_t owner, gid_t group)

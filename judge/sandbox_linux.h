@@ -78,8 +78,7 @@ private:
     uid_t id = 0;
     int net = -1;
     int root = -1;
-    dev_t rootDevice = 0;
-    ino_t rootInode = 0;
+    int rootFolder = -1;  // the work folder bound in it: a new folder may get the number of a removed one
 };
 
 // Gives the work folder and what lies in it (not below) to owner.

@@ -178,6 +178,7 @@ private slots:
     void confined();
     void compilerConfined_data();
     void compilerConfined();
+    void replacedWorkFolder();
 
     void withoutFilter_data();
     void withoutFilter();
@@ -1027,6 +1028,23 @@ void RunnerTest::compilerConfined()
     const QString output = QString::fromLocal8Bit(compiler.readAllStandardError());
     QCOMPARE(compiler.exitCode() == 0, builds);
     QVERIFY2(QFile::exists(site.work + u"/sum"_s) == builds, qPrintable(output));
+}
+
+// The scratch folder is removed after a judging run and made again for the
+// next: the program must run in the new one, whatever number it gets.
+void RunnerTest::replacedWorkFolder()
+{
+    auto top = makeWorkDir();
+    const QString work = top->path() + u"/tmp"_s;
+    for (int round = 0; round < 3; ++round) {
+        QVERIFY(QDir(top->path()).mkdir(u"tmp"_s));
+        QVERIFY(copyProgram(u"probe"_s, work, u"prog"_s));
+        JudgeState judge;
+        const RunResult result = runIn(judge, work, u"prog"_s, 5.0, 64.0);
+        QVERIFY2(result.ok, qPrintable(result.note));
+        QVERIFY(QFile::exists(work + u"/probe.txt"_s));
+        QVERIFY(QDir(work).removeRecursively());
+    }
 }
 
 void RunnerTest::withoutFilter_data()
