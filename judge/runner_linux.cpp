@@ -198,28 +198,18 @@ void handOverToNobody(ChildPlan &plan)
     plan.dropPrivileges = true;
     plan.uid = nobody.first;
     plan.gid = nobody.second;
-    const int dir = ::open(plan.workDir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir < 0)
-        return;  // the child's chdir reports it
-    ::fchown(dir, plan.uid, plan.gid);
-    if (DIR *listing = ::fdopendir(::dup(dir))) {
-        while (const dirent *e = ::readdir(listing)) {
-            if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
-                ::fchownat(dir, e->d_name, plan.uid, plan.gid, AT_SYMLINK_NOFOLLOW);
-        }
-        ::closedir(listing);
-    }
-    ::close(dir);
+    sandbox::handOver(plan.workDir, plan.uid, plan.gid);
 }
 
+// identity: the run's own user when sandboxed as root; null otherwise.
 ChildPlan makePlan(const QString &workDir, const QString &exeName, double timeLimit, double memoryLimit,
-                   sandbox::Identity *identity)
+                   bool sandboxed, sandbox::Identity *identity)
 {
     ChildPlan plan;
     plan.exePath = QFile::encodeName(QDir(workDir).absoluteFilePath(exeName));
     plan.execPath = "./" + QFile::encodeName(exeName);
     plan.workDir = QFile::encodeName(workDir);
-    plan.sandboxed = programSandbox && sandbox::available() && (::geteuid() != 0 || (identity && identity->valid()));
+    plan.sandboxed = sandboxed;
     if (plan.sandboxed) {
         plan.root = sandbox::makeRootPlan(workDir, false, memoryLimit);
         plan.root.network = identity ? identity->network() : -1;
@@ -1118,11 +1108,15 @@ bool runProgram(JudgeState &judge, const QString &workDir, const QString &exeNam
 {
     // As root, a user of its own for this run; without root, the judge's user
     // in a user namespace of the run's own.
-    const bool sandboxed = programSandbox && sandbox::available();
+    // Where no user is left in the reserved range, the program runs as before.
+    bool sandboxed = programSandbox && sandbox::available();
     std::optional<sandbox::Identity> identity;
-    if (sandboxed && ::geteuid() == 0)
+    if (sandboxed && ::geteuid() == 0) {
         identity.emplace();
-    ChildPlan plan = makePlan(workDir, exeName, timeLimit, memoryLimit, identity ? &*identity : nullptr);
+        sandboxed = identity->valid();
+    }
+    ChildPlan plan = makePlan(workDir, exeName, timeLimit, memoryLimit, sandboxed,
+                              identity && identity->valid() ? &*identity : nullptr);
     const ExecutableHold executable(plan.exePath);
     // Static data is committed before the first instruction, and exec maps it
     // after the judge has been told that exec succeeded.
