@@ -3,9 +3,10 @@
 set -euo pipefail
 
 # desktop-file-utils checks the desktop entry; dpkg-dev (dpkg-shlibdeps) and file
-# let cpack make the Debian package.
+# let cpack make the Debian package; qt6-translations-l10n has Qt's own texts in
+# Chinese, which the window loads (and its tests check).
 packages=(g++ cmake ninja-build qt6-base-dev libseccomp-dev libgl-dev fp-compiler fonts-noto-cjk
-          desktop-file-utils dpkg-dev file)
+          qt6-translations-l10n desktop-file-utils dpkg-dev file)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
