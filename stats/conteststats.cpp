@@ -4,11 +4,13 @@
 #include "contestfiles.h"
 #include "problemfile.h"
 #include "scoreinfo.h"
+#include "storedresult.h"
 
 #include <QDir>
 #include <QHash>
 #include <QRegularExpression>
 #include <QSet>
+#include <QtConcurrent/QtConcurrentMap>
 
 #include <algorithm>
 #include <cmath>
@@ -26,23 +28,10 @@ bool judged(char state)
     return state != TaskState::NotJudged && state != '\0' && state != TaskState::Judging;
 }
 
-// Result files written before points carried their time still have it in an
-// accepted point's note.
-double pointTime(const QDomElement &point)
-{
-    const QString time = attributeText(point, ResultXml::Time);
-    if (!time.isEmpty())
-        return attributeReal(point, ResultXml::Time);
-    static const QRegularExpression inNote(u"时间: ([0-9]+(?:\\.[0-9]+)?)s"_s);
-    const QRegularExpressionMatch match = inNote.match(attributeText(point, ResultXml::Note));
-    return match.hasMatch() ? readReal(match.captured(1)) : -1.0;
-}
-
 struct Cell
 {
     ScoreInfo info;
-    XmlFile file;
-    bool loaded = false;
+    StoredResult stored;
 };
 
 // The summary from the result list when it has the cell, else from the
@@ -50,19 +39,16 @@ struct Cell
 Cell readCell(const Contest &contest, const QString &player, const QString &problem)
 {
     Cell cell;
-    const QString key = Contest::cellKey(player, problem);
-    const auto cached = contest.cachedResults.constFind(key);
-    if (cached != contest.cachedResults.constEnd()) {
-        cell.info = *cached;
-    } else if (cell.file.load(contest.resultFilePath(player, problem))) {
-        cell.loaded = true;
-        cell.info = readScoreInfo(cell.file.document);
-    }
-    const char s = cell.info.state;
+    const auto cached = contest.cachedResults.constFind(Contest::cellKey(player, problem));
+    const char s = cached != contest.cachedResults.constEnd() ? cached->state : '?';
     const bool hasPoints = s == TaskState::Normal || s == TaskState::NoOutput
                            || s == TaskState::RunError || s == TaskState::JudgeError;
-    if (hasPoints && !cell.loaded)
-        cell.loaded = cell.file.load(contest.resultFilePath(player, problem));
+    if (s == '?' || hasPoints)
+        cell.stored = readStoredResult(contest.resultFilePath(player, problem));
+    if (cached != contest.cachedResults.constEnd())
+        cell.info = *cached;
+    else if (cell.stored.opened)
+        cell.info = cell.stored.info;
     return cell;
 }
 
@@ -131,20 +117,18 @@ struct ProblemWork
     QStringList judgeFailed;
 };
 
-void addPlayerPoints(ProblemStats &problem, PointTable &table, const QDomDocument &result)
+void addPlayerPoints(ProblemStats &problem, PointTable &table, const StoredResult &result)
 {
     QSet<int> seen;
-    const QList<QDomElement> subtasks = queryUnder(result, ResultXml::Subtask).elements();
-    for (qsizetype j = 0; j < subtasks.size(); ++j) {
-        const QList<QDomElement> points = queryWithin(subtasks[j], ResultXml::Point).elements();
+    for (qsizetype j = 0; j < result.subtasks.size(); ++j) {
+        const QList<StoredPoint> &points = result.subtasks[j];
         for (qsizetype k = 0; k < points.size(); ++k) {
             const int index = table.at(int(j), int(k));
             if (seen.contains(index))
                 continue;
             seen.insert(index);
             PointStats &stats = problem.points[index];
-            const QString stateText = attributeText(points[k], ResultXml::State);
-            const char state = stateText.isEmpty() ? '?' : stateText.at(0).toLatin1();
+            const char state = points[k].state ? points[k].state : '?';
             ++stats.verdicts[state];
             if (state == PointState::Accepted)
                 ++stats.passed;
@@ -152,7 +136,7 @@ void addPlayerPoints(ProblemStats &problem, PointTable &table, const QDomDocumen
                 problem.someoneTimedOut = true;
             if (stats.timeLimit <= 0)
                 continue;
-            double time = pointTime(points[k]);
+            double time = points[k].time;
             if (time < 0 && state == PointState::TimeLimit)
                 time = stats.timeLimit;  // over the limit, by how much is not kept
             if (time < 0)
@@ -174,7 +158,7 @@ void standardWarnings(QList<StatsWarning> &warnings, const QString &problem, con
     StatsWarning warning;
     warning.kind = StatsWarning::StandardFails;
     warning.problem = problem;
-    if (!cell.loaded || queryUnder(cell.file.document, ResultXml::Point).count() == 0) {
+    if (cell.stored.pointCount() == 0) {
         if (state == TaskState::Normal)
             return;  // no points to fail
         warning.text = problem + u": 标准程序"_s + TaskState::text(state, cell.info.time);
@@ -182,18 +166,15 @@ void standardWarnings(QList<StatsWarning> &warnings, const QString &problem, con
         return;
     }
     int number = 0;
-    const QList<QDomElement> subtasks = queryUnder(cell.file.document, ResultXml::Subtask).elements();
-    for (const QDomElement &subtask : subtasks) {
-        for (const QDomElement &point : queryWithin(subtask, ResultXml::Point).elements()) {
+    for (const QList<StoredPoint> &points : cell.stored.subtasks) {
+        for (const StoredPoint &point : points) {
             ++number;
-            const QString pointState = attributeText(point, ResultXml::State);
-            if (pointState == QStringLiteral("A"))
+            if (point.state == PointState::Accepted)
                 continue;
-            const char letter = pointState.isEmpty() ? '?' : pointState.at(0).toLatin1();
             warning.point = number;
             warning.text = pointPlace(problem, number) + u"标准程序未通过 ("_s
-                           + StatsText::verdictName(letter);
-            const QString note = shortNote(attributeText(point, ResultXml::Note));
+                           + StatsText::verdictName(point.state);
+            const QString note = shortNote(point.note);
             if (!note.isEmpty())
                 warning.text += u": "_s + note;
             warning.text += u')';
@@ -285,8 +266,12 @@ ContestStats computeContestStats(const Contest &source)
         ProblemWork work;
         QList<int> scores;
 
-        for (const QString &player : std::as_const(players)) {
-            const Cell cell = readCell(contest, player, name);
+        // Reading the files is most of the work, and each stands alone.
+        const QList<Cell> cells = QtConcurrent::blockingMapped(
+            players, [&contest, &name](const QString &player) { return readCell(contest, player, name); });
+        for (qsizetype i = 0; i < players.size(); ++i) {
+            const QString &player = players[i];
+            const Cell &cell = cells[i];
             if (!judged(cell.info.state)) {
                 work.notJudged.append(player);
                 continue;
@@ -296,8 +281,7 @@ ContestStats computeContestStats(const Contest &source)
             scores.append(cell.info.score);
             totals[player] += cell.info.score;
             judgedPlayers.insert(player);
-            if (cell.loaded)
-                addPlayerPoints(problem, table, cell.file.document);
+            addPlayerPoints(problem, table, cell.stored);
         }
         problem.summary = scoreSummary(scores, full);
         problem.histogram = scoreHistogram(scores, full);
