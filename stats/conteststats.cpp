@@ -210,8 +210,10 @@ ScoreHistogram scoreHistogram(const QList<int> &scores, int full)
     }
     for (const int score : scores) {
         const qint64 clamped = std::clamp<qint64>(score, 0, top);
-        const int bin = int(clamped * bins / values);
-        ++histogram.counts[std::min(bin, bins - 1)];
+        int bin = bins - 1;
+        while (bin > 0 && histogram.low[bin] > clamped)
+            --bin;
+        ++histogram.counts[bin];
     }
     return histogram;
 }

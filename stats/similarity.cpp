@@ -297,7 +297,8 @@ void SimilarityRun::prepareGroups(const Contest &contest)
             Task task;
             task.stripping = true;
             task.group = g;
-            task.arguments = {u"-e"_s, u"-s"_s, u"-n"_s, u"-S"_s};
+            // -S: each source against the shared files only (sim refuses -s with it).
+            task.arguments = {u"-e"_s, u"-n"_s, u"-S"_s};
             for (int k = 0; k < n; ++k)
                 task.arguments.append(copyName(k, *group.language));
             task.arguments.append(u"/"_s);
