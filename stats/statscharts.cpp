@@ -116,8 +116,8 @@ QChart *histogramChart(const ScoreHistogram &histogram, const QString &title)
     qsizetype longest = 0;
     for (const QString &label : std::as_const(labels))
         longest = std::max(longest, label.size());
-    if (longest > 5)
-        categories->setLabelsFont(chartFont(10));
+    if (longest > 3 && labels.size() > 6)
+        categories->setLabelsFont(chartFont(longest > 5 ? 9 : 10));
     chart->addAxis(categories, Qt::AlignBottom);
     series->attachAxis(categories);
 

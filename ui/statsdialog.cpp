@@ -18,12 +18,14 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-void fillRow(QTableWidget *table, int row, const QStringList &cells)
+// Figures centred under their headers; the column of names or verdicts
+// (textColumn) reads from the left.
+void fillRow(QTableWidget *table, int row, const QStringList &cells, int textColumn = -1)
 {
     for (int c = 0; c < cells.size(); ++c) {
         auto *item = new QTableWidgetItem(cells[c]);
-        item->setTextAlignment(c == 0 ? Qt::AlignLeft | Qt::AlignVCenter
-                                      : Qt::AlignRight | Qt::AlignVCenter);
+        item->setTextAlignment(c == textColumn ? Qt::AlignLeft | Qt::AlignVCenter
+                                               : Qt::AlignCenter);
         table->setItem(row, c, item);
     }
 }
@@ -65,14 +67,14 @@ StatsDialog::StatsDialog(const Contest &contest, QWidget *parent)
     m_similarity = new SimilarityRun(this);
     m_histogramView = newChartView(ui->chartsArea);
     m_pointsView = newChartView(ui->chartsArea);
-    ui->chartsLayout->addWidget(m_histogramView, 2);
+    // Ten score ranges need the room more than a few points do.
+    ui->chartsLayout->addWidget(m_histogramView, 4);
     ui->chartsLayout->addWidget(m_pointsView, 3);
     ui->detailSplitter->setStretchFactor(0, 3);
     ui->detailSplitter->setStretchFactor(1, 2);
     ui->similaritySplitter->setStretchFactor(0, 2);
-    ui->similaritySplitter->setStretchFactor(1, 5);
-    ui->similaritySplitter->setStretchFactor(2, 0);
-    ui->notesView->setMaximumHeight(90);
+    ui->similaritySplitter->setStretchFactor(1, 3);
+    ui->notesView->setMaximumHeight(72);
     QFont mono(u"monospace"_s);
     mono.setStyleHint(QFont::Monospace);
     mono.setFamilies({u"DejaVu Sans Mono"_s, u"Noto Sans Mono CJK SC"_s, u"monospace"_s});
@@ -124,14 +126,13 @@ void StatsDialog::fillOverview()
     prepareTable(table, QStringList{u"项目"_s, u"满分"_s} + StatsText::summaryHeader(),
                  int(m_stats.problems.size()) + 1);
     fillRow(table, 0, QStringList{u"总分"_s, StatsText::count(m_stats.totals.full)}
-                          + StatsText::summaryRow(m_stats.totals));
+                          + StatsText::summaryRow(m_stats.totals), 0);
     for (int i = 0; i < m_stats.problems.size(); ++i) {
         const ProblemStats &problem = m_stats.problems[i];
         fillRow(table, i + 1, QStringList{problem.name, StatsText::count(problem.summary.full)}
-                                  + StatsText::summaryRow(problem.summary));
+                                  + StatsText::summaryRow(problem.summary), 0);
     }
-    table->resizeColumnsToContents();
-    table->horizontalHeader()->setStretchLastSection(true);
+    table->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
 
     ui->warningTitle->setText(u"需要注意 (%1)"_s.arg(m_stats.warnings.size()));
     if (m_stats.warnings.isEmpty())
@@ -170,7 +171,7 @@ void StatsDialog::showStatsPage(int row)
         QTableWidget *points = ui->pointStatsTable;
         prepareTable(points, StatsText::pointHeader(), int(problem.points.size()));
         for (int i = 0; i < problem.points.size(); ++i)
-            fillRow(points, i, StatsText::pointRow(problem.points[i]));
+            fillRow(points, i, StatsText::pointRow(problem.points[i]), 5);
         points->resizeColumnsToContents();
         points->horizontalHeader()->setStretchLastSection(true);
         points->show();
@@ -222,8 +223,7 @@ void StatsDialog::fillPairs()
     prepareTable(table, SimilarityText::header(), int(m_listedPairs.size()));
     for (int row = 0; row < m_listedPairs.size(); ++row)
         fillRow(table, row, SimilarityText::pairRow(report, report.pairs[m_listedPairs[row]]));
-    table->resizeColumnsToContents();
-    table->horizontalHeader()->setStretchLastSection(true);
+    table->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
     if (!m_similarity->isRunning() && threshold < report.threshold && !report.sources.isEmpty())
         ui->similarityStatus->setText(u"阈值低于上次比较的 %1, 请重新比较"_s
                                           .arg(SimilarityText::percent(report.threshold)));
