@@ -44,7 +44,8 @@ Cell readCell(const Contest &contest, const QString &player, const QString &prob
     const bool hasPoints = s == TaskState::Normal || s == TaskState::NoOutput
                            || s == TaskState::RunError || s == TaskState::JudgeError;
     if (s == '?' || hasPoints)
-        cell.stored = readStoredResult(contest.resultFilePath(player, problem));
+        cell.stored = readStoredResult(contest.resultFilePath(player, problem),
+                                       player == StandardPlayer);
     if (cached != contest.cachedResults.constEnd())
         cell.info = *cached;
     else if (cell.stored.opened)

@@ -30,7 +30,7 @@ qsizetype StoredResult::pointCount() const
     return n;
 }
 
-StoredResult readStoredResult(const QString &path)
+StoredResult readStoredResult(const QString &path, bool withNotes)
 {
     StoredResult result;
     result.info.state = '\0';
@@ -69,9 +69,15 @@ StoredResult readStoredResult(const QString &path)
             StoredPoint point;
             const QByteArray state = attributes.value(ResultXml::State).toUtf8();
             point.state = state.isEmpty() ? '\0' : state.at(0);
-            point.note = attributes.value(ResultXml::Note).toString();
             const QStringView time = attributes.value(ResultXml::Time);
-            point.time = time.isEmpty() ? timeInNote(point.note) : readReal(time.toString());
+            if (withNotes || time.isEmpty()) {
+                const QString note = attributes.value(ResultXml::Note).toString();
+                if (withNotes)
+                    point.note = note;
+                point.time = time.isEmpty() ? timeInNote(note) : readReal(time.toString());
+            } else {
+                point.time = readReal(time.toString());
+            }
             for (const qsizetype index : std::as_const(open))
                 result.subtasks[index].append(point);
         }

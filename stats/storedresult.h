@@ -28,4 +28,6 @@ struct StoredResult
     qsizetype pointCount() const;
 };
 
-StoredResult readStoredResult(const QString &path);
+// Without notes the points' notes stay empty: thousands of cells need only
+// their states and times.
+StoredResult readStoredResult(const QString &path, bool withNotes = true);
