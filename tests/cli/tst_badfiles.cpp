@@ -11,8 +11,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <sys/stat.h>
-
 namespace {
 
 const QString JudgeProgram = QStringLiteral(QXJ_JUDGE);
@@ -60,12 +58,6 @@ bool writeContest(const QString &root)
             return false;
     }
     return true;
-}
-
-bool makeFifo(const QString &path)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    return ::mkfifo(QFile::encodeName(path).constData(), 0644) == 0;
 }
 
 ScoreInfo stored(const QString &root, const QString &problem)

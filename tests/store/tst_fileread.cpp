@@ -8,43 +8,9 @@
 
 #include <QTest>
 
-#include <atomic>
-#include <functional>
-#include <thread>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 using namespace Qt::StringLiterals;
 
 namespace {
-
-bool makeFifo(const QString &path)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    return ::mkfifo(QFile::encodeName(path).constData(), 0644) == 0;
-}
-
-// Runs read on a thread of its own. A reader caught waiting for a writer is
-// let go (a writer comes and goes), so that the test fails rather than hangs.
-bool returnsAtOnce(const QString &fifo, const std::function<void()> &read)
-{
-    std::atomic<bool> done{false};
-    std::thread reader([&] {
-        read();
-        done = true;
-    });
-    const bool atOnce = QTest::qWaitFor([&] { return done.load(); }, 5000);
-    while (!done) {
-        const int fd = ::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK);
-        if (fd >= 0)
-            ::close(fd);
-        QTest::qWait(20);
-    }
-    reader.join();
-    return atOnce;
-}
 
 QString statusName(FileRead::Status status)
 {
