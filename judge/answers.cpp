@@ -20,9 +20,10 @@ bool JudgeWorker::judgeAnswerProblem()
     {
         QMutexLocker lock(&judgeMutex);
         ensureScratchDir();
-        if (!emptyScratchDir(scratchDir)) {
+        QString reason;
+        if (!emptyScratchDir(scratchDir, &reason)) {
             lock.unlock();
-            return failProblem(TaskState::JudgeError, u"临时目录无法清空: 011"_s);
+            return failProblem(TaskState::JudgeError, scratchFault("011", reason));
         }
     }
 
@@ -54,9 +55,10 @@ bool JudgeWorker::judgeAnswerProblem()
                 {
                     QMutexLocker lock(&judgeMutex);
                     ensureDir(workDir);
-                    if (!emptyScratchDir(workDir)) {
+                    QString reason;
+                    if (!emptyScratchDir(workDir, &reason)) {
                         state = PointState::JudgeError;
-                        note = u"临时目录无法清空: 012"_s;
+                        note = scratchFault("012", reason);
                     } else if (QFileInfo::exists(submitted) && !copyWritable(submitted, workCopy)) {
                         state = PointState::JudgeError;
                         note = u"答案文件拷贝失败: 011"_s;

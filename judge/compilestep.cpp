@@ -102,9 +102,10 @@ bool JudgeWorker::judgeTraditionalProblem()
             return failProblem(TaskState::FileMissing, QStringLiteral("找不到文件"));
         QMutexLocker lock(&judgeMutex);
         ensureScratchDir();
-        if (!emptyScratchDir(tmp)) {
+        QString reason;
+        if (!emptyScratchDir(tmp, &reason)) {
             lock.unlock();
-            return failProblem(TaskState::JudgeError, QStringLiteral("临时目录无法清空: 001"));
+            return failProblem(TaskState::JudgeError, scratchFault("001", reason));
         }
         // A failed copy shows up below as a missing executable.
         copyWritable(prepared, tmp + u'/' + source.runexe);
@@ -135,10 +136,10 @@ bool JudgeWorker::judgeTraditionalProblem()
             {
                 QMutexLocker lock(&judgeMutex);
                 ensureScratchDir();
-                if (!emptyScratchDir(tmp)) {
+                QString reason;
+                if (!emptyScratchDir(tmp, &reason)) {
                     lock.unlock();
-                    return failProblem(TaskState::JudgeError,
-                                       QStringLiteral("临时目录无法清空: 002"));
+                    return failProblem(TaskState::JudgeError, scratchFault("002", reason));
                 }
                 // A failed copy shows up as a compile error.
                 copyWritable(sourcePath, tmp + u'/' + language.file);

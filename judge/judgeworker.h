@@ -55,6 +55,9 @@ public:
     // one of the directories is full, read-only or gone, so that the failure
     // is the judge's and not the contestant's; empty when they are fine.
     static QString storageFault(const QStringList &dirs);
+    // The note of a scratch directory that could not be emptied: the fixed
+    // text with its code, then what stayed and why (emptyScratchDir).
+    static QString scratchFault(const char *code, const QString &reason);
     void trace(const char *tag, const char *text) const;
     bool stopped();  // keepRunning tested under judgeMutex
     // Makes scratchDir when missing (tmp/ first, when it lies in it).

@@ -11,9 +11,12 @@ bool clearDir(const QString &path);
 // Empties one of the judge's scratch directories completely, keeping it.
 // Unlike clearDir it also removes hidden entries and whatever lies inside
 // directories: nothing a contestant's program wrote may reach the next point
-// or player, or block the emptying for good. False when something stays or
-// the path is no directory.
-bool emptyScratchDir(const QString &path);
+// or player, or block the emptying for good. A directory the program left
+// without its owner's rights (chmod 000) gets them back first; links are
+// removed, never followed. False when something stays or the path is no
+// directory; failure, when given, then names the first entry that stayed
+// and the system's reason ("<path>: <reason>").
+bool emptyScratchDir(const QString &path, QString *failure = nullptr);
 bool removeDir(const QString &path);
 void removeFile(const QString &path);
 // Copies a regular file, replacing whatever file or link is at the
@@ -56,7 +59,8 @@ struct StorageSpace
 using StorageProbe = bool (*)(const QString &path, StorageSpace &space);
 void setStorageProbeForTesting(StorageProbe probe);
 
-// Test seam: replaces the call that deletes one file inside clearDir, so that
-// a file that stays in place can be simulated (nullptr restores the default).
+// Test seam: replaces the call that deletes one file inside clearDir and
+// emptyScratchDir, so that a file that stays in place can be simulated
+// (nullptr restores the default). It sets errno when it fails.
 using FileRemover = bool (*)(const QString &path);
 void setFileRemoverForTesting(FileRemover remover);

@@ -11,6 +11,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cerrno>
+#include <cstring>
 #include <memory>
 
 using namespace Qt::StringLiterals;
@@ -43,7 +45,15 @@ printf '%s\n' "$verdict" > "$4"
 // Stands for a file that cannot be deleted (held open elsewhere, say).
 bool keepStuckFiles(const QString &path)
 {
-    return path.endsWith(u"/stuck"_s) ? false : QFile::remove(path);
+    if (!path.endsWith(u"/stuck"_s))
+        return QFile::remove(path);
+    errno = EBUSY;
+    return false;
+}
+
+QString busy()
+{
+    return u": "_s + QString::fromLocal8Bit(std::strerror(EBUSY));
 }
 
 // Answer file of point k (from 1) of subtask i (from 1).
@@ -462,6 +472,10 @@ void TestAnswers::tmpDirectoryNotClearable_data()
 void TestAnswers::tmpDirectoryNotClearable()
 {
     QFETCH(bool, tmpIsAFile);
+    // The note names what stayed and why.
+    const QString note = u"临时目录无法清空: 011\n"_s
+                         + (tmpIsAFile ? contest.tmpDir() + u": "_s + QString::fromLocal8Bit(std::strerror(ENOTDIR))
+                                       : contest.tmpDir() + u"/stuck"_s + busy());
     if (tmpIsAFile) {
         writeFile(contest.tmpDir(), "x");
     } else {
@@ -478,12 +492,12 @@ void TestAnswers::tmpDirectoryNotClearable()
     QCOMPARE(task.attribute(u"score"_s), u"0"_s);
     QCOMPARE(task.attribute(u"time"_s), u"0"_s);
     QCOMPARE(task.attribute(u"state"_s), u"E"_s);
-    QCOMPARE(task.firstChildElement(u"note"_s).text(), u"临时目录无法清空: 011"_s);
+    QCOMPARE(task.firstChildElement(u"note"_s).text(), note);
     QVERIFY(task.firstChildElement(u"subtask"_s).isNull());
     QVERIFY(checkedAnswers().isEmpty());
     QCOMPARE(recorder->items.last(), (ScoreInfo{0, 0.0, 'E'}));
     QCOMPARE(recorder->rows.size(), 3);  // heading, failure, end of run
-    QCOMPARE(recorder->rows[1].text, u"临时目录无法清空: 011"_s);
+    QCOMPARE(recorder->rows[1].text, note);
 }
 
 // Hidden files, and directories holding them, left in the scratch directory
@@ -518,11 +532,12 @@ void TestAnswers::workDirectoryNotClearable()
         return;
 
     const QList<ResultPoint> points = resultPoints();
+    const QString note = u"临时目录无法清空: 012\n"_s + contest.threadWorkDir(0) + u"/stuck"_s + busy();
     QCOMPARE(pointStates(), u"AEIE"_s);
-    QCOMPARE(points[1].note, u"临时目录无法清空: 012"_s);
+    QCOMPARE(points[1].note, note);
     QCOMPARE(points[1].ratio, u"0"_s);
     QCOMPARE(points[2].note, u"忽略"_s);
-    QCOMPARE(points[3].note, u"临时目录无法清空: 012"_s);
+    QCOMPARE(points[3].note, note);
     QCOMPARE(checkedAnswers(), QStringList{answerName(1, 1)});
     QCOMPARE(recorder->items.last(), (ScoreInfo{0, 0.0, 'E'}));
 }

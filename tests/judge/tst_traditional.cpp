@@ -8,6 +8,7 @@
 #include "runner.h"
 #include "testcore.h"
 #include "viewinfo.h"
+#include "testfiles.h"
 #include "xmlfile.h"
 
 #include <QDir>
@@ -20,10 +21,14 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <functional>
 #include <memory>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -68,7 +73,9 @@ const QByteArray WrongPas = wrong(SumPas, "a + b", "a + b + 1");
 // One program for every run outcome, steered by its input file:
 // "burn s" uses s seconds of CPU, "loop" writes its pid and spins, "none"
 // writes nothing, "stuck" leaves a file named stuck in its directory, "hide"
-// leaves hidden files there and, where it may, in the directory above. The first output line is
+// leaves hidden files there and, where it may, in the directory above;
+// "lockdir", "lockfile", "readonly" and "deep" leave folders and files
+// without their owner's rights there. The first output line is
 // cpu=<its own CPU time>, plus " noinput" when it found no input file,
 // " leftover" when it found a hidden file in its directory and " above" when
 // it found one in the directory above.
@@ -103,6 +110,34 @@ int main(void) {
         touch(".left");
         touch("d/.left");
         touch("../.left");
+    }
+    if (!strcmp(cmd, "lockdir")) {
+        mkdir("d", 0755);
+        touch("d/f");
+        chmod("d", 0);
+    }
+    if (!strcmp(cmd, "lockfile")) {
+        touch("f");
+        chmod("f", 0);
+    }
+    if (!strcmp(cmd, "readonly")) {
+        mkdir("d", 0755);
+        mkdir("d/e", 0755);
+        touch("d/f");
+        touch("d/e/g");
+        chmod("d/e", 0);
+        chmod("d", 0500);
+    }
+    if (!strcmp(cmd, "deep")) {
+        char path[256] = "n";
+        for (int i = 0; i < 30; ++i, strcat(path, "/n"))
+            mkdir(path, 0755);
+        path[strlen(path) - 2] = 0;
+        touch(strcat(path, "/f"));
+        path[strlen(path) - 2] = 0;
+        chmod(path, 0);
+        path[15] = 0;
+        chmod(path, 0);
     }
     FILE *out = fopen("sum.out", "w");
     if (!strcmp(cmd, "loop")) {
@@ -375,6 +410,8 @@ private slots:
     void stopDuringCompile();
     void storageFaults_data();
     void storageFaults();
+    void lockedLeftovers_data();
+    void lockedLeftovers();
 
 private:
     // Judges the players' cells of "sum"; whileRunning, when given, replaces
@@ -1055,6 +1092,7 @@ static bool keepStuckFiles(const QString &path)
         stuckSeen = true;
     else if (!(stuckSeen && QFileInfo(path).dir().dirName() == u"tmp"_s))
         return QFile::remove(path);
+    errno = EBUSY;
     return false;
 }
 
@@ -1075,8 +1113,12 @@ void TestTraditional::judgeErrors()
     setFileRemoverForTesting(nullptr);
     QVERIFY(run.ended);
 
-    const QStringList notes{u"临时目录无法清空: 003"_s, u"临时目录无法清空: 001"_s,
-                            u"临时目录无法清空: 002"_s};
+    // Each note names a file that stayed, below the directory, and why.
+    const QString busy = u": "_s + QString::fromLocal8Bit(std::strerror(EBUSY));
+    const QString work = site.contest.threadWorkDir(0);
+    const QString tmp = site.contest.tmpDir() + u'/';
+    const QStringList notes{u"临时目录无法清空: 003\n"_s + work + u"/stuck"_s + busy,
+                            u"临时目录无法清空: 001\n"_s + tmp, u"临时目录无法清空: 002\n"_s + tmp};
     for (int cell = 0; cell < 3; ++cell) {
         QDomDocument result;
         checkCell(site, run, cell, result);
@@ -1087,7 +1129,8 @@ void TestTraditional::judgeErrors()
             QCOMPARE(pointStates(result), u"AE"_s);
             QCOMPARE(pointAttributes(result, ResultXml::Note).value(1), notes[0]);
         } else {
-            QCOMPARE(queryUnder(result, ResultXml::Note).item(0).text(), notes[cell]);
+            const QString note = queryUnder(result, ResultXml::Note).item(0).text();
+            QVERIFY2(note.startsWith(notes[cell]) && note.endsWith(busy), qPrintable(note));
         }
     }
     QCOMPARE(run.selects, (QList<bool>{true, true, true}));
@@ -1205,7 +1248,9 @@ void TestTraditional::scratchAreaNotADirectory()
     if (QTest::currentTestFailed())
         return;
     QCOMPARE(readScoreInfo(result).state, TaskState::JudgeError);
-    QCOMPARE(queryUnder(result, ResultXml::Note).item(0).text(), u"临时目录无法清空: 002"_s);
+    QCOMPARE(queryUnder(result, ResultXml::Note).item(0).text(),
+             u"临时目录无法清空: 002\n"_s + site.contest.tmpDir() + u": "_s
+                 + QString::fromLocal8Bit(std::strerror(ENOTDIR)));
 }
 
 void TestTraditional::stopDuringRun()
@@ -1335,5 +1380,128 @@ void TestTraditional::storageFaults()
     QVERIFY2(saved.startsWith(note), qPrintable(saved));
 }
 
-QTEST_MAIN(TestTraditional)
+namespace {
+
+// One run of the players' cells of "sum" in the contest at root: the lines
+// "<player> <point states> <score> <state>" and a last line telling whether
+// the scratch area could then be emptied ("emptied", or what stayed and why).
+QStringList judgeAndEmpty(const QString &root, const QStringList &players)
+{
+    Contest contest;
+    contest.rootDir = root;
+    contest.loadProblems();
+    if (!contest.problemConfigs.contains(Problem))
+        return {u"no problem"_s};
+    TestCore core(contest);
+    std::vector<std::unique_ptr<SiteItem>> cells;
+    for (const QString &player : players) {
+        cells.push_back(std::make_unique<SiteItem>());
+        cells.back()->player = player;
+        cells.back()->problem = Problem;
+        core.workQueue << cells.back().get();
+    }
+    core.problemConfigs = &contest.problemConfigs;
+    core.problemNames = contest.problemNames;
+    QSignalSpy ended(&core, &TestCore::testEnd);
+    core.startJudging();
+    if (!ended.wait(JudgeTimeoutMs))
+        core.requestStop();
+    core.wait();
+
+    QStringList lines;
+    for (const QString &player : players) {
+        XmlFile file;
+        if (!file.load(contest.resultFilePath(player, Problem))) {
+            lines << player + u" no result"_s;
+            continue;
+        }
+        const ScoreInfo info = readScoreInfo(file.document);
+        QString states;
+        const ElementQuery points = queryUnder(file.document, ResultXml::Point);
+        for (int i = 0; i < points.count(); ++i)
+            states += attributeText(points.item(i), ResultXml::State);
+        QString notes = queryUnder(file.document, ResultXml::Note).item(0).text();
+        for (int i = 0; i < points.count(); ++i) {
+            if (attributeText(points.item(i), ResultXml::State) == u"E")
+                notes += attributeText(points.item(i), ResultXml::Note);
+        }
+        lines << u"%1 %2 %3 %4%5"_s.arg(player, states)
+                     .arg(info.score)
+                     .arg(QLatin1Char(info.state))
+                     .arg(notes.isEmpty() ? QString() : u" "_s + notes.replace(u'\n', u' '));
+    }
+    QString reason;
+    lines << (emptyScratchDir(contest.tmpDir(), &reason) ? u"emptied"_s : reason);
+    return lines;
+}
+
+} // namespace
+
+// A program leaves folders and files without their owner's rights in its
+// work folder. The next point, the next player and the end of the run must
+// still find it emptied: a judge that is no root needs the rights back
+// first. Two players, each with a point that leaves them last and one that
+// follows; each subtask one point, so that every point is run.
+void TestTraditional::lockedLeftovers_data()
+{
+    QTest::addColumn<QString>("leave");  // the actor's command
+    QTest::addColumn<bool>("ordinaryUser");
+    for (const char *leave : {"lockdir", "lockfile", "readonly", "deep"}) {
+        QTest::addRow("%s, judge as it is started", leave) << QString::fromLatin1(leave) << false;
+        if (::geteuid() == 0)
+            QTest::addRow("%s, judge as an ordinary user", leave) << QString::fromLatin1(leave) << true;
+    }
+}
+
+void TestTraditional::lockedLeftovers()
+{
+    QFETCH(QString, leave);
+    QFETCH(bool, ordinaryUser);
+
+    Site site;
+    QVERIFY(site.configure(actorProblem(u"25:1;25:2;25:3;25:4"_s)));
+    const QByteArray command = leave.toLatin1();
+    QVERIFY(site.writePoint(1, "burn 0", "1\n") && site.writePoint(2, command, "1\n")
+            && site.writePoint(3, "burn 0", "1\n") && site.writePoint(4, command, "1\n"));
+    const QStringList players{u"una"_s, u"vera"_s};
+    for (const QString &player : players)
+        QVERIFY(site.handIn(player, m_actor));
+
+    QStringList lines;
+    if (ordinaryUser) {
+        QVERIFY(chownTree(site.dir.path(), OrdinaryUser));
+        QProcess judge;
+        judge.start(u"setpriv"_s, QStringList{u"--reuid=%1"_s.arg(OrdinaryUser),
+                                              u"--regid=%1"_s.arg(OrdinaryUser), u"--clear-groups"_s,
+                                              QCoreApplication::applicationFilePath(), u"--judge"_s,
+                                              site.dir.path()}
+                                      + players);
+        QVERIFY(judge.waitForFinished(JudgeTimeoutMs));
+        lines = QString::fromUtf8(judge.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+        QVERIFY2(judge.exitCode() == 0, judge.readAllStandardError().constData());
+    } else {
+        lines = judgeAndEmpty(site.dir.path(), players);
+    }
+    QCOMPARE(lines, (QStringList{u"una AAAA 100 N"_s, u"vera AAAA 100 N"_s, u"emptied"_s}));
+}
+
+int main(int argc, char **argv)
+{
+    // The judging of lockedLeftovers, run as an ordinary user.
+    if (argc >= 4 && std::strcmp(argv[1], "--judge") == 0) {
+        QCoreApplication app(argc, argv);
+        registerJudgeMetaTypes();
+        QStringList players;
+        for (int i = 3; i < argc; ++i)
+            players << QString::fromLocal8Bit(argv[i]);
+        for (const QString &line : judgeAndEmpty(QString::fromLocal8Bit(argv[2]), players))
+            std::puts(line.toUtf8().constData());
+        return 0;
+    }
+    QCoreApplication app(argc, argv);
+    TestTraditional test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "tst_traditional.moc"

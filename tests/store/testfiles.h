@@ -6,6 +6,7 @@
 #include "scoreinfo.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QStringList>
@@ -92,6 +93,21 @@ inline bool returnsAtOnce(const QString &fifo, const std::function<void()> &read
     }
     reader.join();
     return atOnce;
+}
+
+// The user ("nobody") the tests that run the judge as an ordinary user take.
+constexpr uid_t OrdinaryUser = 65534;
+
+// Gives dir and everything below it to user (and the user's group), links as
+// links: for the tests that run the judge as an ordinary user.
+inline bool chownTree(const QString &dir, uid_t user)
+{
+    bool given = ::lchown(QFile::encodeName(dir).constData(), user, user) == 0;
+    QDirIterator it(dir, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        given = ::lchown(QFile::encodeName(it.next()).constData(), user, user) == 0 && given;
+    return given;
 }
 
 // A file name longer than any file system accepts.

@@ -1,11 +1,16 @@
 #include "dirs.h"
 #include "testfiles.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QProcess>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <QRandomGenerator>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -43,8 +48,10 @@ bool stubbornRemover(const QString &path)
 {
     if (QFileInfo(path).fileName() == u"stuck") {
         stuckAttemptTimes.append(attemptClock.elapsed());
-        if (stuckAttemptTimes.size() <= stuckFailures)
+        if (stuckAttemptTimes.size() <= stuckFailures) {
+            errno = EBUSY;
             return false;
+        }
     }
     return QFile::remove(path);
 }
@@ -212,20 +219,27 @@ private slots:
         QTest::addColumn<QStringList>("entries");
         QTest::addColumn<bool>("emptied");
         QTest::addColumn<QStringList>("remaining");
+        QTest::addColumn<QString>("failure");  // below the directory
 
-        QTest::newRow("empty") << QStringList{} << true << QStringList{};
+        const QString busy = u": "_s + QString::fromLocal8Bit(std::strerror(EBUSY));
+        QTest::newRow("empty") << QStringList{} << true << QStringList{} << QString();
         QTest::newRow("hidden file directly inside")
-            << QStringList{u"f:.x"_s, u"f:a"_s} << true << QStringList{};
+            << QStringList{u"f:.x"_s, u"f:a"_s} << true << QStringList{} << QString();
         QTest::newRow("hidden file in a sub-directory")
-            << QStringList{u"d:d"_s, u"f:d/.x"_s, u"f:d/a"_s} << true << QStringList{};
+            << QStringList{u"d:d"_s, u"f:d/.x"_s, u"f:d/a"_s} << true << QStringList{} << QString();
         QTest::newRow("hidden directory, deeply nested")
-            << QStringList{u"d:.h/a/.b"_s, u"f:.h/a/.b/.c"_s, u"f:.h/z"_s} << true << QStringList{};
+            << QStringList{u"d:.h/a/.b"_s, u"f:.h/a/.b/.c"_s, u"f:.h/z"_s} << true << QStringList{}
+            << QString();
         QTest::newRow("hidden dangling link, pipe")
             << QStringList{u"l:.dangling>/nonexistent/qxj"_s, u"p:.pipe"_s, u"p:pipe"_s} << true
-            << QStringList{};
+            << QStringList{} << QString();
         QTest::newRow("a file that stays")
             << QStringList{u"f:.x"_s, u"f:stuck"_s, u"d:d"_s, u"f:d/.y"_s} << false
-            << QStringList{u"stuck"_s};
+            << QStringList{u"stuck"_s} << u"stuck"_s + busy;
+        // Everything else goes; the folders holding it stay.
+        QTest::newRow("a file that stays, deep down")
+            << QStringList{u"d:a/b"_s, u"f:a/b/stuck"_s, u"f:a/b/x"_s, u"f:a/y"_s, u"d:c"_s} << false
+            << QStringList{u"a"_s, u"a/b"_s, u"a/b/stuck"_s} << u"a/b/stuck"_s + busy;
     }
 
     void emptyScratchDir()
@@ -233,6 +247,7 @@ private slots:
         QFETCH(QStringList, entries);
         QFETCH(bool, emptied);
         QFETCH(QStringList, remaining);
+        QFETCH(QString, failure);
 
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
@@ -241,9 +256,97 @@ private slots:
         stuckAttemptTimes.clear();
         setFileRemoverForTesting(stubbornRemover);
         attemptClock.start();
-        QCOMPARE(::emptyScratchDir(dir.path()), emptied);
+        QString reason;
+        QCOMPARE(::emptyScratchDir(dir.path(), &reason), emptied);
         QCOMPARE(treeOf(dir.path()), remaining);
         QVERIFY(QFileInfo(dir.path()).isDir());
+        QCOMPARE(reason, failure.isEmpty() ? QString() : dir.path() + u'/' + failure);
+    }
+
+    // What a contestant's program may leave in its work folder: folders
+    // without their owner's rights, the work folder itself among them. A
+    // judge that is no root must still empty it, and never change the rights
+    // of anything a link points to.
+    void emptyScratchDirRestoresAccess_data()
+    {
+        QTest::addColumn<QStringList>("entries");
+        QTest::addColumn<QStringList>("modes");  // "path=octal", "." the folder itself
+        QTest::addColumn<bool>("ordinaryUser");
+
+        QStringList deep;
+        QString path = u"n"_s;
+        for (int level = 0; level < 40; ++level, path += u"/n"_s)
+            deep.append(u"d:"_s + path);
+        deep.append(u"f:"_s + path + u"/f"_s);
+        const QStringList deepModes{path.left(39) + u"=0"_s, path + u"=0"_s};
+
+        const struct
+        {
+            const char *name;
+            QStringList entries;
+            QStringList modes;
+        } cases[] = {
+            {"directory without rights", {u"d:d"_s, u"f:d/f"_s}, {u"d=0"_s}},
+            {"file without rights", {u"f:f"_s}, {u"f=0"_s}},
+            {"directory without write", {u"d:d/e"_s, u"f:d/f"_s}, {u"d=500"_s, u"d/e=0"_s}},
+            {"the folder itself without rights", {u"d:d"_s, u"f:d/f"_s, u"f:.x"_s}, {u".=100"_s}},
+            {"a deep tree locked at its middle and bottom", deep, deepModes},
+            {"link to a folder without rights", {u"l:link>{outside}"_s, u"d:d"_s, u"l:d/link>{outside}"_s},
+             {u"{outside}=0"_s}},
+        };
+        for (const auto &c : cases) {
+            QTest::addRow("%s, judge as it is started", c.name) << c.entries << c.modes << false;
+            if (::geteuid() == 0)
+                QTest::addRow("%s, judge as an ordinary user", c.name) << c.entries << c.modes << true;
+        }
+    }
+
+    void emptyScratchDirRestoresAccess()
+    {
+        QFETCH(QStringList, entries);
+        QFETCH(QStringList, modes);
+        QFETCH(bool, ordinaryUser);
+
+        QTemporaryDir dir;
+        QTemporaryDir outside;
+        QVERIFY(dir.isValid() && outside.isValid());
+        const QString work = dir.filePath(u"work"_s);
+        entries.replaceInStrings(u"{outside}"_s, outside.path());
+        modes.replaceInStrings(u"{outside}"_s, outside.path());
+        QVERIFY(QDir().mkdir(work) && build(work, entries));
+        QVERIFY(writeTestFile(outside.filePath(u"precious"_s), "kept"));
+        if (ordinaryUser) {
+            for (const QString &top : {dir.path(), outside.path()})
+                QVERIFY(chownTree(top, OrdinaryUser));
+        }
+        // The deepest first: a folder without rights hides what lies below it.
+        for (qsizetype i = modes.size() - 1; i >= 0; --i) {
+            const QString target = modes[i].section(u'=', 0, 0);
+            const QString path = target.startsWith(u'/') ? target : work + u'/' + target;
+            QVERIFY2(::chmod(QFile::encodeName(path).constData(),
+                             mode_t(modes[i].section(u'=', 1).toInt(nullptr, 8))) == 0,
+                     qPrintable(path));
+        }
+
+        QString outcome;
+        if (ordinaryUser) {
+            QProcess judge;
+            judge.start(u"setpriv"_s, {u"--reuid=%1"_s.arg(OrdinaryUser), u"--regid=%1"_s.arg(OrdinaryUser),
+                                       u"--clear-groups"_s, QCoreApplication::applicationFilePath(),
+                                       u"--empty"_s, work});
+            QVERIFY(judge.waitForFinished(60000));
+            outcome = QString::fromUtf8(judge.readAllStandardOutput()).trimmed();
+        } else {
+            QString reason;
+            outcome = ::emptyScratchDir(work, &reason) ? u"emptied"_s : reason;
+        }
+        QCOMPARE(outcome, u"emptied"_s);
+        QCOMPARE(treeOf(work), QStringList{});
+        QVERIFY(QFileInfo(work).isDir());
+        // What the links point to keeps its rights and its content.
+        QCOMPARE(modeOf(outside.path()), modes.last().startsWith(outside.path()) ? 0 : 0700);
+        QVERIFY(::chmod(QFile::encodeName(outside.path()).constData(), 0700) == 0);
+        QCOMPARE(readTestFile(outside.filePath(u"precious"_s)), QByteArray("kept"));
     }
 
     // A contestant's program can nest directories deeper than any path the
@@ -282,18 +385,22 @@ private slots:
     void emptyScratchDirNeedsADirectory_data()
     {
         QTest::addColumn<QString>("path");
-        QTest::newRow("missing") << u"absent"_s;
-        QTest::newRow("regular file") << u"plain"_s;
-        QTest::newRow("through a regular file") << u"plain/sub"_s;
+        QTest::addColumn<int>("error");
+        QTest::newRow("missing") << u"absent"_s << ENOENT;
+        QTest::newRow("regular file") << u"plain"_s << ENOTDIR;
+        QTest::newRow("through a regular file") << u"plain/sub"_s << ENOTDIR;
     }
 
     void emptyScratchDirNeedsADirectory()
     {
         QFETCH(QString, path);
+        QFETCH(int, error);
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
         QVERIFY(writeTestFile(dir.filePath(u"plain"_s), "plain"));
-        QVERIFY(!::emptyScratchDir(dir.filePath(path)));
+        QString reason;
+        QVERIFY(!::emptyScratchDir(dir.filePath(path), &reason));
+        QCOMPARE(reason, dir.filePath(path) + u": "_s + QString::fromLocal8Bit(std::strerror(error)));
         QCOMPARE(readTestFile(dir.filePath(u"plain"_s)), QByteArray("plain"));
     }
 
@@ -566,5 +673,19 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestDirs)
+int main(int argc, char **argv)
+{
+    // The judge's part, run as another user by the tests above.
+    if (argc == 3 && std::strcmp(argv[1], "--empty") == 0) {
+        QString reason;
+        const bool emptied = ::emptyScratchDir(QFile::decodeName(argv[2]), &reason);
+        std::puts(emptied ? "emptied" : reason.toUtf8().constData());
+        return 0;
+    }
+    QCoreApplication app(argc, argv);
+    TestDirs test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "tst_dirs.moc"
