@@ -411,11 +411,11 @@ static bool measureStorage(const QString &path, StorageSpace &space)
     struct statvfs figures;
     if (::statvfs(QFile::encodeName(path).constData(), &figures) != 0)
         return false;
-    // Root may use the blocks and inodes the file system keeps back from others.
-    const bool root = ::geteuid() == 0;
+    // What compilers and programs may use: they run under users of their
+    // own, never as root, whatever user the judge runs as.
     space.readOnly = figures.f_flag & ST_RDONLY;
-    space.freeBytes = quint64(root ? figures.f_bfree : figures.f_bavail) * figures.f_frsize;
-    space.freeFiles = root ? figures.f_ffree : figures.f_favail;
+    space.freeBytes = quint64(figures.f_bavail) * figures.f_frsize;
+    space.freeFiles = figures.f_favail;
     space.fileCount = figures.f_files;
     return true;
 }

@@ -45,8 +45,10 @@ constexpr quint64 StorageReserve = quint64(32) << 20;
 constexpr quint64 StorageReserveFiles = 256;
 StorageState storageState(const QString &path);
 
-// What storageState reads from the file system (statvfs), for the user the
-// judge runs as; fileCount 0 means it keeps no inode count.
+// What storageState reads from the file system (statvfs): what an ordinary
+// user may still use, whatever user the judge runs as, for compilers and
+// programs run under users of their own and cannot reach what the file
+// system keeps back for root. fileCount 0 means it keeps no inode count.
 struct StorageSpace
 {
     bool readOnly = false;

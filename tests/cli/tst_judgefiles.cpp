@@ -1,0 +1,155 @@
+// End to end through the built qxj-judge: the judge's own files and its
+// output around a run.
+
+#include "clitestutil.h"
+#include "contest.h"
+#include "scoreinfo.h"
+#include "xmlfile.h"
+
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString JudgeProgram = QStringLiteral(QXJ_JUDGE);
+constexpr int JudgeTimeoutMs = 300000;
+
+struct Run
+{
+    int exitCode = -1;
+    QByteArray out;
+    QString err;
+};
+
+Run runProgram(const QString &program, const QStringList &arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    Run run;
+    if (!process.waitForFinished(JudgeTimeoutMs)) {
+        process.kill();
+        process.waitForFinished();
+        run.err = u"<timed out>"_s;
+        return run;
+    }
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = process.readAllStandardOutput();
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+ScoreInfo storedResult(const QString &root, const QString &player, const QString &problem,
+                       QString *note = nullptr)
+{
+    XmlFile file;
+    if (!file.load(root + u"/result/"_s + problem + u'/' + player + u".res"_s))
+        return ScoreInfo();
+    if (note)
+        *note = queryUnder(file.document, u"note"_s).item(0).text();
+    return readScoreInfo(file.document);
+}
+
+} // namespace
+
+class TestJudgeFiles : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void diskFullForThePrograms_data();
+    void diskFullForThePrograms();
+};
+
+void TestJudgeFiles::initTestCase()
+{
+    QVERIFY2(QFileInfo(JudgeProgram).isExecutable(), qPrintable(JudgeProgram));
+}
+
+// The judge's disk probe must measure what compilers and programs may use:
+// they run under users of their own, who cannot use the blocks an ext4 disk
+// keeps back for root. On a disk that is full to them but not to root, a
+// compile that builds nothing is the judge's failure, not a compile error.
+// The disk is a small ext4 file system mounted as the contest's scratch
+// area, in a mount namespace of its own: it goes away with the run, whatever
+// happens.
+void TestJudgeFiles::diskFullForThePrograms_data()
+{
+    QTest::addColumn<bool>("ordinaryUser");
+    QTest::newRow("judge as root") << false;
+    QTest::newRow("judge as an ordinary user") << true;
+}
+
+void TestJudgeFiles::diskFullForThePrograms()
+{
+    QFETCH(bool, ordinaryUser);
+    if (::geteuid() != 0)
+        QSKIP("mounting a file system needs root");
+    for (const QString &tool : {u"unshare"_s, u"mount"_s, u"mkfs.ext4"_s, u"setpriv"_s, u"gcc"_s}) {
+        if (QStandardPaths::findExecutable(tool).isEmpty()
+            && QStandardPaths::findExecutable(tool, {u"/usr/sbin"_s, u"/sbin"_s}).isEmpty())
+            QSKIP(qPrintable(tool + u" is not installed"_s));
+    }
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString root = dir.path() + u"/contest"_s;
+    QVERIFY(writeTestFile(root + u"/data/sum/.prb"_s, traditionalConfig(u"sum"_s, 100, u"1"_s)));
+    QVERIFY(writeTestFile(root + u"/data/sum/sum.in"_s, "1\n"));
+    QVERIFY(writeTestFile(root + u"/data/sum/sum.ans"_s, "1\n"));
+    QVERIFY(writeTestFile(root + u"/src/a/sum/sum.c"_s, "int main(void) { return 0; }\n"));
+    QVERIFY(QDir().mkpath(root + u"/tmp"_s));
+    // 100 MB, half kept back for root: once an ordinary user has filled it,
+    // root still has far more than the judge's reserve of 32 MB.
+    const QString image = dir.path() + u"/disk.img"_s;
+    QVERIFY(QFile(image).open(QIODevice::WriteOnly) && QFile::resize(image, 100 << 20));
+    const Run made = runProgram(u"mkfs.ext4"_s, {u"-q"_s, u"-F"_s, u"-m"_s, u"50"_s, image});
+    QVERIFY2(made.exitCode == 0, qPrintable(made.err));
+
+    const QString user = QString::number(OrdinaryUser);
+    const QString asUser = u"setpriv --reuid=%1 --regid=%1 --clear-groups"_s.arg(user);
+    if (ordinaryUser)
+        QVERIFY(runProgram(u"chown"_s, {u"-R"_s, user + u':' + user, dir.path()}).exitCode == 0);
+    // The ordinary user fills the disk, so it must reach it.
+    QVERIFY(::chmod(QFile::encodeName(dir.path()).constData(), 0755) == 0);
+    constexpr int NoLoopDevice = 77;
+    const QString script =
+        u"set -e\n"
+        "mkdir -p \"$1/disk\"\n"
+        "mount -o loop \"$1/disk.img\" \"$1/disk\" || exit %5\n"
+        "trap 'umount \"$2/tmp\" 2>/dev/null; umount \"$1/disk\"' EXIT\n"
+        "mkdir \"$1/disk/scratch\"\n"
+        "chmod 1777 \"$1/disk\"\n"
+        "chown %1:%1 \"$1/disk/scratch\"\n"
+        "%2 dd if=/dev/zero of=\"$1/disk/fill\" bs=1M 2>/dev/null || true\n"
+        "sync\n"
+        "%2 dd if=/dev/zero of=\"$1/disk/rest\" bs=1k 2>/dev/null || true\n"
+        "sync\n"
+        "mount --bind \"$1/disk/scratch\" \"$2/tmp\"\n"
+        "stat -f -c 'free %f available %a block %S' \"$2/tmp\" >&2\n"
+        "%3 \"%4\" \"$2\"\n"_s.arg(ordinaryUser ? user : u"0"_s, asUser,
+                                   ordinaryUser ? asUser : QString(), JudgeProgram)
+            .arg(NoLoopDevice);
+    const Run run = runProgram(u"unshare"_s, {u"--mount"_s, u"--propagation"_s, u"private"_s,
+                                              u"sh"_s, u"-c"_s, script, u"sh"_s, dir.path(), root});
+    if (run.exitCode == NoLoopDevice)
+        QSKIP(qPrintable(u"no file system can be mounted here: "_s + run.err));
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err + QString::fromUtf8(run.out)));
+
+    QString note;
+    const ScoreInfo result = storedResult(root, u"a"_s, u"sum"_s, &note);
+    QVERIFY2(result.state == TaskState::JudgeError, qPrintable(note + u'\n' + run.err));
+    QVERIFY2(note.startsWith(u"测评机磁盘空间不足: "_s + root + u"/tmp\n"_s), qPrintable(note));
+    // Gone with its namespace: nothing is mounted there any more.
+    QVERIFY(!QFileInfo::exists(dir.path() + u"/disk/fill"_s));
+}
+
+QTEST_GUILESS_MAIN(TestJudgeFiles)
+#include "tst_judgefiles.moc"
