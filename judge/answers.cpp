@@ -3,6 +3,7 @@
 #include "contestfiles.h"
 #include "dirs.h"
 #include "problemfile.h"
+#include "submittedfile.h"
 
 #include <QFileInfo>
 #include <QMutexLocker>
@@ -49,7 +50,10 @@ bool JudgeWorker::judgeAnswerProblem()
             if (failed) {
                 note = u"忽略"_s;
             } else {
-                const QString submitted = contest.playerFile(currentPlayer, answerDir, point.sub);
+                // Only a regular file reached without a link is an answer;
+                // anything else is no submission, as a missing file is.
+                const SubmittedFile submitted(contest.playerDir(currentPlayer),
+                                              answerDir + u'/' + point.sub);
                 const QString workCopy = workDir + u'/' + point.sub;
                 bool prepared = false;
                 {
@@ -59,7 +63,7 @@ bool JudgeWorker::judgeAnswerProblem()
                     if (!emptyScratchDir(workDir, &reason)) {
                         state = PointState::JudgeError;
                         note = scratchFault("012", reason);
-                    } else if (QFileInfo::exists(submitted) && !copyWritable(submitted, workCopy)) {
+                    } else if (submitted.isRegular() && !submitted.copyTo(workCopy)) {
                         state = PointState::JudgeError;
                         note = u"答案文件拷贝失败: 011"_s;
                     } else {
@@ -69,13 +73,15 @@ bool JudgeWorker::judgeAnswerProblem()
                 if (prepared) {
                     if (stopped())
                         return false;
-                    if (QFileInfo::exists(workCopy)) {
+                    if (submitted.isRegular() && QFileInfo::exists(workCopy)) {
                         // A stop during the checker is caught by the test below.
                         runChecker(workDir, dataDir + u'/' + point.in, dataDir + u'/' + point.out,
                                    workCopy, verdictFile, note, state, ratio);
                     } else {
                         state = PointState::NotSubmitted;
                         note = u"未提交"_s;
+                        if (!submitted.isMissing())
+                            note += u": "_s + submitted.refusal();
                     }
                 }
             }

@@ -13,6 +13,7 @@
 #include <memory>
 
 class QProcess;
+class SubmittedFile;
 class SiteItem;
 class TestCore;
 class XmlFile;
@@ -76,7 +77,10 @@ public:
 
     // Traditional problems: compile step, then run step.
     bool judgeTraditionalProblem();
-    int findSource(QString &sourcePath);
+    // The first language whose source is a regular file, opened in
+    // sourceFile; -1 when none is. Candidates refused (links, directories)
+    // are described in refusals.
+    int findSource(SubmittedFile &sourceFile, QStringList &refusals);
     bool runTestPoints(const QString &exeName);
 
     // Answer-submission problems.

@@ -306,11 +306,13 @@ bool writeAll(int fd, const char *data, ssize_t size)
     return true;
 }
 
+// From the start of in, whatever its offset, to the end.
 bool copyContent(int in, int out)
 {
     // In the kernel where the file systems allow it.
+    off_t offset = 0;
     for (;;) {
-        const ssize_t copied = ::copy_file_range(in, nullptr, out, nullptr, size_t(1) << 30, 0);
+        const ssize_t copied = ::copy_file_range(in, &offset, out, nullptr, size_t(1) << 30, 0);
         if (copied > 0 || (copied < 0 && errno == EINTR))
             continue;
         if (copied < 0 && errno != EXDEV && errno != EINVAL && errno != ENOSYS
@@ -322,7 +324,7 @@ bool copyContent(int in, int out)
     // none, so only a read may say the source is done.
     char buffer[64 * 1024];
     for (;;) {
-        const ssize_t got = ::read(in, buffer, sizeof buffer);
+        const ssize_t got = ::pread(in, buffer, sizeof buffer, offset);
         if (got == 0)
             return true;
         if (got < 0) {
@@ -332,6 +334,7 @@ bool copyContent(int in, int out)
         }
         if (!writeAll(out, buffer, got))
             return false;
+        offset += got;
     }
 }
 
@@ -340,13 +343,18 @@ bool copyContent(int in, int out)
 bool copyWritable(const QString &from, const QString &to)
 {
     const QByteArray source = QFile::encodeName(from);
-    const QByteArray target = QFile::encodeName(to);
-    if (source.isEmpty() || target.isEmpty())
+    if (source.isEmpty())
         return false;
     // Non-blocking: opening a named pipe must not wait for a writer.
     Descriptor in(::open(source.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    return in.fd >= 0 && copyWritableFrom(in.fd, to);
+}
+
+bool copyWritableFrom(int fd, const QString &to)
+{
+    const QByteArray target = QFile::encodeName(to);
     struct stat sourceStat;
-    if (in.fd < 0 || ::fstat(in.fd, &sourceStat) != 0 || !S_ISREG(sourceStat.st_mode))
+    if (target.isEmpty() || ::fstat(fd, &sourceStat) != 0 || !S_ISREG(sourceStat.st_mode))
         return false;
 
     // Whatever is at the destination is replaced, a link as a link; the
@@ -362,7 +370,7 @@ bool copyWritable(const QString &from, const QString &to)
     if (out.fd < 0)
         return false;
     const mode_t mode = (sourceStat.st_mode & 0777) | S_IWUSR;
-    if (copyContent(in.fd, out.fd) && ::fchmod(out.fd, mode) == 0 && out.close())
+    if (copyContent(fd, out.fd) && ::fchmod(out.fd, mode) == 0 && out.close())
         return true;
     ::unlink(target.constData());
     return false;

@@ -25,6 +25,9 @@ void removeFile(const QString &path);
 // failure no partial copy is left. Refuses a source that is no regular file
 // and a destination that is the source itself.
 bool copyWritable(const QString &from, const QString &to);
+// The same from a file already open for reading (its offset is left alone):
+// false unless it is a regular file.
+bool copyWritableFrom(int fd, const QString &to);
 // Replaces the file's content through a temporary file: on any failure the
 // previous file stays as it was. False on failure. Whatever stands at the
 // name itself (a symbolic link, a pipe) is replaced, never followed: a link

@@ -410,6 +410,8 @@ private slots:
     void stopDuringCompile();
     void storageFaults_data();
     void storageFaults();
+    void submissionLinks_data();
+    void submissionLinks();
     void lockedLeftovers_data();
     void lockedLeftovers();
 
@@ -755,7 +757,7 @@ void TestTraditional::compileFailures_data()
         << TaskState::FileMissing << u"找不到文件"_s << -1;
     QTest::newRow("source is a directory")
         << DefaultLanguages << QString() << QStringList{u"sum.c/"_s} << SumC << QByteArray()
-        << TaskState::FileMissing << u"找不到文件"_s << -1;
+        << TaskState::FileMissing << u"找不到文件\nsum/sum.c 是目录，不是普通文件"_s << -1;
     QTest::newRow("compiler missing")
         << QList<Language>{{u"sum.c"_s, u"qxj-no-such-compiler -o sum sum.c"_s}} << QString()
         << source << SumC << QByteArray() << TaskState::JudgeError << u"找不到编译器"_s << -1;
@@ -1378,6 +1380,94 @@ void TestTraditional::storageFaults()
     const QString saved = compileStage ? queryUnder(result, ResultXml::Note).item(0).text()
                                        : pointAttributes(result, ResultXml::Note).value(0);
     QVERIFY2(saved.startsWith(note), qPrintable(saved));
+}
+
+// A submission is read only when it is a regular file reached without a
+// link below the player's folder; the player's folder itself may be a link.
+// A link would have the judge compile another player's source, or a file
+// only the judge may read, as this player's own.
+void TestTraditional::submissionLinks_data()
+{
+    // Below the contest: "f:path=name" a file holding the source of that
+    // name, "x:path" the compiled A+B, "d:path" a directory, "l:path>target"
+    // a link ("{root}": the contest).
+    QTest::addColumn<QStringList>("entries");
+    QTest::addColumn<bool>("prepared");  // the problem takes a prepared program
+    QTest::addColumn<char>("state");
+    QTest::addColumn<int>("score");
+    QTest::addColumn<QString>("note");  // of a cell that failed as a whole
+
+    const char F = TaskState::FileMissing;
+    const char N = TaskState::Normal;
+    QTest::newRow("source links to another player's")
+        << QStringList{u"f:src/std/sum/sum.c=SumC"_s, u"d:src/carol/sum"_s,
+                       u"l:src/carol/sum/sum.c>../../std/sum/sum.c"_s}
+        << false << F << 0 << u"找不到文件\nsum/sum.c 是符号链接，不是普通文件"_s;
+    QTest::newRow("source links to a file only the judge may read")
+        << QStringList{u"f:secret/answers=Secret"_s, u"d:src/carol/sum"_s,
+                       u"l:src/carol/sum/sum.c>{root}/secret/answers"_s}
+        << false << F << 0 << u"找不到文件\nsum/sum.c 是符号链接，不是普通文件"_s;
+    QTest::newRow("source folder links to another player's")
+        << QStringList{u"f:src/std/sum/sum.c=SumC"_s, u"d:src/carol"_s, u"l:src/carol/sum>../std/sum"_s}
+        << false << F << 0 << u"找不到文件\nsum 是符号链接，不是普通文件"_s;
+    QTest::newRow("prepared program links to another player's")
+        << QStringList{u"x:src/std/sum/sum"_s, u"d:src/carol/sum"_s,
+                       u"l:src/carol/sum/sum>../../std/sum/sum"_s}
+        << true << F << 0 << u"找不到文件\nsum/sum 是符号链接，不是普通文件"_s;
+    QTest::newRow("a linked source is passed by for the player's own")
+        << QStringList{u"f:elsewhere/sum.pas=WrongPas"_s, u"f:src/carol/sum/sum.c=SumC"_s,
+                       u"l:src/carol/sum/sum.pas>{root}/elsewhere/sum.pas"_s}
+        << false << N << 100 << QString();
+    QTest::newRow("player's folder itself a link")
+        << QStringList{u"f:elsewhere/carol/sum/sum.c=SumC"_s, u"l:src/carol>../elsewhere/carol"_s}
+        << false << N << 100 << QString();
+}
+
+void TestTraditional::submissionLinks()
+{
+    QFETCH(QStringList, entries);
+    QFETCH(bool, prepared);
+    QFETCH(char, state);
+    QFETCH(int, score);
+    QFETCH(QString, note);
+
+    const QHash<QString, QByteArray> sources{
+        {u"SumC"_s, SumC}, {u"WrongPas"_s, WrongPas}, {u"Secret"_s, "secret line one\nsecret line two\n"}};
+    Site site;
+    ProblemSetup setup;
+    if (prepared)
+        setup.runexe = Problem;
+    QVERIFY(site.configureOnePoint(setup));
+    for (QString entry : entries) {
+        entry.replace(u"{root}"_s, site.dir.path());
+        const QString path = site.path(entry.mid(2).section(u'>', 0, 0).section(u'=', 0, 0));
+        QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+        switch (entry.at(0).unicode()) {
+        case 'f':
+            QVERIFY(writeFile(path, sources.value(entry.section(u'=', 1))));
+            break;
+        case 'x':
+            QVERIFY(QFile::copy(m_sumBinary, path));
+            break;
+        case 'd':
+            QVERIFY(QDir().mkpath(path));
+            break;
+        case 'l':
+            QVERIFY(QFile::link(entry.section(u'>', 1), path));
+            break;
+        }
+    }
+
+    QDomDocument result;
+    judgeCell(site, u"carol"_s, result);
+    if (QTest::currentTestFailed())
+        return;
+    const ScoreInfo saved = readScoreInfo(result);
+    QCOMPARE(saved.state, state);
+    QCOMPARE(saved.score, score);
+    const QString savedNote = queryUnder(result, ResultXml::Note).item(0).text();
+    QCOMPARE(savedNote, note);
+    QVERIFY2(!savedNote.contains(u"secret"_s), qPrintable(savedNote));
 }
 
 namespace {
