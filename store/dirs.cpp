@@ -6,9 +6,11 @@
 #include <QRandomGenerator>
 #include <QThread>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <set>
 #include <vector>
 
@@ -376,6 +378,48 @@ bool copyWritableFrom(int fd, const QString &to)
     return false;
 }
 
+namespace {
+
+// Between a file's name and the random part of its temporary's.
+constexpr char TemporaryMark[] = ".qxj-";
+
+} // namespace
+
+bool isAtomicTemporary(const QByteArray &name)
+{
+    const qsizetype mark = name.lastIndexOf(TemporaryMark);
+    if (mark <= 0)
+        return false;
+    const QByteArray random = name.mid(mark + qsizetype(sizeof TemporaryMark) - 1);
+    return !random.isEmpty() && random.size() <= 7
+           && std::all_of(random.cbegin(), random.cend(), [](char c) {
+                  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z');
+              });
+}
+
+int removeStaleTemporaries(const QString &dir, int olderThanSeconds)
+{
+    const QByteArray path = QFile::encodeName(dir);
+    const int fd = path.isEmpty() ? -1 : ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR *listing = fd < 0 ? nullptr : ::fdopendir(fd);
+    if (!listing) {
+        if (fd >= 0)
+            ::close(fd);
+        return 0;
+    }
+    const time_t before = ::time(nullptr) - olderThanSeconds;
+    int removed = 0;
+    while (const dirent *e = ::readdir(listing)) {
+        struct stat info;
+        if (isAtomicTemporary(QByteArray(e->d_name))
+            && ::fstatat(fd, e->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode)
+            && info.st_mtime < before && ::unlinkat(fd, e->d_name, 0) == 0)
+            ++removed;
+    }
+    ::closedir(listing);
+    return removed;
+}
+
 bool writeFileAtomically(const QString &path, const QByteArray &bytes)
 {
     const QByteArray target = QFile::encodeName(path);
@@ -389,7 +433,8 @@ bool writeFileAtomically(const QString &path, const QByteArray &bytes)
     QByteArray temporary;
     Descriptor out(-1);
     for (int attempt = 0; out.fd < 0; ++attempt) {
-        temporary = target + '.' + QByteArray::number(QRandomGenerator::global()->generate(), 36);
+        temporary = target + TemporaryMark
+                    + QByteArray::number(QRandomGenerator::global()->generate(), 36);
         // Private until it gets the old file's permissions; a new file gets
         // the usual ones, as the umask has them.
         out.fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,

@@ -33,7 +33,16 @@ bool copyWritableFrom(int fd, const QString &to);
 // name itself (a symbolic link, a pipe) is replaced, never followed: a link
 // left where the judge writes must not make it write, with its rights,
 // wherever the link points. Directories on the way are followed as usual.
+// The temporary file is named as isAtomicTemporary knows it.
 bool writeFileAtomically(const QString &path, const QByteArray &bytes);
+// Whether a directory entry's name is one writeFileAtomically gives its
+// temporary files ("result.html.qxj-1k2j3h").
+bool isAtomicTemporary(const QByteArray &name);
+// Removes the temporary files writeFileAtomically left in dir when the
+// judge was killed while writing: regular files so named and last changed
+// more than olderThanSeconds ago (younger ones may be another judge's,
+// being written right now). Returns how many went.
+int removeStaleTemporaries(const QString &dir, int olderThanSeconds);
 
 // Whether the file system holding path can take the judge's files: when a
 // compile or a copy fails there, this tells the judge's own failure from

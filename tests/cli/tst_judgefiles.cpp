@@ -45,6 +45,24 @@ Run runProgram(const QString &program, const QStringList &arguments)
     return run;
 }
 
+// An answer-submission problem "guess" of one point, judged by the default
+// checker; player "a" answers it.
+bool writeAnswerContest(const QString &root)
+{
+    return writeTestFile(root + u"/data/guess/.prb"_s,
+                         R"(<?xml version="1.0" encoding="UTF-8"?>
+<problem type="ANS_0_4">
+    <source dir="guess"/>
+    <task checker="全文比较">
+        <subtask score="100"><point in="g.in" out="g.ans" sub="g.out"/></subtask>
+    </task>
+</problem>
+)")
+           && writeTestFile(root + u"/data/guess/g.in"_s, "")
+           && writeTestFile(root + u"/data/guess/g.ans"_s, "42\n")
+           && writeTestFile(root + u"/src/a/guess/g.out"_s, "42\n");
+}
+
 ScoreInfo storedResult(const QString &root, const QString &player, const QString &problem,
                        QString *note = nullptr)
 {
@@ -64,6 +82,8 @@ class TestJudgeFiles : public QObject
 
 private slots:
     void initTestCase();
+    void leftTemporaries_data();
+    void leftTemporaries();
     void diskFullForThePrograms_data();
     void diskFullForThePrograms();
 };
@@ -71,6 +91,48 @@ private slots:
 void TestJudgeFiles::initTestCase()
 {
     QVERIFY2(QFileInfo(JudgeProgram).isExecutable(), qPrintable(JudgeProgram));
+}
+
+// The temporary files of a judge killed while writing (kill -9, a power
+// cut) go at the start of the next run; those of a judge writing right now,
+// and files of the same look that the judge did not make, stay.
+void TestJudgeFiles::leftTemporaries_data()
+{
+    QTest::addColumn<QString>("path");  // below the contest
+    QTest::addColumn<int>("age");  // seconds since it was last written
+    QTest::addColumn<bool>("removed");
+
+    QTest::newRow("player's report") << u"src/a/result.html.qxj-1k2j3h"_s << 3600 << true;
+    QTest::newRow("report of a player without results") << u"src/b/result.html.qxj-9z"_s << 600 << true;
+    QTest::newRow("result file") << u"result/guess/a.res.qxj-abc12"_s << 3600 << true;
+    QTest::newRow("result file of a problem gone") << u"result/old/a.res.qxj-abc12"_s << 3600 << true;
+    QTest::newRow("result list") << u"result/.reslist.qxj-x1"_s << 3600 << true;
+    QTest::newRow("contest file") << u".qxj.qxj-7"_s << 3600 << true;
+    QTest::newRow("problem configuration") << u"data/guess/.prb.qxj-2"_s << 3600 << true;
+    QTest::newRow("report being written now") << u"src/a/result.html.qxj-1k2j3h"_s << 0 << false;
+    QTest::newRow("a contestant's own file") << u"src/a/result.html.bak"_s << 3600 << false;
+    QTest::newRow("inside a contestant's folder") << u"src/a/guess/x.qxj-1"_s << 3600 << false;
+}
+
+void TestJudgeFiles::leftTemporaries()
+{
+    QFETCH(QString, path);
+    QFETCH(int, age);
+    QFETCH(bool, removed);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString root = dir.path();
+    QVERIFY(writeAnswerContest(root));
+    QVERIFY(QDir().mkpath(root + u"/src/b"_s));
+    const QString left = root + u'/' + path;
+    QVERIFY(writeTestFile(left, "<half written"));
+    QVERIFY(setAge(left, age));
+
+    const Run run = runProgram(JudgeProgram, {root});
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+    QCOMPARE(storedResult(root, u"a"_s, u"guess"_s).score, 100);
+    QCOMPARE(QFileInfo::exists(left), !removed);
 }
 
 // The judge's disk probe must measure what compilers and programs may use:

@@ -20,6 +20,7 @@
 #include <unistd.h>
 #include <atomic>
 #include <csignal>
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <thread>
@@ -93,6 +94,16 @@ inline bool returnsAtOnce(const QString &fifo, const std::function<void()> &read
     }
     reader.join();
     return atOnce;
+}
+
+// Sets the last change of path (not followed) age seconds back.
+inline bool setAge(const QString &path, int age)
+{
+    timespec times[2];
+    ::clock_gettime(CLOCK_REALTIME, &times[0]);
+    times[0].tv_sec -= age;
+    times[1] = times[0];
+    return ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 // The user ("nobody") the tests that run the judge as an ordinary user take.

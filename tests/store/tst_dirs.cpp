@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -579,6 +580,76 @@ private slots:
         QCOMPARE(copied, readTestFile(u"/proc/self/cmdline"_s));
     }
 
+    // The temporary files of writeFileAtomically that a killed judge left
+    // are removed once they are old enough; nothing else is.
+    void staleTemporaries_data()
+    {
+        QTest::addColumn<QString>("entry");  // as for build
+        QTest::addColumn<int>("age");  // seconds since last changed
+        QTest::addColumn<bool>("named");  // as writeFileAtomically names its temporaries
+        QTest::addColumn<bool>("removed");
+
+        const QString report = u"result.html.qxj-1k2j3h"_s;
+        QTest::newRow("report's temporary") << u"f:"_s + report << 3600 << true << true;
+        QTest::newRow("result file's temporary") << u"f:p01.res.qxj-0"_s << 61 << true << true;
+        QTest::newRow("result list's temporary") << u"f:.reslist.qxj-zz9a8b7"_s << 3600 << true << true;
+        QTest::newRow("one being written") << u"f:"_s + report << 0 << true << false;
+        QTest::newRow("not yet a minute old") << u"f:"_s + report << 50 << true << false;
+        QTest::newRow("a link so named") << u"l:"_s + report + u">keep"_s << 3600 << true << false;
+        QTest::newRow("a directory so named") << u"d:"_s + report << 3600 << true << false;
+        QTest::newRow("a contestant's backup") << u"f:result.html.bak"_s << 3600 << false << false;
+        QTest::newRow("capitals") << u"f:result.html.qxj-1K2J3H"_s << 3600 << false << false;
+        QTest::newRow("too long") << u"f:result.html.qxj-12345678"_s << 3600 << false << false;
+        QTest::newRow("the mark alone") << u"f:.qxj-1k2j3h"_s << 3600 << false << false;
+        QTest::newRow("nothing after the mark") << u"f:result.html.qxj-"_s << 3600 << false << false;
+    }
+
+    void staleTemporaries()
+    {
+        QFETCH(QString, entry);
+        QFETCH(int, age);
+        QFETCH(bool, named);
+        QFETCH(bool, removed);
+
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QVERIFY(build(dir.path(), {u"f:keep"_s, u"f:result.html"_s, entry}));
+        const QString name = entry.mid(2).section(u'>', 0, 0);
+        QVERIFY(setAge(dir.filePath(name), age));
+        QCOMPARE(::isAtomicTemporary(QFile::encodeName(name)), named);
+        QCOMPARE(::removeStaleTemporaries(dir.path(), 60), removed ? 1 : 0);
+        QStringList expected{u"keep"_s, u"result.html"_s};
+        if (!removed)
+            expected.append(name);
+        expected.sort();
+        QCOMPARE(treeOf(dir.path()), expected);
+        QCOMPARE(readTestFile(dir.filePath(u"keep"_s)), QByteArray("content"));
+    }
+
+    // A writer killed half way leaves its temporary beside the file, and
+    // that is what the sweep removes once it is old.
+    void temporaryLeftByAKilledWriter()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QVERIFY(writeTestFile(dir.filePath(u"result.html"_s), "old report"));
+        QProcess writer;
+        writer.start(QCoreApplication::applicationFilePath(),
+                     {u"--killed-writing"_s, dir.filePath(u"result.html"_s)});
+        QVERIFY(writer.waitForFinished(60000));
+        QCOMPARE(writer.exitStatus(), QProcess::CrashExit);
+        const QStringList left = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
+        QCOMPARE(left.size(), 2);
+        const QString temporary = left.filter(u"result.html."_s).value(0);
+        QVERIFY2(::isAtomicTemporary(QFile::encodeName(temporary)), qPrintable(temporary));
+
+        QCOMPARE(::removeStaleTemporaries(dir.path(), 60), 0);
+        QVERIFY(setAge(dir.filePath(temporary), 120));
+        QCOMPARE(::removeStaleTemporaries(dir.path(), 60), 1);
+        QCOMPARE(treeOf(dir.path()), QStringList{u"result.html"_s});
+        QCOMPARE(readTestFile(dir.filePath(u"result.html"_s)), QByteArray("old report"));
+    }
+
     void writeFileAtomically_data()
     {
         QTest::addColumn<QString>("name");
@@ -680,6 +751,16 @@ int main(int argc, char **argv)
         QString reason;
         const bool emptied = ::emptyScratchDir(QFile::decodeName(argv[2]), &reason);
         std::puts(emptied ? "emptied" : reason.toUtf8().constData());
+        return 0;
+    }
+    // Killed by the file size limit half way through writing: what a kill
+    // -9 of the judge leaves.
+    if (argc == 3 && std::strcmp(argv[1], "--killed-writing") == 0) {
+        const rlimit small{4096, 4096};
+        const rlimit none{0, 0};
+        ::setrlimit(RLIMIT_FSIZE, &small);
+        ::setrlimit(RLIMIT_CORE, &none);
+        ::writeFileAtomically(QFile::decodeName(argv[2]), QByteArray(64 * 1024, 'x'));
         return 0;
     }
     QCoreApplication app(argc, argv);
