@@ -84,6 +84,8 @@ private slots:
     void initTestCase();
     void leftTemporaries_data();
     void leftTemporaries();
+    void compilerOutputOnTheTerminal_data();
+    void compilerOutputOnTheTerminal();
     void diskFullForThePrograms_data();
     void diskFullForThePrograms();
 };
@@ -133,6 +135,48 @@ void TestJudgeFiles::leftTemporaries()
     QVERIFY2(run.exitCode == 0, qPrintable(run.err));
     QCOMPARE(storedResult(root, u"a"_s, u"guess"_s).score, 100);
     QCOMPARE(QFileInfo::exists(left), !removed);
+}
+
+// What a compiler prints reaches the cell's note and qxj-judge's standard
+// output; escape sequences in it (as ESC or as a C1 control: U+009B is CSI
+// to a terminal that takes 8-bit controls) must not reach the terminal.
+void TestJudgeFiles::compilerOutputOnTheTerminal_data()
+{
+    QTest::addColumn<QString>("printed");  // printf's octal escapes
+    QTest::addColumn<QString>("shown");  // in the note on standard output
+
+    QTest::newRow("CSI as a C1 control") << u"a\\302\\2332Jb"_s << u"a\uFFFD2Jb"_s;
+    QTest::newRow("OSC as a C1 control") << u"a\\302\\2350;t\\302\\234b"_s << u"a\uFFFD0;t\uFFFDb"_s;
+    QTest::newRow("DCS and NEL") << u"a\\302\\220q\\302\\205b"_s << u"a\uFFFDq\uFFFDb"_s;
+    QTest::newRow("CSI with ESC") << u"a\\033[2Jb"_s << u"a\uFFFD[2Jb"_s;
+    QTest::newRow("DEL and a carriage return") << u"a\\177b\\rc"_s << u"a\uFFFDb\uFFFDc"_s;
+    QTest::newRow("Chinese kept") << u"错误\\tx"_s << u"错误\tx"_s;
+}
+
+void TestJudgeFiles::compilerOutputOnTheTerminal()
+{
+    QFETCH(QString, printed);
+    QFETCH(QString, shown);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString root = dir.path();
+    QByteArray config = traditionalConfig(u"sum"_s, 100, u"1"_s);
+    config.replace("gcc -o sum sum.c", "printf " + printed.toUtf8());
+    QVERIFY(writeTestFile(root + u"/data/sum/.prb"_s, config));
+    QVERIFY(writeTestFile(root + u"/data/sum/sum.in"_s, "1\n"));
+    QVERIFY(writeTestFile(root + u"/data/sum/sum.ans"_s, "1\n"));
+    QVERIFY(writeTestFile(root + u"/src/a/sum/sum.c"_s, "int main(void) { return 0; }\n"));
+
+    const Run run = runProgram(JudgeProgram, {root});
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+    QCOMPARE(storedResult(root, u"a"_s, u"sum"_s).state, TaskState::CompileError);
+    const QString out = QString::fromUtf8(run.out);
+    QVERIFY2(out.contains(u"编译错误:\n  "_s + shown + u'\n'), qPrintable(out));
+    for (const char32_t c : out.toUcs4()) {
+        const bool control = (c < 0x20 && c != u'\n' && c != u'\t') || (c >= 0x7F && c <= 0x9F);
+        QVERIFY2(!control, qPrintable(QString::number(uint(c), 16)));
+    }
 }
 
 // The judge's disk probe must measure what compilers and programs may use:
