@@ -157,3 +157,23 @@ bool SubmittedFile::copyTo(const QString &to) const
 {
     return m_fd >= 0 && copyWritableFrom(m_fd, to);
 }
+
+bool SubmittedFile::read(qint64 limit, QByteArray &bytes) const
+{
+    bytes.clear();
+    if (m_fd < 0)
+        return false;
+    char buffer[64 * 1024];
+    while (bytes.size() < limit) {
+        const ssize_t got = ::pread(m_fd, buffer, size_t(qMin<qint64>(sizeof buffer, limit - bytes.size())),
+                                    bytes.size());
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return false;
+        if (got == 0)
+            break;
+        bytes.append(buffer, got);
+    }
+    return true;
+}

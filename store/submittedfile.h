@@ -45,6 +45,9 @@ public:
     // Copies it as copyWritable does; false when it is no regular file or
     // the copy fails. May be repeated.
     bool copyTo(const QString &to) const;
+    // Its first limit bytes (all of a shorter file), from the start whatever
+    // was read before; false when it is no regular file or cannot be read.
+    bool read(qint64 limit, QByteArray &bytes) const;
 
 private:
     void open(const QString &folder, const QString &relative);

@@ -144,10 +144,17 @@ void TestSubmittedFile::kinds()
     QCOMPARE(file.refusal(), refusal);
     const QString copy = dir.filePath(u"copy"_s);
     QCOMPARE(file.copyTo(copy), file.isRegular());
+    QByteArray bytes;
+    QCOMPARE(file.read(1 << 20, bytes), file.isRegular());
     if (file.isRegular()) {
         QCOMPARE(file.size(), content.size());
         QCOMPARE(readTestFile(copy), content);
         QVERIFY(QFile::remove(copy));
+        QCOMPARE(bytes, content);
+        QVERIFY(file.read(3, bytes));
+        QCOMPARE(bytes, content.left(3));
+    } else {
+        QVERIFY(bytes.isEmpty());
     }
     // Nothing is changed, nothing pointed to is read or touched.
     QCOMPARE(treeOf(dir.path()), before);
