@@ -1,5 +1,7 @@
 #include "dirs.h"
 
+#include "fileread.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -228,7 +230,7 @@ private:
     void fail(const QByteArray &path, int error)
     {
         if (!m_failed && m_failure)
-            *m_failure = shownPath(path) + u": "_s + QString::fromLocal8Bit(std::strerror(error));
+            *m_failure = shownPath(path) + u": "_s + fileErrorText(error);
         m_failed = true;
     }
 
@@ -251,7 +253,7 @@ bool emptyScratchDir(const QString &path, QString *failure)
     if (fd < 0) {
         if (failure)
             *failure = shownPath(top) + u": "_s
-                       + QString::fromLocal8Bit(std::strerror(top.isEmpty() ? ENOENT : errno));
+                       + fileErrorText(top.isEmpty() ? ENOENT : errno);
         return false;
     }
     const bool emptied = TreeEmptier(top, failure).empty(fd);

@@ -478,7 +478,7 @@ void TestAnswers::tmpDirectoryNotClearable()
     QFETCH(bool, tmpIsAFile);
     // The note names what stayed and why.
     const QString note = u"临时目录无法清空: 011\n"_s
-                         + (tmpIsAFile ? contest.tmpDir() + u": "_s + QString::fromLocal8Bit(std::strerror(ENOTDIR))
+                         + (tmpIsAFile ? contest.tmpDir() + u": 路径中有一段不是目录"_s
                                        : contest.tmpDir() + u"/stuck"_s + busy());
     if (tmpIsAFile) {
         writeFile(contest.tmpDir(), "x");

@@ -1251,8 +1251,7 @@ void TestTraditional::scratchAreaNotADirectory()
         return;
     QCOMPARE(readScoreInfo(result).state, TaskState::JudgeError);
     QCOMPARE(queryUnder(result, ResultXml::Note).item(0).text(),
-             u"临时目录无法清空: 002\n"_s + site.contest.tmpDir() + u": "_s
-                 + QString::fromLocal8Bit(std::strerror(ENOTDIR)));
+             u"临时目录无法清空: 002\n"_s + site.contest.tmpDir() + u": 路径中有一段不是目录"_s);
 }
 
 void TestTraditional::stopDuringRun()
