@@ -75,7 +75,8 @@ const QByteArray WrongPas = wrong(SumPas, "a + b", "a + b + 1");
 // writes nothing, "stuck" leaves a file named stuck in its directory, "hide"
 // leaves hidden files there and, where it may, in the directory above;
 // "lockdir", "lockfile", "readonly" and "deep" leave folders and files
-// without their owner's rights there. The first output line is
+// without their owner's rights there, "lockverdict" such a folder inside a
+// folder where the checker writes its verdict. The first output line is
 // cpu=<its own CPU time>, plus " noinput" when it found no input file,
 // " leftover" when it found a hidden file in its directory and " above" when
 // it found one in the directory above.
@@ -127,6 +128,12 @@ int main(void) {
         touch("d/e/g");
         chmod("d/e", 0);
         chmod("d", 0500);
+    }
+    if (!strcmp(cmd, "lockverdict")) {
+        mkdir("check_info.txt", 0755);
+        mkdir("check_info.txt/d", 0755);
+        touch("check_info.txt/d/f");
+        chmod("check_info.txt/d", 0);
     }
     if (!strcmp(cmd, "deep")) {
         char path[256] = "n";
@@ -1535,7 +1542,7 @@ void TestTraditional::lockedLeftovers_data()
 {
     QTest::addColumn<QString>("leave");  // the actor's command
     QTest::addColumn<bool>("ordinaryUser");
-    for (const char *leave : {"lockdir", "lockfile", "readonly", "deep"}) {
+    for (const char *leave : {"lockdir", "lockfile", "readonly", "deep", "lockverdict"}) {
         QTest::addRow("%s, judge as it is started", leave) << QString::fromLatin1(leave) << false;
         if (::geteuid() == 0)
             QTest::addRow("%s, judge as an ordinary user", leave) << QString::fromLatin1(leave) << true;
