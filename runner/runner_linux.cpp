@@ -54,10 +54,6 @@ namespace {
 
 constexpr long long samplePeriodNs = 10'000'000;
 constexpr int idleSampleLimit = 100;
-// A contestant's program has no business starting processes; a few are let
-// through, a fork bomb's rest fails with EAGAIN.
-constexpr int maxCreatedProcesses = 64;
-constexpr rlim_t outputFileLimit = rlim_t(256) << 20;
 constexpr double bytesPerMb = 1024.0 * 1024.0;
 std::atomic<bool> programSandbox{true};
 
@@ -148,6 +144,10 @@ struct ChildPlan
     int socket = -1;      // to the judge: "ready" with the filter's descriptor; from it: "go"
     int statusPipe = -1;  // to the judge: a failure; closed by a successful exec
     int descriptorLimit = 1024;
+    // The judge's descriptors for standard input, output and error, above 2;
+    // -1: /dev/null.
+    std::array<int, 3> streams{-1, -1, -1};
+    int cpu = -1;         // the one CPU the program runs on; -1: the judge's
     cpu_set_t cpus;       // the judge's own CPUs, given back to the child
     bool haveCpus = false;
     // In a sandbox the judge starts the run's init, which builds the root and
@@ -202,10 +202,16 @@ void handOverToNobody(ChildPlan &plan)
 }
 
 // identity: the run's own user when sandboxed as root; null otherwise.
-ChildPlan makePlan(const QString &workDir, const QString &exeName, double timeLimit, double memoryLimit,
-                   bool sandboxed, sandbox::Identity *identity)
+ChildPlan makePlan(const RunRequest &request, const std::array<int, 3> &streams, bool sandboxed,
+                   sandbox::Identity *identity)
 {
+    const QString &workDir = request.workDir;
+    const QString &exeName = request.executable;
+    const double timeLimit = request.limits.time;
+    const double memoryLimit = request.limits.memory;
     ChildPlan plan;
+    plan.streams = streams;
+    plan.cpu = request.limits.cpu;
     plan.exePath = QFile::encodeName(QDir(workDir).absoluteFilePath(exeName));
     plan.execPath = "./" + QFile::encodeName(exeName);
     plan.workDir = QFile::encodeName(workDir);
@@ -232,9 +238,10 @@ ChildPlan makePlan(const QString &workDir, const QString &exeName, double timeLi
     const double seconds = std::isfinite(timeLimit) ? std::clamp(std::ceil(timeLimit), 0.0, 1.0e9) : 1.0e9;
     const rlim_t cpu = static_cast<rlim_t>(seconds) + 1;
     // The run's user is its own: the count of its processes and threads is the run's.
-    const rlim_t tasks = plan.sandboxed ? maxCreatedProcesses : RLIM_INFINITY;
+    const rlim_t tasks = plan.sandboxed ? rlim_t(std::max(request.limits.processes, 1)) : RLIM_INFINITY;
+    const rlim_t output = rlim_t(std::max<qint64>(request.limits.outputBytes, 0));
     plan.limits = {makeLimit(RLIMIT_CORE, 0, 0), makeLimit(RLIMIT_STACK, stack, stack),
-                   makeLimit(RLIMIT_FSIZE, outputFileLimit, outputFileLimit),
+                   makeLimit(RLIMIT_FSIZE, output, output),
                    makeLimit(RLIMIT_CPU, cpu, cpu + 1), makeLimit(RLIMIT_NPROC, tasks, tasks)};
 
     const std::vector<sock_filter> &filter = programFilter();
@@ -275,15 +282,22 @@ ChildPlan makePlan(const QString &workDir, const QString &exeName, double timeLi
         childReport(status, 'S', errno);
     if (::syscall(SYS_chdir, plan.workDir.constData()) < 0)
         childReport(status, 'S', errno);
-    const long null = ::syscall(SYS_openat, AT_FDCWD, "/dev/null", O_RDWR);
+    long null = ::syscall(SYS_openat, AT_FDCWD, "/dev/null", O_RDWR | O_CLOEXEC);
     if (null < 0)
         childReport(status, 'S', errno);
-    for (long fd = 0; fd < 3; ++fd) {
-        if (fd != null && ::syscall(SYS_dup3, null, fd, 0) < 0)
+    if (null <= 2) {
+        // The judge runs without that stream: out of the way of the streams'.
+        const long above = ::syscall(SYS_fcntl, null, F_DUPFD_CLOEXEC, 3);
+        if (above < 0)
+            childReport(status, 'S', errno);
+        null = above;
+    }
+    for (int fd = 0; fd < 3; ++fd) {
+        const long source = plan.streams[fd] >= 0 ? plan.streams[fd] : null;
+        if (::syscall(SYS_dup3, source, fd, 0) < 0)
             childReport(status, 'S', errno);
     }
-    if (null > 2)
-        ::syscall(SYS_close, null);
+    ::syscall(SYS_close, null);
     for (const Limit &limit : plan.limits) {
         if (::syscall(SYS_prlimit64, 0, limit.resource, &limit.wanted, nullptr) < 0
             && ::syscall(SYS_prlimit64, 0, limit.resource, &limit.fallback, nullptr) < 0)
@@ -352,8 +366,9 @@ constexpr size_t ChildStackSize = 256 * 1024;
 // the program's signals behave as anywhere else), and once the program has
 // ended kills and reaps whatever is left, so that the judge's wait for the
 // init covers the CPU time of every process of the run.
-// Closes every descriptor from 3 up but those in keep (ascending, -1s first).
-void closeAllBut(std::array<int, 4> keep)
+// Closes every descriptor from 3 up but those in keep.
+template<size_t N>
+void closeAllBut(std::array<int, N> keep)
 {
     std::sort(keep.begin(), keep.end());
     unsigned from = 3;
@@ -372,7 +387,8 @@ void closeAllBut(std::array<int, 4> keep)
     const int status = plan.statusPipe;
     // The init never execs: what it inherited from the judge would stay open
     // for the whole run, the ends of other runs' pipes among them.
-    closeAllBut({status, plan.socket, plan.root.network, plan.root.prebuiltRoot});
+    closeAllBut(std::array{status, plan.socket, plan.root.network, plan.root.prebuiltRoot, plan.streams[0],
+                           plan.streams[1], plan.streams[2]});
     ::syscall(SYS_prctl, PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0);
     if (const int error = sandbox::enterRoot(plan.root))
         childReport(status, 'S', error);
@@ -381,8 +397,13 @@ void closeAllBut(std::array<int, 4> keep)
     if (program < 0)
         childReport(status, 'S', errno);
     // The program holds the only ends that matter now: exec closes them.
+    // (The end of a pipe kept here would never see its other end close.)
     ::syscall(SYS_close, plan.socket);
     ::syscall(SYS_close, status);
+    for (int stream : plan.streams) {
+        if (stream >= 0)
+            ::syscall(SYS_close, stream);
+    }
     for (;;) {
         int result = 0;
         const long reaped = ::syscall(SYS_wait4, -1, &result, __WALL, nullptr);
@@ -413,6 +434,56 @@ int aboveStandardStreams(int fd)
     ::close(fd);
     return moved;
 }
+
+// The program's standard streams as the judge opens them, above 2; -1 for
+// /dev/null. Regular files only: a pipe or a device named here could stall
+// the judge before the program even starts.
+class StandardStreams
+{
+public:
+    explicit StandardStreams(const RunRequest &request)
+    {
+        open(0, request.input.file, O_RDONLY);
+        open(1, request.output.file, O_WRONLY | O_CREAT | O_TRUNC);
+    }
+    ~StandardStreams()
+    {
+        for (int fd : fds) {
+            if (fd >= 0)
+                ::close(fd);
+        }
+    }
+    StandardStreams(const StandardStreams &) = delete;
+    StandardStreams &operator=(const StandardStreams &) = delete;
+
+    std::array<int, 3> fds{-1, -1, -1};
+    int error = 0;  // why one could not be opened
+
+private:
+    void open(int stream, const QString &file, int flags)
+    {
+        if (file.isEmpty() || error)
+            return;
+        // Never through a link, never held up by a FIFO.
+        int fd = ::open(QFile::encodeName(file).constData(), flags | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
+                        0644);
+        if (fd < 0) {
+            error = errno;
+            return;
+        }
+        struct stat info;
+        if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+            ::close(fd);
+            error = EINVAL;
+            return;
+        }
+        ::fcntl(fd, F_SETFL, 0);  // blocking, as a program expects its streams
+        fd = aboveStandardStreams(fd);
+        if (fd < 0)
+            error = errno;
+        fds[static_cast<size_t>(stream)] = fd;
+    }
+};
 
 // Reads a message already waiting. Returns its length (-1 on error); an
 // attached descriptor goes to *received.
@@ -524,26 +595,26 @@ void endProgramTree(pid_t pid, bool searchAdopted, int *status, rusage *usage)
     }
 }
 
-void releaseRecord(JudgeState &judge)
+void releaseRecord(RunSlot &slot)
 {
-    closeFd(judge.childProcess.pidfd);
-    judge.childProcess.pid = 0;
+    closeFd(slot.childProcess.pidfd);
+    slot.childProcess.pid = 0;
 }
 
 // Unlinking cannot be refused because the file is running; what remains is a
 // path that cannot be removed at all, so the retries are bounded.
-void removeExecutable(JudgeState &judge)
+void removeExecutable(RunSlot &slot)
 {
-    if (judge.runningExePath.isEmpty())
+    if (slot.runningExePath.isEmpty())
         return;
-    const QByteArray path = QFile::encodeName(judge.runningExePath);
+    const QByteArray path = QFile::encodeName(slot.runningExePath);
     for (int attempt = 0; attempt < 50; ++attempt) {
         struct stat info;
         if (::unlink(path.constData()) == 0 || ::lstat(path.constData(), &info) != 0)
             break;
         sleepNs(20'000'000);
     }
-    judge.runningExePath.clear();
+    slot.runningExePath.clear();
 }
 
 // Closes descriptors on a thread of its own.
@@ -641,6 +712,7 @@ struct Run
     bool watchMemfds = false;
     bool threaded = false;  // has mapped thread stacks
     int created = 0;
+    int maxCreated = 0;  // more processes started fail with EAGAIN
     long long startNs = 0;
     long long peakKb = 0;      // memory figure so far
     long long peakFileKb = 0;  // most file pages ever seen mapped
@@ -890,7 +962,7 @@ void answerNotification(Run &run, double &memoryUsed)
         break;
     case Call::Creation:
         run.spawned = true;
-        if (++run.created > maxCreatedProcesses) {
+        if (++run.created > run.maxCreated) {
             response.flags = 0;
             response.error = -EAGAIN;
         }
@@ -939,9 +1011,17 @@ struct Started
     int error = 0;
 };
 
-// judgeMutex held. Forks the child, records it in the judge's state and lets
+void recordEnd(RunRecord &result, int waitStatus)
+{
+    if (WIFEXITED(waitStatus))
+        result.exitCode = WEXITSTATUS(waitStatus);
+    else if (WIFSIGNALED(waitStatus))
+        result.signal = WTERMSIG(waitStatus);
+}
+
+// judgeMutex held. Forks the child, records it in the slot and lets
 // it exec; on success run describes the program.
-Started startProgram(JudgeState &judge, ChildPlan &plan, Run &run)
+Started startProgram(RunSlot &slot, ChildPlan &plan, Run &run)
 {
     Started started;
     int sockets[2] = {-1, -1};
@@ -981,12 +1061,12 @@ Started startProgram(JudgeState &judge, ChildPlan &plan, Run &run)
     plan.cpus = judgeCpus;
     plan.haveCpus = haveJudgeCpus;
     int birthCpu = ::sched_getcpu();
-    if (judge.cpu >= 0 && judge.cpu < CPU_SETSIZE) {
+    if (plan.cpu >= 0 && plan.cpu < CPU_SETSIZE) {
         // Programs judged side by side never share a core.
         CPU_ZERO(&plan.cpus);
-        CPU_SET(judge.cpu, &plan.cpus);
+        CPU_SET(plan.cpu, &plan.cpus);
         plan.haveCpus = true;
-        birthCpu = judge.cpu;
+        birthCpu = plan.cpu;
     }
     bool judgeMoved = false;
     if (haveJudgeCpus && birthCpu >= 0) {
@@ -1042,8 +1122,8 @@ Started startProgram(JudgeState &judge, ChildPlan &plan, Run &run)
     }
 
     const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
-    judge.childProcess.pid = pid;
-    judge.childProcess.pidfd = pidfd;
+    slot.childProcess.pid = pid;
+    slot.childProcess.pidfd = pidfd;
     run.pid = pid;
     run.reapPid = pid;
     if (plan.sandboxed)
@@ -1082,7 +1162,7 @@ Started startProgram(JudgeState &judge, ChildPlan &plan, Run &run)
     if (!started.ok) {
         // Its exit would wait on the filter: kill it, then reap it.
         endProgramTree(pid, false, nullptr, nullptr);
-        releaseRecord(judge);
+        releaseRecord(slot);
         run.pid = 0;
         run.reapPid = 0;
         return started;
@@ -1102,10 +1182,12 @@ Started startProgram(JudgeState &judge, ChildPlan &plan, Run &run)
 
 } // namespace
 
-bool runProgram(JudgeState &judge, const QString &workDir, const QString &exeName,
-                double &timeUsed, double &memoryUsed, char &state, QString &note,
-                double timeLimit, double memoryLimit)
+RunRecord runProgram(RunSlot &slot, const RunRequest &request)
 {
+    RunRecord result;
+    // Opened before the hand-over below, which gives a new output file in
+    // the work folder to the program's user with the rest.
+    const StandardStreams streams(request);
     // As root, a user of its own for this run; without root, the judge's user
     // in a user namespace of the run's own.
     // Where no user is left in the reserved range, the program runs as before.
@@ -1115,8 +1197,7 @@ bool runProgram(JudgeState &judge, const QString &workDir, const QString &exeNam
         identity.emplace();
         sandboxed = identity->valid();
     }
-    ChildPlan plan = makePlan(workDir, exeName, timeLimit, memoryLimit, sandboxed,
-                              identity && identity->valid() ? &*identity : nullptr);
+    ChildPlan plan = makePlan(request, streams.fds, sandboxed, identity && identity->valid() ? &*identity : nullptr);
     const ExecutableHold executable(plan.exePath);
     // Static data is committed before the first instruction, and exec maps it
     // after the judge has been told that exec succeeded.
@@ -1125,12 +1206,16 @@ bool runProgram(JudgeState &judge, const QString &workDir, const QString &exeNam
     if (!plan.sandboxed)
         adoptOrphans.emplace();  // a sandbox's init adopts them instead
     Run run;
+    run.maxCreated = request.limits.processes;
+    char state = 0;
     for (int attempt = 1;; ++attempt) {
-        QMutexLocker lock(&judge.judgeMutex);
-        if (!judge.keepRunning)
-            return false;  // a stop has already been served: start nothing
-        judge.runningExePath = workDir + u'/' + exeName;
-        const Started started = startProgram(judge, plan, run);
+        QMutexLocker lock(&slot.judgeMutex);
+        if (!slot.keepRunning) {
+            result.status = RunStatus::Stopped;  // a stop has already been served: start nothing
+            return result;
+        }
+        slot.runningExePath = request.workDir + u'/' + request.executable;
+        const Started started = streams.error ? Started{false, false, streams.error} : startProgram(slot, plan, run);
         if (started.ok)
             break;
         run.release();
@@ -1141,54 +1226,61 @@ bool runProgram(JudgeState &judge, const QString &workDir, const QString &exeNam
             sleepNs(2'000'000);
             continue;
         }
-        removeExecutable(judge);
+        removeExecutable(slot);
         if (started.execFailed)
-            execFailure(started.error, state, note);
+            execFailure(started.error, state, result.note);
         else
-            startFailure(started.error, state, note);
-        return false;
+            startFailure(started.error, state, result.note);
+        result.status = RunStatus(state);
+        return result;
     }
+    result.started = true;
     run.peakKb = staticKb;
     run.startNs = monotonicNs();
     // Only user time counts against the limit; a program that keeps the CPU
     // busy in other ways (children of a fork bomb) is stopped by the clock.
-    const long long wallLimitNs = wallClockLimitNs(timeLimit);
+    const long long wallLimitNs = wallClockLimitNs(request.limits.time);
+    // Unsandboxed, what the program left orphaned has come to the judge.
+    auto searchAdopted = [&] { return !plan.sandboxed && (run.spawned || !run.filtered); };
 
     bool ended = false;
     long long dueNs = monotonicNs();
     for (;;) {
         if (!ended)
-            ended = waitForSample(run, dueNs, memoryUsed);
+            ended = waitForSample(run, dueNs, result.memory);
         const long long now = monotonicNs();
         dueNs += samplePeriodNs;
         if (dueNs <= now)
             dueNs = now + samplePeriodNs;  // late: no burst of samples
 
-        QMutexLocker lock(&judge.judgeMutex);
-        if (!judge.keepRunning || judge.childProcess.pid != run.reapPid)
-            return false;  // the stop request has ended the program and owns the clean-up
-        const long long cpuNs = sample(run, timeUsed, memoryUsed);
+        QMutexLocker lock(&slot.judgeMutex);
+        if (!slot.keepRunning || slot.childProcess.pid != run.reapPid) {
+            result.status = RunStatus::Stopped;  // the stop request has ended the program and owns the clean-up
+            return result;
+        }
+        const long long cpuNs = sample(run, result.time, result.memory);
         if (!ended && run.waitFd < 0)
             ended = hasEnded(run.reapPid);
 
-        RunSample figures{timeUsed, memoryUsed, false, 0};
+        RunSample figures{result.time, result.memory, false, 0};
         if (ended) {
             rusage usage{};
-            endProgramTree(run.reapPid, !plan.sandboxed && (run.spawned || !run.filtered), &figures.waitStatus, &usage);
-            releaseRecord(judge);
+            endProgramTree(run.reapPid, searchAdopted(), &figures.waitStatus, &usage);
+            releaseRecord(slot);
             if (plan.sandboxed)
                 figures.waitStatus = plan.programStatus;
-            timeUsed = static_cast<double>(usage.ru_utime.tv_sec) + usage.ru_utime.tv_usec / 1e6;
-            figures.time = timeUsed;
+            result.time = static_cast<double>(usage.ru_utime.tv_sec) + usage.ru_utime.tv_usec / 1e6;
+            figures.time = result.time;
             figures.ended = true;
+            recordEnd(result, figures.waitStatus);
         }
-        RunOutcome outcome = judgeSample(figures, timeLimit, memoryLimit, state, note);
+        RunOutcome outcome = judgeSample(figures, request.limits.time, request.limits.memory, state, result.note);
         if (outcome == RunOutcome::Running) {
             // Idle: the precise CPU clock (user and system) stands still.
             if (cpuNs == run.lastCpuNs) {
                 if (++run.unchangedSamples > idleSampleLimit) {
                     state = 'R';
-                    note = QStringLiteral("运行时错误: 未知");
+                    result.note = QStringLiteral("运行时错误: 未知");
                     outcome = RunOutcome::Failed;
                 }
             } else {
@@ -1198,18 +1290,33 @@ bool runProgram(JudgeState &judge, const QString &workDir, const QString &exeNam
         }
         if (outcome == RunOutcome::Running && now - run.startNs > wallLimitNs) {
             state = 'T';
-            note = QStringLiteral("超过时间限制");
+            result.note = QStringLiteral("超过时间限制");
             outcome = RunOutcome::Failed;
         }
         if (outcome == RunOutcome::Running)
             continue;
         if (!ended) {
-            endProgramTree(run.reapPid, !plan.sandboxed && (run.spawned || !run.filtered), nullptr, nullptr);
-            releaseRecord(judge);
+            int waitStatus = 0;
+            endProgramTree(run.reapPid, searchAdopted(), &waitStatus, nullptr);
+            releaseRecord(slot);
+            recordEnd(result, plan.sandboxed ? plan.programStatus : waitStatus);
         }
-        removeExecutable(judge);
-        return outcome == RunOutcome::Passed;
+        removeExecutable(slot);
+        result.status = outcome == RunOutcome::Passed ? RunStatus::Passed : RunStatus(state);
+        return result;
     }
+}
+
+bool runProgram(RunSlot &slot, const QString &workDir, const QString &exeName,
+                double &timeUsed, double &memoryUsed, char &state, QString &note,
+                double timeLimit, double memoryLimit)
+{
+    RunRequest request;
+    request.workDir = workDir;
+    request.executable = exeName;
+    request.limits.time = timeLimit;
+    request.limits.memory = memoryLimit;
+    return runProgram(slot, request).unpack(timeUsed, memoryUsed, state, note);
 }
 
 QString sandboxWarning()
@@ -1218,13 +1325,13 @@ QString sandboxWarning()
     return reason.isEmpty() ? QString() : QStringLiteral("沙箱不可用: ") + reason;
 }
 
-void stopRunningProgram(JudgeState &judge)
+void stopRunningProgram(RunSlot &slot)
 {
-    if (judge.childProcess.pid > 0) {
-        endProgramTree(judge.childProcess.pid, true, nullptr, nullptr);
-        releaseRecord(judge);
+    if (slot.childProcess.pid > 0) {
+        endProgramTree(slot.childProcess.pid, true, nullptr, nullptr);
+        releaseRecord(slot);
     }
-    removeExecutable(judge);
+    removeExecutable(slot);
 }
 
 void killProcessTree(qint64 processId)
