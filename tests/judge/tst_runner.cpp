@@ -153,6 +153,8 @@ class RunnerTest : public QObject
 private slots:
     void outcome_data();
     void outcome();
+    void idleAndClock_data();
+    void idleAndClock();
     void creationErrors_data();
     void creationErrors();
     void procStat_data();
@@ -264,6 +266,47 @@ void RunnerTest::outcome()
     char gotState = '?';
     QString gotNote = u"untouched"_s;
     const RunSample sample{time, memory, ended, waitStatus};
+    QCOMPARE(int(judgeSample(sample, 1.0, 128.0, gotState, gotNote)), outcome);
+    QCOMPARE(QString(QLatin1Char(gotState)), state);
+    QCOMPARE(gotNote, note);
+}
+
+void RunnerTest::idleAndClock_data()
+{
+    QTest::addColumn<double>("memory");
+    QTest::addColumn<bool>("ended");
+    QTest::addColumn<bool>("idle");
+    QTest::addColumn<bool>("pastClock");
+    QTest::addColumn<int>("outcome");
+    QTest::addColumn<QString>("state");
+    QTest::addColumn<QString>("note");
+
+    const int failed = int(RunOutcome::Failed);
+    // Limits: 1 s and 128 MB; 0.5 s used throughout.
+    QTest::newRow("idle too long") << 1.0 << false << true << false << failed << u"R"_s << u"运行时错误: 未知"_s;
+    QTest::newRow("too long by the clock") << 1.0 << false << false << true << failed << u"T"_s << u"超过时间限制"_s;
+    QTest::newRow("both: idleness first") << 1.0 << false << true << true << failed << u"R"_s << u"运行时错误: 未知"_s;
+    QTest::newRow("over memory and idle: memory first")
+        << 200.0 << false << true << true << failed << u"M"_s << u"超过内存限制"_s;
+    QTest::newRow("neither counts once it has ended")
+        << 1.0 << true << true << true << int(RunOutcome::Passed) << u"?"_s << u"时间: 0.50s 内存: 1.00MB"_s;
+}
+
+void RunnerTest::idleAndClock()
+{
+    QFETCH(double, memory);
+    QFETCH(bool, ended);
+    QFETCH(bool, idle);
+    QFETCH(bool, pastClock);
+    QFETCH(int, outcome);
+    QFETCH(QString, state);
+    QFETCH(QString, note);
+
+    RunSample sample{0.5, memory, ended, W_EXITCODE(0, 0)};
+    sample.idle = idle;
+    sample.pastClock = pastClock;
+    char gotState = '?';
+    QString gotNote = u"untouched"_s;
     QCOMPARE(int(judgeSample(sample, 1.0, 128.0, gotState, gotNote)), outcome);
     QCOMPARE(QString(QLatin1Char(gotState)), state);
     QCOMPARE(gotNote, note);
