@@ -1,7 +1,9 @@
 #pragma once
 
 // The process runner: starts a contestant's program, confines it, measures
-// it, says how it ended and leaves nothing of it behind. Read this first.
+// it, says how it ended and leaves nothing of it behind. Read this first;
+// a run's steps are runstart_linux, runwatch_linux, runoutcome_linux and
+// runcleanup_linux, its sandbox sandbox_linux.
 
 #include <QMutex>
 #include <QString>
@@ -17,9 +19,9 @@ class QProcess;
 // Where one of the program's standard streams leads.
 struct RunStream
 {
-    // A file as the judge names it, opened by the judge: the program needs
-    // no way to it (the sandbox hides everything but the work folder).
-    // Standard input reads it; standard output makes it, or empties it.
+    // A regular file as the judge names it, opened by the judge: the
+    // program needs no way to it (its sandbox hides all but the work folder).
+    // Standard input reads it; standard output creates or empties it.
     // Empty: /dev/null.
     QString file;
 };
@@ -28,16 +30,22 @@ struct RunStream
 // limit passes.
 struct RunLimits
 {
-    double time = 1.0;      // s of user CPU
-    double memory = 128.0;  // MB (1024 * 1024 bytes) the program owns at its peak
-    // Processes and threads alive at once, and processes started, in a sandbox.
+    double time = 1.0;  // s of user CPU
+    // MB (1024 * 1024 bytes): the peak of what the run owns, its private
+    // writable memory (of a thread's stack only the part it has touched) and
+    // the shared memory it maps or holds in memfd files, not the pages of
+    // files it maps to read.
+    double memory = 128.0;
+    // Processes the program may start (more fail with EAGAIN) and, in a
+    // sandbox, processes and threads alive at once.
     int processes = 64;
-    qint64 outputBytes = qint64(256) << 20;  // the most any file it writes may hold
+    // The most a file it writes may hold; more is "运行时错误: 输出文件过大".
+    qint64 outputBytes = qint64(256) << 20;
     int cpu = -1;  // the one CPU it runs on; -1: any
 };
 
-// What to start: workDir/executable with no arguments, workDir as its current
-// directory, in a session of its own.
+// What to start: workDir/executable, directly (no shell), with no arguments,
+// workDir as its current directory, in a session of its own.
 struct RunRequest
 {
     QString workDir;
@@ -51,7 +59,7 @@ struct RunRequest
 enum class RunStatus : char {
     Passed = 0,          // exit code 0 within every limit
     TimeLimit = 'T',     // user time over the limit, or far too long by the clock
-    MemoryLimit = 'M',   // over the memory limit, or exec found no memory for it
+    MemoryLimit = 'M',   // over the memory limit, or exec failed with ENOMEM, EBADF or ENOENT
     RuntimeError = 'R',  // another exit code, a signal, output too large, idle
     StartFailed = 'E',   // the judge could not start it
     Stopped = 1,         // ended by the stop request; nothing else below holds
