@@ -8,6 +8,7 @@
 #include "runwatch_linux.h"
 #include "sandbox_linux.h"
 
+#include <QFile>
 #include <QMutexLocker>
 
 #include <atomic>
@@ -41,7 +42,8 @@ RunRecord runProgram(RunSlot &slot, const RunRequest &request)
         sandboxed = identity->valid();
     }
     ChildPlan plan = makePlan(request, streams.fds, sandboxed, identity && identity->valid() ? &*identity : nullptr);
-    const ExecutableHold executable(plan.exePath);
+    // By the judge's own path: in a sandbox, plan.exePath is the program's.
+    const ExecutableHold executable(QFile::encodeName(request.workDir + u'/' + request.executable));
     // Static data is committed before the first instruction, and exec maps it
     // after the judge has been told that exec succeeded.
     const long long staticKb = executable.fd < 0 ? 0 : static_cast<long long>(elfWritableBytes(executable.fd) / 1024);

@@ -476,6 +476,10 @@ void RunnerTest::programs_data()
         << u"hog300"_s << 5.0 << 128.0 << false << u"M"_s << u"超过内存限制"_s << 0.0 << 5.0 << 128.0 << 400.0 << 0.0 << 20.0;
     QTest::newRow("512 MB static array, 1 MB touched")
         << u"static512"_s << 5.0 << 128.0 << false << u"M"_s << u"超过内存限制"_s << 0.0 << 5.0 << 512.0 << 600.0 << 0.0 << 10.0;
+    // Static data is the program's from its first instruction, even when it
+    // dies before the first look at it.
+    QTest::newRow("512 MB static array, dies at its first instruction")
+        << u"staticfault"_s << 5.0 << 128.0 << false << u"M"_s << u"超过内存限制"_s << 0.0 << 5.0 << 512.0 << 600.0 << 0.0 << 10.0;
     QTest::newRow("200 MB burst, freed, then computing")
         << u"burst200"_s << 5.0 << 128.0 << false << u"M"_s << u"超过内存限制"_s << 0.0 << 5.0 << 128.0 << 300.0 << 0.0 << 20.0;
     QTest::newRow("sleeps 10 s")
