@@ -15,6 +15,7 @@ struct PointOutcome
     double ratio = 0.0;
     char state = PointState::JudgeError;
     QString note;
+    bool ran = false;
 };
 
 } // namespace
@@ -73,6 +74,7 @@ bool JudgeWorker::runTestPoints(const QString &exeName)
                     if (stopped())
                         return false;
                     trace("core", "P3");
+                    p.ran = true;
                     RunRequest request;
                     request.workDir = workDir;
                     request.executable = exeName;
@@ -107,6 +109,10 @@ bool JudgeWorker::runTestPoints(const QString &exeName)
             pointElement.setAttribute(ResultXml::Ratio, realText(p.ratio));
             pointElement.setAttribute(ResultXml::State, QString(QLatin1Char(p.state)));
             pointElement.setAttribute(ResultXml::Note, p.note);
+            // CPU seconds, whatever the verdict: the statistics compare it
+            // with the limit, and the note keeps it only for passed runs.
+            if (p.ran)
+                pointElement.setAttribute(ResultXml::Time, realText(p.timeUsed));
             subtaskElement.appendChild(pointElement);
             pointStates.append(QLatin1Char(p.state));
 
