@@ -76,8 +76,13 @@ bool JudgeWorker::runTestPoints(const QString &exeName)
                         return false;
                     trace("core", "P3");
                     p.ran = true;
-                    if (runProgram(*this, workDir, exeName, p.timeUsed, p.memoryUsed, p.state,
-                                   p.note, point.time, point.mem)) {
+                    RunRequest request;
+                    request.workDir = workDir;
+                    request.executable = exeName;
+                    request.limits.time = point.time;
+                    request.limits.memory = point.mem;
+                    request.limits.cpu = cpu;
+                    if (runProgram(*this, request).unpack(p.timeUsed, p.memoryUsed, p.state, p.note)) {
                         // Only a regular file is output: the checker, with the
                         // judge's rights, would read what a link points to (the
                         // answer, say), and a pipe or device could stall it.
