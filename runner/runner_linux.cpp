@@ -26,6 +26,9 @@ namespace {
 std::atomic<bool> programSandbox{true};
 }
 
+RunSlot::RunSlot() = default;
+RunSlot::~RunSlot() = default;
+
 RunRecord runProgram(RunSlot &slot, const RunRequest &request)
 {
     RunRecord record;
@@ -36,12 +39,17 @@ RunRecord runProgram(RunSlot &slot, const RunRequest &request)
     // in a user namespace of the run's own.
     // Where no user is left in the reserved range, the program runs as before.
     bool sandboxed = programSandbox && sandbox::available();
-    std::optional<sandbox::Identity> identity;
+    sandbox::Identity *identity = nullptr;
     if (sandboxed && ::geteuid() == 0) {
-        identity.emplace();
-        sandboxed = identity->valid();
+        if (!slot.identity)
+            slot.identity = std::make_unique<sandbox::Identity>();
+        sandboxed = slot.identity->valid();
+        if (sandboxed)
+            identity = slot.identity.get();
+        else
+            slot.identity.reset();  // the range was used up: try again next run
     }
-    ChildPlan plan = makePlan(request, streams.fds, sandboxed, identity && identity->valid() ? &*identity : nullptr);
+    ChildPlan plan = makePlan(request, streams.fds, sandboxed, identity);
     // By the judge's own path: in a sandbox, plan.exePath is the program's.
     const ExecutableHold executable(QFile::encodeName(request.workDir + u'/' + request.executable));
     // Static data is committed before the first instruction, and exec maps it

@@ -303,6 +303,10 @@ ChildPlan makePlan(const RunRequest &request, const std::array<int, 3> &streams,
     if (plan.sandboxed) {
         plan.root = sandbox::makeRootPlan(workDir, false, memoryLimit);
         plan.root.network = identity ? identity->network() : -1;
+        // The init joins the prebuilt root and copies that: a copy of the
+        // judge's own view made by the clone would only be thrown away.
+        if (plan.root.prebuiltRoot >= 0)
+            plan.namespaces &= ~CLONE_NEWNS;
         plan.root.prebuiltRoot = identity ? identity->prebuiltRoot(plan.root) : -1;
         plan.namespaces = sandbox::namespaceFlags(true, plan.root.network < 0);
         plan.exePath = "/box/" + QFile::encodeName(exeName);
