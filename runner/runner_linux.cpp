@@ -91,6 +91,7 @@ RunRecord runProgram(RunSlot &slot, const RunRequest &request)
     run.peakKb = staticKb;
     run.startNs = monotonicNs();
     const long long clockLimitNs = wallClockLimitNs(request.limits.time);
+    const long long idleNotBeforeNs = idleFloorNs(request.limits.time);
     // Unsandboxed, what the program left orphaned has come to the judge.
     auto searchAdopted = [&] { return !plan.sandboxed && (run.spawned || !run.filtered); };
 
@@ -114,7 +115,7 @@ RunRecord runProgram(RunSlot &slot, const RunRequest &request)
             ended = hasEnded(run.reapPid);
 
         RunSample figures{record.time, record.memory, false, 0};
-        figures.idle = idle(run, cpuNs);
+        figures.idle = idle(run, cpuNs, now - run.startNs, idleNotBeforeNs);
         figures.pastClock = now - run.startNs > clockLimitNs;
         if (ended) {
             rusage usage{};

@@ -109,7 +109,7 @@ const Hostile Players[] = {
      "int main(void)\n{\n    return symlink(\"../../data/hostile/hostile.ans\", \"hostile.out\");\n}\n",
      {{'O', "无输出", 'O', 0}}},
     {"sleeper", "#include <unistd.h>\nint main(void)\n{\n    sleep(100);\n    return 0;\n}\n",
-     {{'R', "运行时错误: 未知", 'R', 0}}},
+     {{'T', "超过时间限制", 'N', 0}}},
     {"crash", "int main(void)\n{\n    *(volatile int *)0 = 1;\n    return 0;\n}\n",
      {{'R', "运行时错误: SIGSEGV", 'R', 0}}},
     {"flood",

@@ -482,8 +482,14 @@ void RunnerTest::programs_data()
         << u"staticfault"_s << 5.0 << 128.0 << false << u"M"_s << u"超过内存限制"_s << 0.0 << 5.0 << 512.0 << 600.0 << 0.0 << 10.0;
     QTest::newRow("200 MB burst, freed, then computing")
         << u"burst200"_s << 5.0 << 128.0 << false << u"M"_s << u"超过内存限制"_s << 0.0 << 5.0 << 128.0 << 300.0 << 0.0 << 20.0;
-    QTest::newRow("sleeps 10 s")
-        << u"sleeper"_s << 5.0 << 64.0 << false << u"R"_s << u"运行时错误: 未知"_s << 0.0 << 0.1 << 0.0 << 64.0 << 0.9 << 8.0;
+    // A sleeping program is left to the clock (3 × 1 s + 2 s); one blocked
+    // for good ends by the idle rule, but not before its time limit and 1 s.
+    QTest::newRow("sleeps 10 s under 1 s")
+        << u"sleeper"_s << 1.0 << 64.0 << false << u"T"_s << u"超过时间限制"_s << 0.0 << 0.1 << 0.0 << 64.0 << 4.9 << 10.0;
+    QTest::newRow("sleeps 1.2 s under 5 s")
+        << u"nap1200"_s << 5.0 << 64.0 << true << u"?"_s << usage << 0.0 << 0.1 << 0.0 << 64.0 << 1.15 << 5.0;
+    QTest::newRow("blocked for good under 1 s")
+        << u"blocked"_s << 1.0 << 64.0 << false << u"R"_s << u"运行时错误: 未知"_s << 0.0 << 0.1 << 0.0 << 64.0 << 2.0 << 4.9;
     QTest::newRow("busy in system calls for 1.5 s")
         << u"syscalls"_s << 3.0 << 64.0 << true << u"?"_s << usage << 0.0 << 3.0 << 0.0 << 64.0 << 1.4 << 20.0;
     QTest::newRow("1 ms naps for 1.5 s")
@@ -1112,7 +1118,7 @@ void RunnerTest::withoutFilter_data()
     QTest::newRow("normal exit") << u"hello"_s << u"1 ?"_s;
     QTest::newRow("exit code") << u"exit3"_s << u"0 R 运行时错误: 3"_s;
     QTest::newRow("static array") << u"static512"_s << u"0 M 超过内存限制"_s;
-    QTest::newRow("sleeps 10 s") << u"sleeper"_s << u"0 R 运行时错误: 未知"_s;
+    QTest::newRow("blocked for good") << u"blocked"_s << u"0 R 运行时错误: 未知"_s;
     QTest::newRow("children that try to survive") << u"family"_s << u"1 ?"_s;
 }
 
