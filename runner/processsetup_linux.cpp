@@ -27,8 +27,26 @@ void setCompilerSandboxForTesting(bool enabled)
     compilerSandbox = enabled;
 }
 
+namespace {
+
+// A compiler's environment is fixed as a program's is, with its scratch
+// space: /tmp, its private one in a sandbox.
+QProcessEnvironment compilerEnvironment()
+{
+    QProcessEnvironment environment;
+    for (const char *variable : {sandbox::programPath, sandbox::programLanguage, "TMPDIR=/tmp"}) {
+        const QString text = QString::fromLatin1(variable);
+        const qsizetype equals = text.indexOf(u'=');
+        environment.insert(text.left(equals), text.mid(equals + 1));
+    }
+    return environment;
+}
+
+} // namespace
+
 void startSandboxed(QProcess &process, const QString &workDir, qint64 addressSpace)
 {
+    process.setProcessEnvironment(compilerEnvironment());
     if (!compilerSandbox || !sandbox::available()) {
         startInOwnSession(process, addressSpace);
         return;
@@ -46,9 +64,6 @@ void startSandboxed(QProcess &process, const QString &workDir, qint64 addressSpa
         sandbox::handOver(root.workDir, uid, uid);
     root.network = uid ? compilerIdentity.network() : -1;
     const int namespaces = sandbox::namespaceFlags(false, root.network < 0);
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("TMPDIR"), QStringLiteral("/tmp"));
-    process.setProcessEnvironment(environment);
     process.setChildProcessModifier([root, uid, namespaces, addressSpace] {
         ::setsid();
         ::prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0);

@@ -181,6 +181,8 @@ private slots:
     void compilerConfined_data();
     void compilerConfined();
     void replacedWorkFolder();
+    void fixedEnvironment_data();
+    void fixedEnvironment();
 
     void withoutFilter_data();
     void withoutFilter();
@@ -1231,6 +1233,65 @@ QByteArray readFile(const QString &path)
 }
 
 } // namespace
+
+void RunnerTest::fixedEnvironment_data()
+{
+    QTest::addColumn<QString>("started");  // program, program without sandbox, compiler
+    QTest::addColumn<QStringList>("expected");
+    const QString path = u"PATH=/usr/local/bin:/usr/bin:/bin"_s;
+    const QString language = u"LANG=C.UTF-8"_s;
+    QTest::newRow("program in its sandbox") << u"program"_s << QStringList{path, language, u"HOME=/box"_s};
+    QTest::newRow("program without sandbox") << u"unsandboxed"_s << QStringList{path, language};
+    QTest::newRow("compiler") << u"compiler"_s << QStringList{path, language, u"TMPDIR=/tmp"_s};
+}
+
+// Whatever the judge's own environment holds, programs and compilers see the
+// same few variables on every machine.
+void RunnerTest::fixedEnvironment()
+{
+    QFETCH(QString, started);
+    QFETCH(QStringList, expected);
+    if (started != u"unsandboxed" && !sandboxWarning().isEmpty())
+        QSKIP(qPrintable(sandboxWarning()));
+    const QList<QPair<QByteArray, QByteArray>> judges = {
+        {"HOME", "/root"}, {"http_proxy", "http://proxy.invalid:3128"},
+        {"GLIBC_TUNABLES", "glibc.malloc.perturb=42"}, {"LD_LIBRARY_PATH", "/nowhere"}, {"LC_ALL", "zh_CN.UTF-8"}};
+    QList<QPair<QByteArray, QByteArray>> saved;
+    for (const auto &variable : judges) {
+        saved.append({variable.first, qgetenv(variable.first.constData())});
+        qputenv(variable.first.constData(), variable.second);
+    }
+    const auto restore = qScopeGuard([&] {
+        for (const auto &variable : saved) {
+            if (variable.second.isNull())
+                qunsetenv(variable.first.constData());
+            else
+                qputenv(variable.first.constData(), variable.second);
+        }
+    });
+    auto dir = makeWorkDir();
+    QStringList seen;
+    if (started == u"compiler") {
+        QProcess compiler;
+        compiler.setWorkingDirectory(dir->path());
+        startSandboxed(compiler, dir->path(), 0);
+        compiler.start(u"/usr/bin/env"_s, {});
+        QVERIFY(compiler.waitForFinished(60000));
+        seen = QString::fromUtf8(compiler.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+    } else {
+        QVERIFY(copyProgram(u"environment"_s, dir->path(), u"prog"_s));
+        RunSlot slot;
+        RunRequest request;
+        request.workDir = dir->path();
+        request.executable = u"prog"_s;
+        const RunRecord record = runWith(started == u"program", slot, request);
+        QVERIFY2(record.status == RunStatus::Passed, qPrintable(record.note));
+        seen = QString::fromUtf8(readFile(dir->filePath(u"environment.txt"_s))).split(u'\n', Qt::SkipEmptyParts);
+    }
+    seen.sort();
+    expected.sort();
+    QCOMPARE(seen, expected);
+}
 
 void RunnerTest::standardStreams_data()
 {
