@@ -17,6 +17,7 @@
 #include <fcntl.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -161,8 +162,15 @@ void endProgramTree(pid_t pid, bool searchAdopted, int *status, rusage *usage)
             return;
         for (pid_t child : adopted)
             ::kill(child, SIGKILL);
-        for (pid_t child : adopted)
-            reapOnce(child, nullptr, nullptr);
+        for (pid_t child : adopted) {
+            // What it used was never counted in the program's figures.
+            rusage used{};
+            reapOnce(child, nullptr, &used);
+            if (usage) {
+                timeradd(&usage->ru_utime, &used.ru_utime, &usage->ru_utime);
+                timeradd(&usage->ru_stime, &used.ru_stime, &usage->ru_stime);
+            }
+        }
     }
 }
 

@@ -148,8 +148,9 @@ bool runProgram(RunSlot &slot, const QString &workDir, const QString &exeName,
 // uses the released pid or descriptor.
 void stopRunningProgram(RunSlot &slot);
 
-// "沙箱不可用: <reason>" when contestants' programs run without a sandbox
-// on this machine, for the judge to say once; empty otherwise.
+// "沙箱不可用: <reason>。…" when contestants' programs run without a sandbox
+// on this machine, for the judge to say once, with what that means (what a
+// program can reach, what of its children is counted); empty otherwise.
 QString sandboxWarning();
 // Benchmarks compare runs with and without it.
 void setProgramSandboxForTesting(bool enabled);

@@ -158,7 +158,10 @@ bool runProgram(RunSlot &slot, const QString &workDir, const QString &exeName,
 QString sandboxWarning()
 {
     const QString reason = sandbox::unavailableReason();
-    return reason.isEmpty() ? QString() : QStringLiteral("沙箱不可用: ") + reason;
+    if (reason.isEmpty())
+        return {};
+    return QStringLiteral("沙箱不可用: ") + reason
+        + QStringLiteral("。选手程序能读取比赛的其他文件和网络；其子进程的内存不计入，用时在进程结束后才计入");
 }
 
 void setProgramSandboxForTesting(bool enabled)

@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -186,6 +187,7 @@ private slots:
 
     void withoutFilter_data();
     void withoutFilter();
+    void withoutNamespaces_data();
     void withoutNamespaces();
 
     void killTree_data();
@@ -910,6 +912,8 @@ void RunnerTest::wholeRunCounts_data()
     QTest::addColumn<QString>("state");
     QTest::newRow("two children burning 1.8 s each, never waited for") << u"burners"_s << 1.0 << 64.0 << u"T"_s;
     QTest::newRow("a child holding 512 MB") << u"holder"_s << 5.0 << 64.0 << u"M"_s;
+    QTest::newRow("two children computing, never waited for, the parent gone")
+        << u"orphans"_s << 1.0 << 64.0 << u"T"_s;
     QTest::newRow("2000 threads made with a raw clone") << u"rawthreads"_s << 5.0 << 512.0 << u"?"_s;
 }
 
@@ -1146,20 +1150,37 @@ void RunnerTest::withoutFilter()
     QVERIFY(!QFile::exists(dir->filePath(u"prog"_s)));
 }
 
-// Where the system refuses namespaces, programs still run, and the judge says why.
+void RunnerTest::withoutNamespaces_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QString>("timeLimit");
+    QTest::addColumn<QString>("outcome");  // the start of "ok state note"
+    QTest::newRow("normal exit") << u"hello"_s << u"5"_s << u"1 ? 时间: "_s;
+    // Counted once they are reaped at the run's end, with the judge as their subreaper.
+    QTest::newRow("children computing, never waited for") << u"orphans"_s << u"1"_s << u"0 T 超过时间限制"_s;
+}
+
+// Where the system refuses namespaces, programs still run, and the judge says
+// why and what that means.
 void RunnerTest::withoutNamespaces()
 {
+    QFETCH(QString, program);
+    QFETCH(QString, timeLimit);
+    QFETCH(QString, outcome);
     auto dir = makeWorkDir();
-    QVERIFY(copyProgram(u"hello"_s, dir->path(), u"prog"_s));
+    QVERIFY(copyProgram(program, dir->path(), u"prog"_s));
     QProcess judge;
-    judge.start(QCoreApplication::applicationFilePath(), {u"--without-namespaces"_s, dir->path(), u"prog"_s});
+    judge.start(QCoreApplication::applicationFilePath(),
+                {u"--without-namespaces"_s, dir->path(), u"prog"_s, timeLimit});
     QVERIFY(judge.waitForFinished(60000));
     QCOMPARE(judge.exitCode(), 0);
     const QStringList lines = QString::fromUtf8(judge.readAllStandardOutput()).trimmed().split(u'\n');
     QCOMPARE(lines.size(), 2);
-    QVERIFY2(lines[0].startsWith(u"1 ? 时间: "_s), qPrintable(lines[0]));
+    QVERIFY2(lines[0].startsWith(outcome), qPrintable(lines[0]));
     QVERIFY2(lines[1].startsWith(u"沙箱不可用: "_s), qPrintable(lines[1]));
+    QVERIFY2(lines[1].contains(u"选手程序能读取比赛的其他文件"_s), qPrintable(lines[1]));
     QVERIFY(!QFile::exists(dir->filePath(u"prog"_s)));
+    QVERIFY(livingProcessesIn(dir->path()).isEmpty());
 }
 
 // Runs one program as the judge would; prints "ok state note" and, on a
@@ -1172,8 +1193,9 @@ static int runOne(int argc, char **argv)
     double memory = 0.0;
     char state = '?';
     QString note;
+    const double timeLimit = argc > 4 ? std::atof(argv[4]) : 5.0;
     const bool ok = runProgram(judge, QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]),
-                               time, memory, state, note, 5.0, 128.0);
+                               time, memory, state, note, timeLimit, 128.0);
     std::printf("%d %c %s\n%s\n", ok ? 1 : 0, state, note.toUtf8().constData(), sandboxWarning().toUtf8().constData());
     return 0;
 }
@@ -1549,7 +1571,7 @@ int main(int argc, char **argv)
         return runUnderForeignFilter(argc, argv);
     if (argc == 4 && std::strcmp(argv[1], "--run") == 0)
         return runOne(argc, argv);
-    if (argc == 4 && std::strcmp(argv[1], "--without-namespaces") == 0)
+    if ((argc == 4 || argc == 5) && std::strcmp(argv[1], "--without-namespaces") == 0)
         return runWithoutNamespaces(argc, argv);
     QCoreApplication app(argc, argv);
     RunnerTest test;
