@@ -181,6 +181,8 @@ private slots:
     void confined();
     void compilerConfined_data();
     void compilerConfined();
+    void compilerDiesWithJudge_data();
+    void compilerDiesWithJudge();
     void replacedWorkFolder();
     void fixedEnvironment_data();
     void fixedEnvironment();
@@ -1100,6 +1102,39 @@ void RunnerTest::compilerConfined()
     QVERIFY2(QFile::exists(site.work + u"/sum"_s) == builds, qPrintable(output));
 }
 
+void RunnerTest::compilerDiesWithJudge_data()
+{
+    QTest::addColumn<bool>("ordinaryUser");
+    QTest::newRow("judge as it is started") << false;
+    if (::geteuid() == 0)
+        QTest::newRow("judge as an ordinary user") << true;
+}
+
+// A judge killed with SIGKILL during a compile leaves nothing of the compile
+// running: not the compiler, not what it started.
+void RunnerTest::compilerDiesWithJudge()
+{
+    QFETCH(bool, ordinaryUser);
+    if (!sandboxWarning().isEmpty())
+        QSKIP(qPrintable(sandboxWarning()));
+    auto dir = makeWorkDir();
+    if (ordinaryUser)
+        QVERIFY(::chown(QFile::encodeName(dir->path()).constData(), 65534, 65534) == 0);
+    QProcess judge;
+    QStringList arguments{QCoreApplication::applicationFilePath(), u"--compile-for-ever"_s, dir->path()};
+    if (ordinaryUser)
+        arguments = QStringList{u"--reuid=65534"_s, u"--regid=65534"_s, u"--clear-groups"_s} + arguments;
+    else
+        arguments.removeFirst();
+    judge.start(ordinaryUser ? u"setpriv"_s : QCoreApplication::applicationFilePath(), arguments);
+    QVERIFY(judge.waitForStarted(10000));
+    // The stand-in compiler and the process it left in the background.
+    QTRY_VERIFY_WITH_TIMEOUT(livingProcessesIn(dir->path()).size() >= 2, 20000);
+    ::kill(static_cast<pid_t>(judge.processId()), SIGKILL);
+    QVERIFY(judge.waitForFinished(10000));
+    QTRY_VERIFY_WITH_TIMEOUT(livingProcessesIn(dir->path()).isEmpty(), 10000);
+}
+
 // The scratch folder is removed after a judging run and made again for the
 // next: the program must run in the new one, whatever number it gets.
 void RunnerTest::replacedWorkFolder()
@@ -1197,6 +1232,21 @@ static int runOne(int argc, char **argv)
     const bool ok = runProgram(judge, QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]),
                                time, memory, state, note, timeLimit, 128.0);
     std::printf("%d %c %s\n%s\n", ok ? 1 : 0, state, note.toUtf8().constData(), sandboxWarning().toUtf8().constData());
+    return 0;
+}
+
+// Starts a compiler that never ends, as the judge does, and waits for ever.
+static int compileForEver(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QProcess compiler;
+    const QString dir = QString::fromLocal8Bit(argv[2]);
+    compiler.setWorkingDirectory(dir);
+    startSandboxed(compiler, dir, 0);
+    compiler.start(u"/bin/sh"_s, {u"-c"_s, u"sleep 300 & sleep 300"_s});
+    if (!compiler.waitForStarted(10000))
+        return 1;
+    compiler.waitForFinished(-1);
     return 0;
 }
 
@@ -1569,6 +1619,8 @@ int main(int argc, char **argv)
 {
     if (argc == 4 && std::strcmp(argv[1], "--under-filter") == 0)
         return runUnderForeignFilter(argc, argv);
+    if (argc == 3 && std::strcmp(argv[1], "--compile-for-ever") == 0)
+        return compileForEver(argc, argv);
     if (argc == 4 && std::strcmp(argv[1], "--run") == 0)
         return runOne(argc, argv);
     if ((argc == 4 || argc == 5) && std::strcmp(argv[1], "--without-namespaces") == 0)
