@@ -775,16 +775,26 @@ void RunnerTest::killTree_data()
 {
     QTest::addColumn<QString>("script");
     QTest::addColumn<int>("processes");
+    QTest::addColumn<QString>("ready");  // a file the script makes once it is set; empty: none
     QTest::newRow("sleeping grandchild that starts another")
-        << u"sleep 300 & sh -c 'sleep 300 & sh -c \"sleep 300 & wait\" & wait' & wait"_s << 6;
+        << u"sleep 300 & sh -c 'sleep 300 & sh -c \"sleep 300 & wait\" & wait' & wait"_s << 6 << QString();
     QTest::newRow("grandchild in a session of its own")
-        << u"sh -c 'setsid sleep 300 & wait' & sleep 300 & wait"_s << 4;
+        << u"sh -c 'setsid sleep 300 & wait' & sleep 300 & wait"_s << 4 << QString();
+    // Killed, it takes a while to give back 300 MB, while its parent is gone
+    // and reaped: it has no link to the tree left, and must not be living
+    // when the kill returns.
+    QTest::newRow("grandchild in a session of its own, slow to die")
+        << u"sh -c 'setsid perl -e \"\\$x = q(a) x 300000000; open(F, q(>ready)); close(F); sleep 300\" & wait' & wait"_s
+        << 3 << u"ready"_s;
 }
 
 void RunnerTest::killTree()
 {
     QFETCH(QString, script);
     QFETCH(int, processes);
+    QFETCH(QString, ready);
+    if (!ready.isEmpty() && QStandardPaths::findExecutable(u"perl"_s).isEmpty())
+        QSKIP("perl is not installed");
     auto dir = makeWorkDir();
     QProcess compiler;
     startInOwnSession(compiler);
@@ -792,6 +802,8 @@ void RunnerTest::killTree()
     compiler.start(u"/bin/sh"_s, {u"-c"_s, script});
     QVERIFY(compiler.waitForStarted(10000));
     QTRY_VERIFY_WITH_TIMEOUT(livingProcessesIn(dir->path()).size() >= processes, 20000);
+    if (!ready.isEmpty())
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir->filePath(ready)), 20000);
 
     killProcessTree(compiler.processId());
     QVERIFY2(livingProcessesIn(dir->path()).isEmpty(),
