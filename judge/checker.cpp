@@ -1,6 +1,5 @@
 #include "checker.h"
 
-#include "cpus.h"
 #include "dirs.h"
 #include "platform.h"
 #include "runner.h"
@@ -10,7 +9,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QStringDecoder>
@@ -22,7 +20,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-constexpr int CheckerStartMs = 30000;
 constexpr int CheckerLimitMs = 10000;
 // A verdict line is a number and a short message; anything longer is cut so
 // that a runaway checker cannot exhaust memory or bloat the result file.
@@ -154,22 +151,6 @@ bool JudgeWorker::findChecker(QString &name, QString &path)
     return QFileInfo(path).isFile();
 }
 
-QProcess &JudgeWorker::checker()
-{
-    if (!m_checkerProcess) {
-        m_checkerProcess = std::make_unique<QProcess>();
-        // Nobody reads the checker's streams; a pipe left open could stall it.
-        m_checkerProcess->setStandardInputFile(QProcess::nullDevice());
-        m_checkerProcess->setStandardOutputFile(QProcess::nullDevice());
-        m_checkerProcess->setStandardErrorFile(QProcess::nullDevice());
-        startInOwnSession(*m_checkerProcess);
-        // On the slot's own CPU, beside the program it checks and never
-        // beside another slot's (runChecker holds judgeMutex).
-        pinProcess(*m_checkerProcess, cpu);
-    }
-    return *m_checkerProcess;
-}
-
 bool JudgeWorker::runChecker(const QString &workDir, const QString &inputFile,
                              const QString &answerFile, const QString &outputFile,
                              const QString &verdictFile, QString &note, char &state,
@@ -203,36 +184,37 @@ bool JudgeWorker::runChecker(const QString &workDir, const QString &inputFile,
         QFile::remove(verdictFile);
     }
 
-    QProcess &process = checker();
-    process.setWorkingDirectory(workDir);
+    SpawnedProcess process;
     // The process changes into workDir before exec, so a relative program
-    // path would be looked up there.
-    process.start(QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()),
-                  {QDir::toNativeSeparators(inputFile), QDir::toNativeSeparators(answerFile),
-                   QDir::toNativeSeparators(outputFile), QDir::toNativeSeparators(verdictFile)},
-                  QIODevice::ReadWrite);
-    process.waitForStarted(CheckerStartMs);
-    checkerPid = process.processId();
+    // path would be looked up there. On the slot's own CPU, beside the
+    // program it checks and never beside another slot's (judgeMutex is held).
+    const bool started = process.start(QFileInfo(path).absoluteFilePath(),
+                                       {inputFile, answerFile, outputFile, verdictFile}, workDir, cpu);
+    checkerPid = process.pid();
     locker.unlock();
 
+    // The pid is let go of before the reap that frees it for reuse.
+    const auto forgetPid = [this] {
+        QMutexLocker clearLocker(&judgeMutex);
+        checkerPid = 0;
+    };
     // Every way out leaves no checker running and no pid recorded.
     const auto settleChecker = [&] {
-        if (process.state() != QProcess::NotRunning) {
+        if (process.running()) {
             {
                 QMutexLocker killLocker(&judgeMutex);
                 killChecker();
             }
-            process.waitForFinished(CheckerStartMs);
+            process.waitForFinished(-1, forgetPid);
         }
-        QMutexLocker clearLocker(&judgeMutex);
-        checkerPid = 0;
+        forgetPid();
     };
     const auto settle = qScopeGuard(settleChecker);
 
     if (stopped())
         return false;
 
-    if (!process.waitForFinished(CheckerLimitMs)) {
+    if (!started || !process.waitForFinished(CheckerLimitMs, forgetPid)) {
         if (stopped())
             return false;
         settleChecker();  // kills it and waits for its end
@@ -242,7 +224,7 @@ bool JudgeWorker::runChecker(const QString &workDir, const QString &inputFile,
     }
     if (stopped())
         return false;
-    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
+    if (!process.exitedCleanly()) {
         state = PointState::CheckerError;
         note = u"校验器崩溃"_s;
         return true;

@@ -238,5 +238,4 @@ QProcess &JudgeWorker::compiler()
 void JudgeWorker::releaseProcesses()
 {
     m_compilerProcess.reset();
-    m_checkerProcess.reset();
 }

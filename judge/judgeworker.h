@@ -70,9 +70,7 @@ public:
 
     // The process objects, created on first use on the calling thread, which
     // must also be the one that releases them (judgeAll does so when it ends).
-    // The compiler's comes bare; the checker's is set up for runChecker.
     QProcess &compiler();
-    QProcess &checker();
     void releaseProcesses();
 
     // Traditional problems: compile step, then run step.
@@ -120,5 +118,4 @@ private:
     QList<ViewInfo> m_rows;
     // Created on the thread that uses them (QProcess has thread affinity).
     std::unique_ptr<QProcess> m_compilerProcess;
-    std::unique_ptr<QProcess> m_checkerProcess;
 };

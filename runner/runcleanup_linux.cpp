@@ -17,6 +17,7 @@
 #include <fcntl.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -161,8 +162,15 @@ void endProgramTree(pid_t pid, bool searchAdopted, int *status, rusage *usage)
             return;
         for (pid_t child : adopted)
             ::kill(child, SIGKILL);
-        for (pid_t child : adopted)
-            reapOnce(child, nullptr, nullptr);
+        for (pid_t child : adopted) {
+            // What it used was never counted in the program's figures.
+            rusage used{};
+            reapOnce(child, nullptr, &used);
+            if (usage) {
+                timeradd(&usage->ru_utime, &used.ru_utime, &usage->ru_utime);
+                timeradd(&usage->ru_stime, &used.ru_stime, &usage->ru_stime);
+            }
+        }
     }
 }
 
@@ -234,13 +242,22 @@ void killProcessTree(qint64 processId)
     // Freeze, then walk: a stopped process cannot start another, so the set
     // found by session, group and parent links is complete when it stops
     // growing. Then kill it whole, and look again until nothing is left.
+    // A process already killed may take a while to die, and may meanwhile
+    // have lost every link to the tree (its parent died first, and it has a
+    // session of its own): it is known by its pid and start time until it has.
+    std::vector<ProcStat> killed;
+    auto wasKilled = [&](const ProcStat &p) {
+        return std::any_of(killed.begin(), killed.end(), [&](const ProcStat &k) {
+            return k.pid == p.pid && k.startTicks == p.startTicks;
+        });
+    };
     const long long giveUpNs = monotonicNs() + 10'000'000'000LL;
     for (;;) {
         const std::vector<ProcStat> processes = listProcesses();
         std::vector<pid_t> tree;
         auto inTree = [&](pid_t pid) { return std::find(tree.begin(), tree.end(), pid) != tree.end(); };
         for (const ProcStat &p : processes) {
-            if (p.pid != self && (p.pid == root || p.session == root || p.pgrp == root))
+            if (p.pid != self && (p.pid == root || p.session == root || p.pgrp == root || wasKilled(p)))
                 tree.push_back(p.pid);
         }
         for (size_t grown = 1; grown != 0;) {
@@ -253,13 +270,16 @@ void killProcessTree(qint64 processId)
             }
         }
         std::vector<pid_t> alive;
+        std::vector<ProcStat> living;
         for (const ProcStat &p : processes) {
             if (!inTree(p.pid))
                 continue;
-            if (p.state != 'Z' && p.state != 'X')
+            if (p.state != 'Z' && p.state != 'X') {
                 alive.push_back(p.pid);
-            else if (p.ppid == self && p.pid != root)
+                living.push_back(p);
+            } else if (p.ppid == self && p.pid != root) {
                 ::waitpid(p.pid, nullptr, WNOHANG | __WALL);  // adopted while a program ran
+            }
         }
         if (alive.empty() || monotonicNs() > giveUpNs)
             return;
@@ -278,6 +298,10 @@ void killProcessTree(qint64 processId)
             continue;
         for (pid_t pid : alive)
             ::kill(pid, SIGKILL);
+        for (const ProcStat &p : living) {
+            if (!wasKilled(p))
+                killed.push_back(p);
+        }
         sleepNs(1'000'000);
     }
 }

@@ -29,7 +29,7 @@ public:
 // it once. Survivors of a setsid or a double fork have been adopted by the
 // judge (SubreaperScope); they are found among its children by their mark and
 // reaped one by one, never with a wildcard wait that would take children of
-// QProcess.
+// QProcess; usage then includes their time, which the program never waited for.
 void endProgramTree(pid_t pid, bool searchAdopted, int *status, rusage *usage);
 
 // Closes and clears the slot's childProcess.

@@ -7,12 +7,20 @@
 
 #include <QMutex>
 #include <QString>
+#include <QStringList>
 
+#include <functional>
+#include <memory>
 #include <optional>
 
 #include <sys/types.h>
+#include <sys/wait.h>
 
 class QProcess;
+
+namespace sandbox {
+class Identity;
+}
 
 // ---- a run ----------------------------------------------------------------
 
@@ -107,10 +115,18 @@ struct ChildProcess
 // processes.
 struct RunSlot
 {
+    RunSlot();
+    ~RunSlot();
+
     bool keepRunning = true;
     QMutex judgeMutex;
     ChildProcess childProcess;
     QString runningExePath;
+
+    // Used only by the thread that runs the slot's programs, not under
+    // judgeMutex: the user a sandboxed run gets as root, kept from run to run
+    // with the root prebuilt for it, so that two slots never trade theirs.
+    std::unique_ptr<sandbox::Identity> identity;
 };
 
 // Runs the request's program on this slot and waits for its end. The
@@ -132,13 +148,53 @@ bool runProgram(RunSlot &slot, const QString &workDir, const QString &exeName,
 // uses the released pid or descriptor.
 void stopRunningProgram(RunSlot &slot);
 
-// "沙箱不可用: <reason>" when contestants' programs run without a sandbox
-// on this machine, for the judge to say once; empty otherwise.
+// "沙箱不可用: <reason>。…" when contestants' programs run without a sandbox
+// on this machine, for the judge to say once, with what that means (what a
+// program can reach, what of its children is counted); empty otherwise.
 QString sandboxWarning();
 // Benchmarks compare runs with and without it.
 void setProgramSandboxForTesting(bool enabled);
 
-// ---- compilers and checkers, started through QProcess --------------------
+// ---- checkers: the organiser's programs, started directly ----------------
+
+// A program started with posix_spawn in a session of its own (so that
+// killProcessTree ends all it starts), /dev/null as its standard streams,
+// the judge's environment, pinned to one CPU or not (-1). Cheaper than a
+// QProcess, which a checker run for every test point would pay again and again.
+class SpawnedProcess
+{
+public:
+    SpawnedProcess() = default;
+    // Kills what still runs and reaps it.
+    ~SpawnedProcess();
+    SpawnedProcess(const SpawnedProcess &) = delete;
+    SpawnedProcess &operator=(const SpawnedProcess &) = delete;
+
+    // False with the reason in error() when it could not be started (exec
+    // failures included).
+    bool start(const QString &program, const QStringList &arguments, const QString &workDir, int cpu = -1);
+    pid_t pid() const { return m_pid; }
+    int error() const { return m_error; }
+    bool running() const { return m_pid > 0; }
+    // Waits up to timeoutMs (-1: for ever) for its end and reaps it. True
+    // once it has ended; false while it still runs. Another thread may kill
+    // it meanwhile (killProcessTree): it is still reaped here. beforeReap runs
+    // when it has ended but its pid is still its own, so that whoever records
+    // the pid can let go of it before the pid can be given to another.
+    bool waitForFinished(int timeoutMs, const std::function<void()> &beforeReap = {});
+    // After it has ended: whether it exited with code 0.
+    bool exitedCleanly() const { return m_ended && WIFEXITED(m_status) && WEXITSTATUS(m_status) == 0; }
+    int waitStatus() const { return m_status; }
+
+private:
+    pid_t m_pid = 0;
+    int m_pidfd = -1;
+    int m_status = 0;
+    int m_error = 0;
+    bool m_ended = false;
+};
+
+// ---- compilers, started through QProcess ---------------------------------
 
 // Kills a process and everything it started, leaving none alive: the process,
 // the members of its session and process group, and their descendants. The

@@ -26,6 +26,9 @@ namespace {
 std::atomic<bool> programSandbox{true};
 }
 
+RunSlot::RunSlot() = default;
+RunSlot::~RunSlot() = default;
+
 RunRecord runProgram(RunSlot &slot, const RunRequest &request)
 {
     RunRecord record;
@@ -36,12 +39,17 @@ RunRecord runProgram(RunSlot &slot, const RunRequest &request)
     // in a user namespace of the run's own.
     // Where no user is left in the reserved range, the program runs as before.
     bool sandboxed = programSandbox && sandbox::available();
-    std::optional<sandbox::Identity> identity;
+    sandbox::Identity *identity = nullptr;
     if (sandboxed && ::geteuid() == 0) {
-        identity.emplace();
-        sandboxed = identity->valid();
+        if (!slot.identity)
+            slot.identity = std::make_unique<sandbox::Identity>();
+        sandboxed = slot.identity->valid();
+        if (sandboxed)
+            identity = slot.identity.get();
+        else
+            slot.identity.reset();  // the range was used up: try again next run
     }
-    ChildPlan plan = makePlan(request, streams.fds, sandboxed, identity && identity->valid() ? &*identity : nullptr);
+    ChildPlan plan = makePlan(request, streams.fds, sandboxed, identity);
     // By the judge's own path: in a sandbox, plan.exePath is the program's.
     const ExecutableHold executable(QFile::encodeName(request.workDir + u'/' + request.executable));
     // Static data is committed before the first instruction, and exec maps it
@@ -83,6 +91,7 @@ RunRecord runProgram(RunSlot &slot, const RunRequest &request)
     run.peakKb = staticKb;
     run.startNs = monotonicNs();
     const long long clockLimitNs = wallClockLimitNs(request.limits.time);
+    const long long idleNotBeforeNs = idleFloorNs(request.limits.time);
     // Unsandboxed, what the program left orphaned has come to the judge.
     auto searchAdopted = [&] { return !plan.sandboxed && (run.spawned || !run.filtered); };
 
@@ -106,7 +115,7 @@ RunRecord runProgram(RunSlot &slot, const RunRequest &request)
             ended = hasEnded(run.reapPid);
 
         RunSample figures{record.time, record.memory, false, 0};
-        figures.idle = idle(run, cpuNs);
+        figures.idle = idle(run, cpuNs, now - run.startNs, idleNotBeforeNs);
         figures.pastClock = now - run.startNs > clockLimitNs;
         if (ended) {
             rusage usage{};
@@ -149,7 +158,10 @@ bool runProgram(RunSlot &slot, const QString &workDir, const QString &exeName,
 QString sandboxWarning()
 {
     const QString reason = sandbox::unavailableReason();
-    return reason.isEmpty() ? QString() : QStringLiteral("沙箱不可用: ") + reason;
+    if (reason.isEmpty())
+        return {};
+    return QStringLiteral("沙箱不可用: ") + reason
+        + QStringLiteral("。选手程序能读取比赛的其他文件和网络；其子进程的内存不计入，用时在进程结束后才计入");
 }
 
 void setProgramSandboxForTesting(bool enabled)

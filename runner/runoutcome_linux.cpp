@@ -60,6 +60,14 @@ long long wallClockLimitNs(double timeLimit)
     return static_cast<long long>(ns);
 }
 
+long long idleFloorNs(double timeLimit)
+{
+    const double ns = (std::max(timeLimit, 0.0) + 1.0) * 1e9;
+    if (!(ns < 9.0e18))
+        return std::numeric_limits<long long>::max();
+    return static_cast<long long>(ns);
+}
+
 void execFailure(int error, char &state, QString &note)
 {
     if (error == ENOMEM || error == EBADF || error == ENOENT) {

@@ -36,6 +36,11 @@ RunOutcome judgeSample(const RunSample &sample, double timeLimit, double memoryL
 // the largest value, a negative one 2 s.
 long long wallClockLimitNs(double timeLimit);
 
+// How long a run lasts at least before the idle rule may end it, in ns: its
+// time limit and 1 s more, so that a program waiting for something is never
+// ended before its time limit could have been used.
+long long idleFloorNs(double timeLimit);
+
 // A program that could not be started: exec's ENOMEM, EBADF and ENOENT read as
 // lack of memory, everything else as a judge error with the errno.
 void execFailure(int error, char &state, QString &note);

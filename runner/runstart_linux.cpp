@@ -26,8 +26,6 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-extern char **environ;
-
 namespace runner {
 namespace {
 
@@ -171,7 +169,7 @@ void handOverToNobody(ChildPlan &plan)
         childReport(status, 'S', EPIPE);
     const unsigned long noSignals = 0;
     ::syscall(SYS_rt_sigprocmask, SIG_SETMASK, &noSignals, nullptr, sizeof noSignals);
-    ::syscall(SYS_execve, plan.execPath.constData(), plan.argv, environ);
+    ::syscall(SYS_execve, plan.execPath.constData(), plan.argv, plan.envp);
     childReport(status, 'X', errno);
 }
 
@@ -305,6 +303,10 @@ ChildPlan makePlan(const RunRequest &request, const std::array<int, 3> &streams,
         plan.root.network = identity ? identity->network() : -1;
         plan.root.prebuiltRoot = identity ? identity->prebuiltRoot(plan.root) : -1;
         plan.namespaces = sandbox::namespaceFlags(true, plan.root.network < 0);
+        // The init joins the prebuilt root and copies that: a copy of the
+        // judge's own view made by the clone would only be thrown away.
+        if (plan.root.prebuiltRoot >= 0)
+            plan.namespaces &= ~CLONE_NEWNS;
         plan.exePath = "/box/" + QFile::encodeName(exeName);
         plan.workDir = "/box";
         if (identity) {
@@ -327,6 +329,9 @@ ChildPlan makePlan(const RunRequest &request, const std::array<int, 3> &streams,
     plan.limits = {makeLimit(RLIMIT_CORE, 0, 0), makeLimit(RLIMIT_STACK, stack, stack),
                    makeLimit(RLIMIT_FSIZE, output, output),
                    makeLimit(RLIMIT_CPU, cpu, cpu + 1), makeLimit(RLIMIT_NPROC, tasks, tasks)};
+
+    plan.environment = {QByteArray(sandbox::programPath), QByteArray(sandbox::programLanguage),
+                        plan.sandboxed ? QByteArray("HOME=/box") : QByteArray()};
 
     const std::vector<sock_filter> &filter = programFilter();
     plan.filter.len = static_cast<unsigned short>(filter.size());
@@ -407,6 +412,12 @@ Started startProgram(RunSlot &slot, ChildPlan &plan, Run &run)
     plan.socket = childEnd;
     plan.statusPipe = statusOut;
     plan.argv[0] = const_cast<char *>(plan.exePath.constData());
+    size_t variables = 0;
+    for (const QByteArray &variable : plan.environment) {
+        if (!variable.isEmpty())
+            plan.envp[variables++] = const_cast<char *>(variable.constData());
+    }
+    plan.envp[variables] = nullptr;
 
     // The child is born on this CPU, which the judge leaves to it at once by
     // waiting. Left to itself, the scheduler may queue it behind a busy

@@ -41,6 +41,10 @@ struct ChildPlan
     uid_t uid = 0;
     gid_t gid = 0;
     char *argv[2] = {nullptr, nullptr};
+    // The program's whole environment, the same on every machine: nothing of
+    // the judge's (its HOME, proxies, LD_PRELOAD or GLIBC_TUNABLES).
+    std::array<QByteArray, 3> environment;
+    char *envp[4] = {nullptr, nullptr, nullptr, nullptr};
     std::array<Limit, 5> limits;
     sock_fprog filter{};
     int socket = -1;      // to the judge: "ready" with the filter's descriptor; from it: "go"

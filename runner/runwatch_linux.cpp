@@ -18,6 +18,7 @@
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -239,6 +240,23 @@ void answerNotification(Run &run, double &memoryUsed)
     ::ioctl(run.listener, SECCOMP_IOCTL_NOTIF_SEND, &response);
 }
 
+// Whether the program is asleep in a call that ends by itself: nanosleep or
+// clock_nanosleep, as its own /proc says (unreadable: no).
+bool inTimedSleep(const Run &run)
+{
+    char buffer[256];
+    const int fd = ::openat(run.procFd, "syscall", O_RDONLY | O_CLOEXEC);
+    const long length = fd >= 0 ? ::read(fd, buffer, sizeof buffer - 1) : -1;
+    if (fd >= 0)
+        ::close(fd);
+    if (length <= 0)
+        return false;
+    buffer[length] = 0;
+    char *end = nullptr;
+    const long number = std::strtol(buffer, &end, 10);
+    return end != buffer && (number == SYS_nanosleep || number == SYS_clock_nanosleep);
+}
+
 } // namespace
 
 long long sample(Run &run, double &timeUsed, double &memoryUsed)
@@ -300,14 +318,17 @@ bool hasEnded(pid_t pid)
         && info.si_pid == pid;
 }
 
-bool idle(Run &run, long long cpuNs)
+bool idle(Run &run, long long cpuNs, long long runningNs, long long notBeforeNs)
 {
     if (cpuNs != run.lastCpuNs) {
         run.unchangedSamples = 0;
         run.lastCpuNs = cpuNs;
         return false;
     }
-    return ++run.unchangedSamples > idleSampleLimit;
+    if (++run.unchangedSamples <= idleSampleLimit || runningNs <= notBeforeNs)
+        return false;
+    // A program that sleeps will wake: the clock decides for it.
+    return !inTimedSleep(run);
 }
 
 } // namespace runner

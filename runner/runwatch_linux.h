@@ -23,8 +23,10 @@ long long sample(Run &run, double &timeUsed, double &memoryUsed);
 // Whether pid (a child of the judge's not yet reaped) has ended.
 bool hasEnded(pid_t pid);
 
-// The idle rule: true once the precise CPU clock (user and system) has stood
-// still for more than 100 samples in a row.
-bool idle(Run &run, long long cpuNs);
+// The idle rule, for a program blocked for good: true once the precise CPU
+// clock (user and system) has stood still for more than 100 samples in a
+// row, the run has lasted longer than notBeforeNs (runningNs so far), and
+// the program is not merely asleep for a while (that is left to the clock).
+bool idle(Run &run, long long cpuNs, long long runningNs, long long notBeforeNs);
 
 } // namespace runner

@@ -38,6 +38,11 @@ struct RootPlan
     bool scratchMounts = true;  // false while a prebuilt root is made
 };
 
+// The environment of every program and compiler: what they need to find
+// the system's tools and to read and write UTF-8, and nothing of the judge's.
+inline constexpr char programPath[] = "PATH=/usr/local/bin:/usr/bin:/bin";
+inline constexpr char programLanguage[] = "LANG=C.UTF-8";
+
 RootPlan makeRootPlan(const QString &workDir, bool forCompiler, double scratchMegabytes);
 
 // The namespaces a run is started in; CLONE_NEWPID only for a program run,

@@ -9,8 +9,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
+#include <QProcess>
 #include <QString>
 #include <QStringList>
+
+#include <sys/resource.h>
 
 // Every entry below dir with its size and modification time, hidden ones
 // included: two equal snapshots mean nothing was created, removed or written.
@@ -72,4 +76,37 @@ inline const QByteArray TraditionalConfig = R"(<?xml version="1.0" encoding="UTF
 inline QByteArray traditionalConfig(const QString &name, int score, const QString &time)
 {
     return QString::fromUtf8(TraditionalConfig).arg(name, QString::number(score), time).toUtf8();
+}
+
+// Every process a test's judge starts carries a mark it inherits: sandboxed
+// programs, whose environment is fixed and whose folders have other names,
+// and compilers. The mark is a soft limit on queued POSIX message bytes that
+// nothing else on the machine sets, the same for a given contest folder.
+inline unsigned long long runMarkOf(const QString &root)
+{
+    return 500000 + qHash(root, 7) % 300000;
+}
+
+inline void markRun(QProcess &process, const QString &root)
+{
+    const rlim_t mark = runMarkOf(root);
+    process.setChildProcessModifier([mark] {
+        rlimit limit{};
+        if (::getrlimit(RLIMIT_MSGQUEUE, &limit) == 0 && mark <= limit.rlim_max) {
+            limit.rlim_cur = mark;
+            ::setrlimit(RLIMIT_MSGQUEUE, &limit);
+        }
+    });
+}
+
+// Whether the process /proc/<pid> carries root's mark.
+inline bool carriesRunMark(const QString &proc, const QString &root)
+{
+    for (const QByteArray &line : readTestFile(proc + QStringLiteral("/limits")).split('\n')) {
+        if (line.startsWith("Max msgqueue size")) {
+            const QList<QByteArray> words = line.simplified().split(' ');
+            return words.size() > 3 && words.at(3).toULongLong() == runMarkOf(root);
+        }
+    }
+    return false;
 }

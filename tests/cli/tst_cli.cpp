@@ -137,20 +137,8 @@ QByteArray answering(const QString &name, const char *answer = "1")
         .toUtf8();
 }
 
-// Every process a test's judge starts carries this in its environment, sandboxed
-// programs included, whose folders have other names.
-constexpr char RunMark[] = "QXJ_TEST_RUN";
-
-void markRun(QProcess &process, const QString &dir)
-{
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QString::fromLatin1(RunMark), dir);
-    process.setProcessEnvironment(environment);
-}
-
 bool anyProcessWorksIn(const QString &dir)
 {
-    const QByteArray mark = QByteArray(RunMark) + '=' + dir.toUtf8();
     const QStringList pids = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
     for (const QString &pid : pids) {
         bool number = false;
@@ -159,7 +147,7 @@ bool anyProcessWorksIn(const QString &dir)
             continue;
         const QString proc = QStringLiteral("/proc/") + pid;
         const QString cwd = QFileInfo(proc + QStringLiteral("/cwd")).symLinkTarget();
-        if (cwd.startsWith(dir) || readTestFile(proc + QStringLiteral("/environ")).split('\0').contains(mark))
+        if (cwd.startsWith(dir) || carriesRunMark(proc, dir))
             return true;
     }
     return false;

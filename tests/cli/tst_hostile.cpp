@@ -109,7 +109,7 @@ const Hostile Players[] = {
      "int main(void)\n{\n    return symlink(\"../../data/hostile/hostile.ans\", \"hostile.out\");\n}\n",
      {{'O', "无输出", 'O', 0}}},
     {"sleeper", "#include <unistd.h>\nint main(void)\n{\n    sleep(100);\n    return 0;\n}\n",
-     {{'R', "运行时错误: 未知", 'R', 0}}},
+     {{'T', "超过时间限制", 'N', 0}}},
     {"crash", "int main(void)\n{\n    *(volatile int *)0 = 1;\n    return 0;\n}\n",
      {{'R', "运行时错误: SIGSEGV", 'R', 0}}},
     {"flood",
@@ -226,11 +226,6 @@ struct Process
     QString description;
 };
 
-QByteArray runMark(const QString &root)
-{
-    return "QXJ_TEST_RUN=" + root.toUtf8();
-}
-
 // Live processes of the contestants: working in the contest or running one of
 // its programs (a child that moved away still runs its parent's executable).
 QList<Process> contestantProcesses(const QString &root)
@@ -253,8 +248,8 @@ QList<Process> contestantProcesses(const QString &root)
             return path == root || path.startsWith(root + u'/');
         };
         // Sandboxed programs have other names for their folders; they carry
-        // the judge's environment.
-        const bool marked = readTestFile(proc + QStringLiteral("/environ")).split('\0').contains(runMark(root));
+        // the judge's mark.
+        const bool marked = carriesRunMark(proc, root);
         if (inside(cwd) || inside(exe) || marked)
             found.append({pid.toLongLong(), pid + u' ' + cwd + u' ' + exe});
     }
@@ -364,10 +359,7 @@ void TestHostile::initTestCase()
     sampler.start(100);
     QElapsedTimer timer;
     timer.start();
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    const QByteArray mark = runMark(root());
-    environment.insert(QString::fromUtf8(mark.left(mark.indexOf('='))), root());
-    judge.setProcessEnvironment(environment);
+    markRun(judge, root());
     judge.start(JudgeProgram, {root()});
     QVERIFY(judge.waitForStarted());
     m_finished = finished.wait(JudgeTimeoutMs);

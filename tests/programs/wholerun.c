@@ -1,6 +1,9 @@
 /* Puts its work where a judge watching only the first process would miss it:
-   BURNERS: two children burn 1.8 s of CPU each, never waited for;
+   BURNERS: two children burn 1.8 s of CPU each, never waited for (the
+   parent looks until they have ended, without reaping them);
    HOLDER: a child holds 512 MB while the parent idles;
+   ORPHANS: two children compute for ever, never waited for, while the parent
+   computes for 0.6 s of CPU and ends;
    RAW_THREADS: up to 2000 threads made with a raw clone, counted in
    "threads.txt". */
 #define _GNU_SOURCE
@@ -11,10 +14,11 @@
 #include <string.h>
 #include <sys/mman.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
-#if defined(BURNERS)
+#if defined(BURNERS) || defined(ORPHANS)
 static double cpuSeconds(void)
 {
     struct timespec t;
@@ -36,15 +40,36 @@ static int sleepForever(void *unused)
 int main(void)
 {
 #if defined(BURNERS)
+    pid_t children[2];
     for (int i = 0; i < 2; ++i) {
-        if (fork() == 0) {
+        if ((children[i] = fork()) == 0) {
             volatile unsigned long spin = 0;
             while (cpuSeconds() < 1.8)
                 ++spin;
             return 0;
         }
     }
-    sleep(3);
+    /* Until both have ended, however busy the machine: looked at, never reaped. */
+    const struct timespec nap = {0, 10000000};
+    for (int ended = 0; ended < 2; nanosleep(&nap, 0)) {
+        ended = 0;
+        for (int i = 0; i < 2; ++i) {
+            siginfo_t info;
+            info.si_pid = 0;
+            ended += waitid(P_PID, (id_t)children[i], &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid != 0;
+        }
+    }
+#elif defined(ORPHANS)
+    for (int i = 0; i < 2; ++i) {
+        if (fork() == 0) {
+            volatile unsigned long spin = 0;
+            for (;;)
+                ++spin;
+        }
+    }
+    volatile unsigned long spin = 0;
+    while (cpuSeconds() < 0.6)
+        ++spin;
 #elif defined(HOLDER)
     if (fork() == 0) {
         const size_t size = (size_t)512 << 20;

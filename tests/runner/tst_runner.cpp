@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -180,10 +181,15 @@ private slots:
     void confined();
     void compilerConfined_data();
     void compilerConfined();
+    void compilerDiesWithJudge_data();
+    void compilerDiesWithJudge();
     void replacedWorkFolder();
+    void fixedEnvironment_data();
+    void fixedEnvironment();
 
     void withoutFilter_data();
     void withoutFilter();
+    void withoutNamespaces_data();
     void withoutNamespaces();
 
     void killTree_data();
@@ -482,8 +488,14 @@ void RunnerTest::programs_data()
         << u"staticfault"_s << 5.0 << 128.0 << false << u"M"_s << u"超过内存限制"_s << 0.0 << 5.0 << 512.0 << 600.0 << 0.0 << 10.0;
     QTest::newRow("200 MB burst, freed, then computing")
         << u"burst200"_s << 5.0 << 128.0 << false << u"M"_s << u"超过内存限制"_s << 0.0 << 5.0 << 128.0 << 300.0 << 0.0 << 20.0;
-    QTest::newRow("sleeps 10 s")
-        << u"sleeper"_s << 5.0 << 64.0 << false << u"R"_s << u"运行时错误: 未知"_s << 0.0 << 0.1 << 0.0 << 64.0 << 0.9 << 8.0;
+    // A sleeping program is left to the clock (3 × 1 s + 2 s); one blocked
+    // for good ends by the idle rule, but not before its time limit and 1 s.
+    QTest::newRow("sleeps 10 s under 1 s")
+        << u"sleeper"_s << 1.0 << 64.0 << false << u"T"_s << u"超过时间限制"_s << 0.0 << 0.1 << 0.0 << 64.0 << 4.9 << 10.0;
+    QTest::newRow("sleeps 1.2 s under 5 s")
+        << u"nap1200"_s << 5.0 << 64.0 << true << u"?"_s << usage << 0.0 << 0.1 << 0.0 << 64.0 << 1.15 << 5.0;
+    QTest::newRow("blocked for good under 1 s")
+        << u"blocked"_s << 1.0 << 64.0 << false << u"R"_s << u"运行时错误: 未知"_s << 0.0 << 0.1 << 0.0 << 64.0 << 2.0 << 4.9;
     QTest::newRow("busy in system calls for 1.5 s")
         << u"syscalls"_s << 3.0 << 64.0 << true << u"?"_s << usage << 0.0 << 3.0 << 0.0 << 64.0 << 1.4 << 20.0;
     QTest::newRow("1 ms naps for 1.5 s")
@@ -763,16 +775,26 @@ void RunnerTest::killTree_data()
 {
     QTest::addColumn<QString>("script");
     QTest::addColumn<int>("processes");
+    QTest::addColumn<QString>("ready");  // a file the script makes once it is set; empty: none
     QTest::newRow("sleeping grandchild that starts another")
-        << u"sleep 300 & sh -c 'sleep 300 & sh -c \"sleep 300 & wait\" & wait' & wait"_s << 6;
+        << u"sleep 300 & sh -c 'sleep 300 & sh -c \"sleep 300 & wait\" & wait' & wait"_s << 6 << QString();
     QTest::newRow("grandchild in a session of its own")
-        << u"sh -c 'setsid sleep 300 & wait' & sleep 300 & wait"_s << 4;
+        << u"sh -c 'setsid sleep 300 & wait' & sleep 300 & wait"_s << 4 << QString();
+    // Killed, it takes a while to give back 300 MB, while its parent is gone
+    // and reaped: it has no link to the tree left, and must not be living
+    // when the kill returns.
+    QTest::newRow("grandchild in a session of its own, slow to die")
+        << u"sh -c 'setsid perl -e \"\\$x = q(a) x 300000000; open(F, q(>ready)); close(F); sleep 300\" & wait' & wait"_s
+        << 3 << u"ready"_s;
 }
 
 void RunnerTest::killTree()
 {
     QFETCH(QString, script);
     QFETCH(int, processes);
+    QFETCH(QString, ready);
+    if (!ready.isEmpty() && QStandardPaths::findExecutable(u"perl"_s).isEmpty())
+        QSKIP("perl is not installed");
     auto dir = makeWorkDir();
     QProcess compiler;
     startInOwnSession(compiler);
@@ -780,6 +802,8 @@ void RunnerTest::killTree()
     compiler.start(u"/bin/sh"_s, {u"-c"_s, script});
     QVERIFY(compiler.waitForStarted(10000));
     QTRY_VERIFY_WITH_TIMEOUT(livingProcessesIn(dir->path()).size() >= processes, 20000);
+    if (!ready.isEmpty())
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir->filePath(ready)), 20000);
 
     killProcessTree(compiler.processId());
     QVERIFY2(livingProcessesIn(dir->path()).isEmpty(),
@@ -902,6 +926,8 @@ void RunnerTest::wholeRunCounts_data()
     QTest::addColumn<QString>("state");
     QTest::newRow("two children burning 1.8 s each, never waited for") << u"burners"_s << 1.0 << 64.0 << u"T"_s;
     QTest::newRow("a child holding 512 MB") << u"holder"_s << 5.0 << 64.0 << u"M"_s;
+    QTest::newRow("two children computing, never waited for, the parent gone")
+        << u"orphans"_s << 1.0 << 64.0 << u"T"_s;
     QTest::newRow("2000 threads made with a raw clone") << u"rawthreads"_s << 5.0 << 512.0 << u"?"_s;
 }
 
@@ -1088,6 +1114,39 @@ void RunnerTest::compilerConfined()
     QVERIFY2(QFile::exists(site.work + u"/sum"_s) == builds, qPrintable(output));
 }
 
+void RunnerTest::compilerDiesWithJudge_data()
+{
+    QTest::addColumn<bool>("ordinaryUser");
+    QTest::newRow("judge as it is started") << false;
+    if (::geteuid() == 0)
+        QTest::newRow("judge as an ordinary user") << true;
+}
+
+// A judge killed with SIGKILL during a compile leaves nothing of the compile
+// running: not the compiler, not what it started.
+void RunnerTest::compilerDiesWithJudge()
+{
+    QFETCH(bool, ordinaryUser);
+    if (!sandboxWarning().isEmpty())
+        QSKIP(qPrintable(sandboxWarning()));
+    auto dir = makeWorkDir();
+    if (ordinaryUser)
+        QVERIFY(::chown(QFile::encodeName(dir->path()).constData(), 65534, 65534) == 0);
+    QProcess judge;
+    QStringList arguments{QCoreApplication::applicationFilePath(), u"--compile-for-ever"_s, dir->path()};
+    if (ordinaryUser)
+        arguments = QStringList{u"--reuid=65534"_s, u"--regid=65534"_s, u"--clear-groups"_s} + arguments;
+    else
+        arguments.removeFirst();
+    judge.start(ordinaryUser ? u"setpriv"_s : QCoreApplication::applicationFilePath(), arguments);
+    QVERIFY(judge.waitForStarted(10000));
+    // The stand-in compiler and the process it left in the background.
+    QTRY_VERIFY_WITH_TIMEOUT(livingProcessesIn(dir->path()).size() >= 2, 20000);
+    ::kill(static_cast<pid_t>(judge.processId()), SIGKILL);
+    QVERIFY(judge.waitForFinished(10000));
+    QTRY_VERIFY_WITH_TIMEOUT(livingProcessesIn(dir->path()).isEmpty(), 10000);
+}
+
 // The scratch folder is removed after a judging run and made again for the
 // next: the program must run in the new one, whatever number it gets.
 void RunnerTest::replacedWorkFolder()
@@ -1112,7 +1171,7 @@ void RunnerTest::withoutFilter_data()
     QTest::newRow("normal exit") << u"hello"_s << u"1 ?"_s;
     QTest::newRow("exit code") << u"exit3"_s << u"0 R 运行时错误: 3"_s;
     QTest::newRow("static array") << u"static512"_s << u"0 M 超过内存限制"_s;
-    QTest::newRow("sleeps 10 s") << u"sleeper"_s << u"0 R 运行时错误: 未知"_s;
+    QTest::newRow("blocked for good") << u"blocked"_s << u"0 R 运行时错误: 未知"_s;
     QTest::newRow("children that try to survive") << u"family"_s << u"1 ?"_s;
 }
 
@@ -1138,20 +1197,37 @@ void RunnerTest::withoutFilter()
     QVERIFY(!QFile::exists(dir->filePath(u"prog"_s)));
 }
 
-// Where the system refuses namespaces, programs still run, and the judge says why.
+void RunnerTest::withoutNamespaces_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QString>("timeLimit");
+    QTest::addColumn<QString>("outcome");  // the start of "ok state note"
+    QTest::newRow("normal exit") << u"hello"_s << u"5"_s << u"1 ? 时间: "_s;
+    // Counted once they are reaped at the run's end, with the judge as their subreaper.
+    QTest::newRow("children computing, never waited for") << u"orphans"_s << u"1"_s << u"0 T 超过时间限制"_s;
+}
+
+// Where the system refuses namespaces, programs still run, and the judge says
+// why and what that means.
 void RunnerTest::withoutNamespaces()
 {
+    QFETCH(QString, program);
+    QFETCH(QString, timeLimit);
+    QFETCH(QString, outcome);
     auto dir = makeWorkDir();
-    QVERIFY(copyProgram(u"hello"_s, dir->path(), u"prog"_s));
+    QVERIFY(copyProgram(program, dir->path(), u"prog"_s));
     QProcess judge;
-    judge.start(QCoreApplication::applicationFilePath(), {u"--without-namespaces"_s, dir->path(), u"prog"_s});
+    judge.start(QCoreApplication::applicationFilePath(),
+                {u"--without-namespaces"_s, dir->path(), u"prog"_s, timeLimit});
     QVERIFY(judge.waitForFinished(60000));
     QCOMPARE(judge.exitCode(), 0);
     const QStringList lines = QString::fromUtf8(judge.readAllStandardOutput()).trimmed().split(u'\n');
     QCOMPARE(lines.size(), 2);
-    QVERIFY2(lines[0].startsWith(u"1 ? 时间: "_s), qPrintable(lines[0]));
+    QVERIFY2(lines[0].startsWith(outcome), qPrintable(lines[0]));
     QVERIFY2(lines[1].startsWith(u"沙箱不可用: "_s), qPrintable(lines[1]));
+    QVERIFY2(lines[1].contains(u"选手程序能读取比赛的其他文件"_s), qPrintable(lines[1]));
     QVERIFY(!QFile::exists(dir->filePath(u"prog"_s)));
+    QVERIFY(livingProcessesIn(dir->path()).isEmpty());
 }
 
 // Runs one program as the judge would; prints "ok state note" and, on a
@@ -1164,9 +1240,25 @@ static int runOne(int argc, char **argv)
     double memory = 0.0;
     char state = '?';
     QString note;
+    const double timeLimit = argc > 4 ? std::atof(argv[4]) : 5.0;
     const bool ok = runProgram(judge, QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]),
-                               time, memory, state, note, 5.0, 128.0);
+                               time, memory, state, note, timeLimit, 128.0);
     std::printf("%d %c %s\n%s\n", ok ? 1 : 0, state, note.toUtf8().constData(), sandboxWarning().toUtf8().constData());
+    return 0;
+}
+
+// Starts a compiler that never ends, as the judge does, and waits for ever.
+static int compileForEver(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QProcess compiler;
+    const QString dir = QString::fromLocal8Bit(argv[2]);
+    compiler.setWorkingDirectory(dir);
+    startSandboxed(compiler, dir, 0);
+    compiler.start(u"/bin/sh"_s, {u"-c"_s, u"sleep 300 & sleep 300"_s});
+    if (!compiler.waitForStarted(10000))
+        return 1;
+    compiler.waitForFinished(-1);
     return 0;
 }
 
@@ -1225,6 +1317,65 @@ QByteArray readFile(const QString &path)
 }
 
 } // namespace
+
+void RunnerTest::fixedEnvironment_data()
+{
+    QTest::addColumn<QString>("started");  // program, program without sandbox, compiler
+    QTest::addColumn<QStringList>("expected");
+    const QString path = u"PATH=/usr/local/bin:/usr/bin:/bin"_s;
+    const QString language = u"LANG=C.UTF-8"_s;
+    QTest::newRow("program in its sandbox") << u"program"_s << QStringList{path, language, u"HOME=/box"_s};
+    QTest::newRow("program without sandbox") << u"unsandboxed"_s << QStringList{path, language};
+    QTest::newRow("compiler") << u"compiler"_s << QStringList{path, language, u"TMPDIR=/tmp"_s};
+}
+
+// Whatever the judge's own environment holds, programs and compilers see the
+// same few variables on every machine.
+void RunnerTest::fixedEnvironment()
+{
+    QFETCH(QString, started);
+    QFETCH(QStringList, expected);
+    if (started != u"unsandboxed" && !sandboxWarning().isEmpty())
+        QSKIP(qPrintable(sandboxWarning()));
+    const QList<QPair<QByteArray, QByteArray>> judges = {
+        {"HOME", "/root"}, {"http_proxy", "http://proxy.invalid:3128"},
+        {"GLIBC_TUNABLES", "glibc.malloc.perturb=42"}, {"LD_LIBRARY_PATH", "/nowhere"}, {"LC_ALL", "zh_CN.UTF-8"}};
+    QList<QPair<QByteArray, QByteArray>> saved;
+    for (const auto &variable : judges) {
+        saved.append({variable.first, qgetenv(variable.first.constData())});
+        qputenv(variable.first.constData(), variable.second);
+    }
+    const auto restore = qScopeGuard([&] {
+        for (const auto &variable : saved) {
+            if (variable.second.isNull())
+                qunsetenv(variable.first.constData());
+            else
+                qputenv(variable.first.constData(), variable.second);
+        }
+    });
+    auto dir = makeWorkDir();
+    QStringList seen;
+    if (started == u"compiler") {
+        QProcess compiler;
+        compiler.setWorkingDirectory(dir->path());
+        startSandboxed(compiler, dir->path(), 0);
+        compiler.start(u"/usr/bin/env"_s, {});
+        QVERIFY(compiler.waitForFinished(60000));
+        seen = QString::fromUtf8(compiler.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+    } else {
+        QVERIFY(copyProgram(u"environment"_s, dir->path(), u"prog"_s));
+        RunSlot slot;
+        RunRequest request;
+        request.workDir = dir->path();
+        request.executable = u"prog"_s;
+        const RunRecord record = runWith(started == u"program", slot, request);
+        QVERIFY2(record.status == RunStatus::Passed, qPrintable(record.note));
+        seen = QString::fromUtf8(readFile(dir->filePath(u"environment.txt"_s))).split(u'\n', Qt::SkipEmptyParts);
+    }
+    seen.sort();
+    expected.sort();
+    QCOMPARE(seen, expected);
+}
 
 void RunnerTest::standardStreams_data()
 {
@@ -1480,9 +1631,11 @@ int main(int argc, char **argv)
 {
     if (argc == 4 && std::strcmp(argv[1], "--under-filter") == 0)
         return runUnderForeignFilter(argc, argv);
+    if (argc == 3 && std::strcmp(argv[1], "--compile-for-ever") == 0)
+        return compileForEver(argc, argv);
     if (argc == 4 && std::strcmp(argv[1], "--run") == 0)
         return runOne(argc, argv);
-    if (argc == 4 && std::strcmp(argv[1], "--without-namespaces") == 0)
+    if ((argc == 4 || argc == 5) && std::strcmp(argv[1], "--without-namespaces") == 0)
         return runWithoutNamespaces(argc, argv);
     QCoreApplication app(argc, argv);
     RunnerTest test;
