@@ -8,6 +8,8 @@
 
 namespace {
 
+const QString StandardOutputName = QStringLiteral("stdout.txt");
+
 struct PointOutcome
 {
     double timeUsed = 0.0;
@@ -28,7 +30,8 @@ bool JudgeWorker::runTestPoints(const QString &exeName)
     const QString exeSource = scratchDir + u'/' + exeName;
     const QString exeCopy = workDir + u'/' + exeName;
     const QString inputCopy = workDir + u'/' + task.input;
-    const QString outputFile = workDir + u'/' + task.output;
+    // Standard output goes to a file of the work folder, read as the output.
+    const QString outputFile = workDir + u'/' + (task.stdio ? StandardOutputName : task.output);
     const QString verdictFile = workDir + QStringLiteral("/check_info.txt");
 
     qint64 totalScore = 0;
@@ -64,8 +67,10 @@ bool JudgeWorker::runTestPoints(const QString &exeName)
                     } else {
                         // A missing input file leaves the program without
                         // input; one that a full disk kept out is no fault of
-                        // the contestant's.
-                        if (!copyWritable(problemDir + point.in, inputCopy))
+                        // the contestant's. Standard input reads the data
+                        // folder's file itself: the judge opens it, and the
+                        // program never gets a way to write to it.
+                        if (!task.stdio && !copyWritable(problemDir + point.in, inputCopy))
                             p.note = storageFault({workDir});
                         prepared = p.note.isEmpty();
                     }
@@ -81,6 +86,14 @@ bool JudgeWorker::runTestPoints(const QString &exeName)
                     request.limits.time = point.time;
                     request.limits.memory = point.mem;
                     request.limits.cpu = cpu;
+                    if (task.stdio) {
+                        // The runner opens no link: a linked data file is
+                        // named by its target. A missing one reads as empty.
+                        const QFileInfo input(problemDir + point.in);
+                        if (input.isFile())
+                            request.input.file = input.canonicalFilePath();
+                        request.output.file = outputFile;
+                    }
                     if (runProgram(*this, request).unpack(p.timeUsed, p.memoryUsed, p.state, p.note)) {
                         // Only a regular file is output: the checker, with the
                         // judge's rights, would read what a link points to (the
