@@ -1,3 +1,4 @@
+#include "compileroutput.h"
 #include "dirs.h"
 #include "platform.h"
 #include "problemfile.h"
@@ -48,8 +49,22 @@ void keepBytes(QByteArray &kept, const QByteArray &more)
         kept.append(more.left(ChannelKeep - kept.size()));
 }
 
-// Standard output then standard error, up to the first NUL, as UTF-8 text,
-// cut at a character boundary when longer than the cap.
+} // namespace
+
+bool drainCompiler(QProcess &compiler, int limitMs, QByteArray &out, QByteArray &err)
+{
+    // Drained in slices so that only the kept part of a flood stays in memory.
+    const QDeadlineTimer deadline(limitMs);
+    bool finished = false;
+    while (!finished && !deadline.hasExpired()) {
+        finished = compiler.waitForFinished(int(qMin<qint64>(deadline.remainingTime(), DrainSliceMs)))
+                   || compiler.state() == QProcess::NotRunning;
+        keepBytes(out, compiler.readAllStandardOutput());
+        keepBytes(err, compiler.readAllStandardError());
+    }
+    return finished;
+}
+
 QString compilerText(QByteArray out, const QByteArray &err)
 {
     out.append(err);
@@ -64,8 +79,6 @@ QString compilerText(QByteArray out, const QByteArray &err)
     out.truncate(cut);
     return QString::fromUtf8(out) + u'…';
 }
-
-} // namespace
 
 int JudgeWorker::findSource(QString &sourcePath)
 {
@@ -168,18 +181,7 @@ bool JudgeWorker::judgeTraditionalProblem()
 
             QByteArray out;
             QByteArray err;
-            bool finished = false;
-            if (started) {
-                // Drained in slices so that only the kept part of a flood stays in memory.
-                const QDeadlineTimer deadline(CompileTimeLimitMs);
-                while (!finished && !deadline.hasExpired()) {
-                    finished = compiler.waitForFinished(
-                                   int(qMin<qint64>(deadline.remainingTime(), DrainSliceMs)))
-                               || compiler.state() == QProcess::NotRunning;
-                    keepBytes(out, compiler.readAllStandardOutput());
-                    keepBytes(err, compiler.readAllStandardError());
-                }
-            }
+            const bool finished = started && drainCompiler(compiler, CompileTimeLimitMs, out, err);
             if (!finished) {
                 {
                     QMutexLocker lock(&judgeMutex);

@@ -25,6 +25,8 @@ struct PointOutcome
 bool JudgeWorker::runTestPoints(const QString &exeName)
 {
     trace("core", "M4");
+    if (!prepareTestlibChecker())
+        return false;
     const TaskSpec task = problemTask(problemConfig->document);
     const QString problemDir = contest.problemDir(currentProblem) + u'/';
     const QString exeSource = scratchDir + u'/' + exeName;
@@ -49,7 +51,12 @@ bool JudgeWorker::runTestPoints(const QString &exeName)
         for (const PointSpec &point : subtask.points) {
             trace("core", "P1");
             PointOutcome p;
-            if (skipRest) {
+            if (!m_checkerFault.isEmpty()) {
+                // The organiser's checker cannot judge: no point is the
+                // contestant's, and none is passed over.
+                p.state = PointState::CheckerError;
+                p.note = m_checkerFault;
+            } else if (skipRest) {
                 p.state = PointState::Ignored;
                 p.note = QStringLiteral("忽略");
             } else {
@@ -113,7 +120,7 @@ bool JudgeWorker::runTestPoints(const QString &exeName)
             if (stopped())
                 return false;
             trace("core", "P4");
-            if (p.ratio < FailedRatio)
+            if (p.ratio < FailedRatio && m_checkerFault.isEmpty())
                 skipRest = true;
             minRatio = qMin(minRatio, p.ratio);
             timeSum += p.timeUsed;

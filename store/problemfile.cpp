@@ -19,6 +19,15 @@ QString attr(const QDomElement &element, const char16_t *name)
 }
 }
 
+bool isCheckerSource(const QString &path)
+{
+    for (const char16_t *suffix : {u".cpp", u".cc", u".cxx", u".c++"}) {
+        if (path.endsWith(QStringView(suffix), Qt::CaseInsensitive))
+            return true;
+    }
+    return false;
+}
+
 QString problemKind(const QDomDocument &config)
 {
     return attr(config.firstChildElement(), u"type");
@@ -148,6 +157,17 @@ QString scoreFault(const QDomElement &subtask)
     return QStringLiteral("子任务分值 \"") + text + QStringLiteral("\" 不是整数");
 }
 
+// A file the judge reads or copies from the problem folder: a relative path
+// that stays inside it.
+bool insideProblemFolder(const QString &path)
+{
+    if (path.isEmpty() || path.startsWith(u'/') || path.contains(u'\\') || path.contains(QChar(0)))
+        return false;
+    const QStringList parts = path.split(u'/');
+    return std::none_of(parts.cbegin(), parts.cend(),
+                        [](const QString &part) { return part.isEmpty() || part == u"." || part == u".."; });
+}
+
 // What a later version may add to a task and this one would misjudge.
 ConfigFault extensionFault(const QDomElement &task, const QDomElement &source)
 {
@@ -155,8 +175,11 @@ ConfigFault extensionFault(const QDomElement &task, const QDomElement &source)
     if (!stdio.isEmpty() && stdio != u"0" && stdio != u"1")
         return ConfigFault{task.lineNumber(), QStringLiteral("标准输入输出 (stdio) \"") + stdio + QStringLiteral("\" 未知")};
     const QString checkerType = attr(task, u"checkertype");
-    if (checkerType != CheckerVerdictFile)
+    if (checkerType != CheckerVerdictFile && checkerType != CheckerTestlib)
         return ConfigFault{task.lineNumber(), QStringLiteral("校验器类型 \"") + checkerType + QStringLiteral("\" 未知")};
+    if (checkerType == CheckerTestlib && !insideProblemFolder(attr(task, u"checker")))
+        return ConfigFault{task.lineNumber(),
+                           QStringLiteral("校验器 \"") + attr(task, u"checker") + QStringLiteral("\" 不在试题目录中")};
     Q_UNUSED(source);
     return ConfigFault();
 }

@@ -17,6 +17,12 @@ inline const QString KindAnswer = QStringLiteral("ANS_0_4");
 // Checker conventions a task's "checkertype" names. Absent: the verdict-file
 // contract (checker input answer output verdict), an executable found by name.
 inline const QString CheckerVerdictFile = QString();
+// testlib's: checker input output answer result, its exit code the verdict;
+// "checker" is a path in the problem folder, a C++ source (compiled by the
+// judge) or an executable.
+inline const QString CheckerTestlib = QStringLiteral("testlib");
+// Whether a testlib checker or interactor path names a source to compile.
+bool isCheckerSource(const QString &path);
 
 struct SourceSpec
 {

@@ -7,3 +7,5 @@ target_compile_definitions(tst_problemkinds PRIVATE QXJ_BUILD_DIR="${CMAKE_BINAR
 if(TARGET textcmp)
   add_dependencies(tst_problemkinds textcmp)
 endif()
+# Our stand-in for testlib.h is read from the source tree.
+target_compile_definitions(tst_problemkinds PRIVATE QXJ_SOURCE_DIR="${PROJECT_SOURCE_DIR}")

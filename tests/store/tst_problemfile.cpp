@@ -252,7 +252,8 @@ private slots:
         ProblemPlan plan;
         plan.time = u"2"_s;
         plan.mem = u"256"_s;
-        plan.checker = u"c"_s;
+        plan.checker = u"files/check.cpp"_s;
+        plan.checkerType = CheckerTestlib;
         plan.stdio = true;
         plan.graders = graders;
         for (int i = 1; i <= 4; ++i)
@@ -267,7 +268,8 @@ private slots:
         QCOMPARE(problemSource(file.document).graders, graders);
         const TaskSpec task = problemTask(file.document);
         QVERIFY(task.stdio);
-        QCOMPARE(summary(task), u"||c [30 tests/1,tests/1.a,,2,256 tests/2,tests/2.a,,2,256]"
+        QCOMPARE(task.checkerType, CheckerTestlib);
+        QCOMPARE(summary(task), u"||files/check.cpp [30 tests/1,tests/1.a,,2,256 tests/2,tests/2.a,,2,256]"
                                 u" [70 tests/3,tests/3.a,,2,256 tests/4,tests/4.a,,2,256]"_s);
     }
 
@@ -456,6 +458,18 @@ private slots:
         QTest::newRow("standard input and output") << extended("stdio=\"1\" input=\"\" output=\"\"") << 0 << QString();
         QTest::newRow("named files said plainly") << extended("stdio=\"0\"") << 0 << QString();
         QTest::newRow("stdio unknown") << extended("stdio=\"yes\"") << 3 << u"标准输入输出 (stdio) \"yes\" 未知"_s;
+        QTest::newRow("testlib checker in files/")
+            << extended("checkertype=\"testlib\" checker=\"files/check.cpp\"").replace("checker=\"c\" ", "")
+            << 0 << QString();
+        QTest::newRow("testlib checker above the folder")
+            << extended("checkertype=\"testlib\" checker=\"../x.cpp\"").replace("checker=\"c\" ", "") << 3
+            << u"校验器 \"../x.cpp\" 不在试题目录中"_s;
+        QTest::newRow("testlib checker absolute")
+            << extended("checkertype=\"testlib\" checker=\"/bin/true\"").replace("checker=\"c\" ", "") << 3
+            << u"校验器 \"/bin/true\" 不在试题目录中"_s;
+        QTest::newRow("testlib checker unnamed")
+            << extended("checkertype=\"testlib\" checker=\"\"").replace("checker=\"c\" ", "") << 3
+            << u"校验器 \"\" 不在试题目录中"_s;
         QTest::newRow("checker type unknown") << extended("checkertype=\"special\"") << 3
                                               << u"校验器类型 \"special\" 未知"_s;
     }
