@@ -155,6 +155,21 @@ bool JudgeWorker::judgeTraditionalProblem()
                 }
                 // A failed copy shows up as a compile error.
                 copyWritable(sourcePath, tmp + u'/' + language.file);
+                // The problem's grader files beside it, for the compile
+                // command to name; a missing one is the organiser's to mend.
+                for (const QString &grader : source.graders) {
+                    const QString from = contest.problemDir(currentProblem) + u'/' + grader;
+                    if (!QFileInfo(from).isFile()) {
+                        lock.unlock();
+                        return failProblem(TaskState::JudgeError, QStringLiteral("找不到交互库文件: ") + grader);
+                    }
+                    if (!copyWritable(from, tmp + u'/' + grader)) {
+                        lock.unlock();
+                        const QString fault = storageFault({tmp});
+                        return failProblem(TaskState::JudgeError,
+                                           fault.isEmpty() ? QStringLiteral("交互库文件拷贝失败: ") + grader : fault);
+                    }
+                }
 
                 QStringList arguments = QProcess::splitCommand(language.cmd);
                 if (!arguments.isEmpty()) {

@@ -180,7 +180,13 @@ ConfigFault extensionFault(const QDomElement &task, const QDomElement &source)
     if (checkerType == CheckerTestlib && !insideProblemFolder(attr(task, u"checker")))
         return ConfigFault{task.lineNumber(),
                            QStringLiteral("校验器 \"") + attr(task, u"checker") + QStringLiteral("\" 不在试题目录中")};
-    Q_UNUSED(source);
+    for (const QDomElement &grader : queryWithin(source, QStringLiteral("grader")).elements()) {
+        // Copied beside the contestant's source under its own name.
+        const QString file = attr(grader, u"file");
+        if (!insideProblemFolder(file) || file.contains(u'/'))
+            return ConfigFault{grader.lineNumber(),
+                               QStringLiteral("交互库文件 \"") + file + QStringLiteral("\" 不在试题目录中")};
+    }
     return ConfigFault();
 }
 

@@ -185,6 +185,8 @@ private slots:
     void testlibBuild_data();
     void testlibBuild();
     void testlibBuiltOnce();
+    void graders_data();
+    void graders();
 };
 
 void TestProblemKinds::initTestCase()
@@ -398,6 +400,56 @@ void TestProblemKinds::testlibBuiltOnce()
     site.judge(players, &builds);
     QCOMPARE(QDir(checkerCacheDir()).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), before.size() + 2);
     QCOMPARE(verdicts(site.result(u"p3"_s)), u"A:3 时间 = 100"_s);
+}
+
+void TestProblemKinds::graders_data()
+{
+    QTest::addColumn<QByteArray>("source");
+    QTest::addColumn<bool>("withGrader");
+    QTest::addColumn<QString>("expected");     // point verdicts, or the cell's note
+    QTest::addColumn<QString>("noteHolds");
+
+    QTest::newRow("function only") << QByteArray("#include \"grader.h\"\nlong long add(long long a, long long b) { return a + b; }\n")
+                                   << true << u"A:时间 = 100"_s << QString();
+    QTest::newRow("wrong function") << QByteArray("#include \"grader.h\"\nlong long add(long long a, long long b) { return a * b; }\n")
+                                    << true << u"W:标准输出:\"3\" 选手输出:\"2\" = 0"_s << QString();
+    // A main of the contestant's own meets the grader's at link time.
+    QTest::newRow("contestant's main")
+        << QByteArray("#include <cstdio>\nlong long add(long long a, long long b) { return a + b; }\n"
+                      "int main() { long long a, b; std::scanf(\"%lld %lld\", &a, &b); std::printf(\"%lld\\n\", a + b); }\n")
+        << true << u"C"_s << u"main"_s;
+    QTest::newRow("grader missing") << QByteArray("#include \"grader.h\"\nlong long add(long long a, long long b) { return a + b; }\n")
+                                    << false << u"E"_s << u"找不到交互库文件: grader.cpp"_s;
+}
+
+void TestProblemKinds::graders()
+{
+    QFETCH(QByteArray, source);
+    QFETCH(bool, withGrader);
+    QFETCH(QString, expected);
+    QFETCH(QString, noteHolds);
+
+    Site site;
+    site.taskAttributes = u"input=\"\" output=\"\" stdio=\"1\" checker=\"全文比较\""_s;
+    site.languages = u"<language file=\"sum.cpp\" cmd=\"g++ -O2 -o sum sum.cpp grader.cpp\"/>"_s;
+    site.sourceExtra = u"<grader file=\"grader.cpp\"/><grader file=\"grader.h\"/>"_s;
+    QVERIFY(site.writeConfig());
+    QVERIFY(writeFile(site.problemDir() + u"/grader.h"_s, "long long add(long long a, long long b);\n"));
+    if (withGrader)
+        QVERIFY(writeFile(site.problemDir() + u"/grader.cpp"_s,
+                          "#include <cstdio>\n#include \"grader.h\"\n"
+                          "int main() { long long a, b; if (std::scanf(\"%lld %lld\", &a, &b) != 2) return 1;\n"
+                          "  std::printf(\"%lld\\n\", add(a, b)); }\n"));
+    QVERIFY(site.writePoint(1, "1 2\n", "3\n"));
+    QVERIFY(site.submit(u"p1"_s, u"sum.cpp"_s, source));
+    const QDomDocument result = site.judge(u"p1"_s);
+    if (noteHolds.isEmpty()) {
+        QCOMPARE(verdicts(result), expected);
+        return;
+    }
+    QCOMPARE(QString(QLatin1Char(readScoreInfo(result).state)), expected);
+    const QString note = queryUnder(result, ResultXml::Note).item(0).text();
+    QVERIFY2(note.contains(noteHolds), qPrintable(note));
 }
 
 QTEST_GUILESS_MAIN(TestProblemKinds)

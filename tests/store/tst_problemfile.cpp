@@ -470,6 +470,13 @@ private slots:
         QTest::newRow("testlib checker unnamed")
             << extended("checkertype=\"testlib\" checker=\"\"").replace("checker=\"c\" ", "") << 3
             << u"校验器 \"\" 不在试题目录中"_s;
+        QTest::newRow("graders") << extended("", "<grader file=\"grader.cpp\"/><grader file=\"grader.h\"/>") << 0
+                                 << QString();
+        QTest::newRow("grader in a subfolder") << extended("", "<grader file=\"lib/grader.cpp\"/>") << 2
+                                               << u"交互库文件 \"lib/grader.cpp\" 不在试题目录中"_s;
+        QTest::newRow("grader above the folder") << extended("", "<grader file=\"..\"/>") << 2
+                                                 << u"交互库文件 \"..\" 不在试题目录中"_s;
+        QTest::newRow("grader unnamed") << extended("", "<grader/>") << 2 << u"交互库文件 \"\" 不在试题目录中"_s;
         QTest::newRow("checker type unknown") << extended("checkertype=\"special\"") << 3
                                               << u"校验器类型 \"special\" 未知"_s;
     }
