@@ -4,11 +4,14 @@
 // (default 3). The testlib checker is built in the first of its runs (its
 // cache emptied before) and found in the cache afterwards.
 //
-// Usage: bench_kinds [POINTS] [ROUNDS]   (finds checker/全文比较 in the build directory)
+// Usage: bench_kinds [POINTS] [ROUNDS] [--no-compiler-sandbox]
+// (finds checker/全文比较 in the build directory; the option shows what the
+// testlib checker's sandbox costs)
 
 #include "contest.h"
 #include "dirs.h"
 #include "gridcells.h"
+#include "runner.h"
 #include "testcore.h"
 #include "testlibchecker.h"
 #include "viewinfo.h"
@@ -116,6 +119,8 @@ int main(int argc, char **argv)
     QStandardPaths::setTestModeEnabled(true);
     const int points = argc > 1 ? QString::fromLocal8Bit(argv[1]).toInt() : 100;
     const int rounds = argc > 2 ? QString::fromLocal8Bit(argv[2]).toInt() : 3;
+    const bool sandboxed = !(argc > 3 && QByteArray(argv[3]) == "--no-compiler-sandbox");
+    setCompilerSandboxForTesting(sandboxed);
     if (!QDir::setCurrent(QStringLiteral(QXJ_BUILD_DIR)) || !QFileInfo(u"checker/全文比较"_s).isExecutable()) {
         std::fprintf(stderr, "checker/全文比较 is missing in %s\n", QXJ_BUILD_DIR);
         return 1;
@@ -127,7 +132,8 @@ int main(int argc, char **argv)
         return 1;
     }
     QDir(checkerCacheDir()).removeRecursively();
-    std::printf("bench_kinds: 1 player x %d points, load average %s\n", points, qPrintable(loadAverage()));
+    std::printf("bench_kinds: 1 player x %d points, compiler sandbox %s, load average %s\n", points,
+                sandboxed ? "on" : "off", qPrintable(loadAverage()));
     std::vector<double> plainTimes;
     std::vector<double> testlibTimes;
     for (int round = 1; round <= rounds; ++round) {
