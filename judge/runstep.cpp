@@ -65,8 +65,9 @@ bool JudgeWorker::runTestPoints(const QString &exeName)
                 {
                     QMutexLocker lock(&judgeMutex);
                     ensureDir(workDir);
-                    if (!emptyScratchDir(workDir)) {
-                        p.note = QStringLiteral("临时目录无法清空: 003");
+                    QString reason;
+                    if (!emptyScratchDir(workDir, &reason)) {
+                        p.note = scratchFault("003", reason);
                     } else if (!copyWritable(exeSource, exeCopy)) {
                         p.note = QStringLiteral("可执行文件拷贝失败: 001");
                     } else if (!QFileInfo::exists(exeCopy)) {
