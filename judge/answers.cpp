@@ -28,6 +28,8 @@ bool JudgeWorker::judgeAnswerProblem()
         }
     }
 
+    if (!prepareTestlibChecker())
+        return false;
     const QDomDocument &config = problemConfig->document;
     const QString answerDir = problemSource(config).dir;
     const TaskSpec task = problemTask(config);

@@ -156,6 +156,8 @@ bool JudgeWorker::runChecker(const QString &workDir, const QString &inputFile,
                              const QString &verdictFile, QString &note, char &state,
                              double &ratio)
 {
+    if (m_testlib)
+        return runTestlibChecker(inputFile, answerFile, outputFile, note, state, ratio);
     QMutexLocker locker(&judgeMutex);
     // A checker started after a stop would be killed by nobody.
     if (!keepRunning)

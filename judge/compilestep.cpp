@@ -1,3 +1,4 @@
+#include "compileroutput.h"
 #include "dirs.h"
 #include "platform.h"
 #include "problemfile.h"
@@ -49,8 +50,22 @@ void keepBytes(QByteArray &kept, const QByteArray &more)
         kept.append(more.left(ChannelKeep - kept.size()));
 }
 
-// Standard output then standard error, up to the first NUL, as UTF-8 text,
-// cut at a character boundary when longer than the cap.
+} // namespace
+
+bool drainCompiler(QProcess &compiler, int limitMs, QByteArray &out, QByteArray &err)
+{
+    // Drained in slices so that only the kept part of a flood stays in memory.
+    const QDeadlineTimer deadline(limitMs);
+    bool finished = false;
+    while (!finished && !deadline.hasExpired()) {
+        finished = compiler.waitForFinished(int(qMin<qint64>(deadline.remainingTime(), DrainSliceMs)))
+                   || compiler.state() == QProcess::NotRunning;
+        keepBytes(out, compiler.readAllStandardOutput());
+        keepBytes(err, compiler.readAllStandardError());
+    }
+    return finished;
+}
+
 QString compilerText(QByteArray out, const QByteArray &err)
 {
     out.append(err);
@@ -65,8 +80,6 @@ QString compilerText(QByteArray out, const QByteArray &err)
     out.truncate(cut);
     return QString::fromUtf8(out) + u'…';
 }
-
-} // namespace
 
 int JudgeWorker::findSource(SubmittedFile &sourceFile, QStringList &refusals)
 {
@@ -157,6 +170,21 @@ bool JudgeWorker::judgeTraditionalProblem()
                 }
                 // A failed copy shows up as a compile error.
                 sourceFile.copyTo(tmp + u'/' + language.file);
+                // The problem's grader files beside it, for the compile
+                // command to name; a missing one is the organiser's to mend.
+                for (const QString &grader : source.graders) {
+                    const QString from = contest.problemDir(currentProblem) + u'/' + grader;
+                    if (!QFileInfo(from).isFile()) {
+                        lock.unlock();
+                        return failProblem(TaskState::JudgeError, QStringLiteral("找不到交互库文件: ") + grader);
+                    }
+                    if (!copyWritable(from, tmp + u'/' + grader)) {
+                        lock.unlock();
+                        const QString fault = storageFault({tmp});
+                        return failProblem(TaskState::JudgeError,
+                                           fault.isEmpty() ? QStringLiteral("交互库文件拷贝失败: ") + grader : fault);
+                    }
+                }
 
                 QStringList arguments = QProcess::splitCommand(language.cmd);
                 if (!arguments.isEmpty()) {
@@ -183,18 +211,7 @@ bool JudgeWorker::judgeTraditionalProblem()
 
             QByteArray out;
             QByteArray err;
-            bool finished = false;
-            if (started) {
-                // Drained in slices so that only the kept part of a flood stays in memory.
-                const QDeadlineTimer deadline(CompileTimeLimitMs);
-                while (!finished && !deadline.hasExpired()) {
-                    finished = compiler.waitForFinished(
-                                   int(qMin<qint64>(deadline.remainingTime(), DrainSliceMs)))
-                               || compiler.state() == QProcess::NotRunning;
-                    keepBytes(out, compiler.readAllStandardOutput());
-                    keepBytes(err, compiler.readAllStandardError());
-                }
-            }
+            const bool finished = started && drainCompiler(compiler, CompileTimeLimitMs, out, err);
             if (!finished) {
                 {
                     QMutexLocker lock(&judgeMutex);

@@ -85,6 +85,11 @@ public:
     bool judgeAnswerProblem();
 
     // Checker contract.
+    // A testlib checker's build (or its fault) for the current problem; false
+    // when judging was stopped.
+    bool prepareTestlibChecker();
+    bool runTestlibChecker(const QString &inputFile, const QString &answerFile, const QString &outputFile,
+                           QString &note, char &state, double &ratio);
     bool findChecker(QString &name, QString &path);
     bool runChecker(const QString &workDir, const QString &inputFile, const QString &answerFile,
                     const QString &outputFile, const QString &verdictFile, QString &note,
@@ -118,4 +123,9 @@ private:
     QList<ViewInfo> m_rows;
     // Created on the thread that uses them (QProcess has thread affinity).
     std::unique_ptr<QProcess> m_compilerProcess;
+    // The current problem's testlib checker, or why there is none.
+    bool m_testlib = false;
+    QString m_testlibChecker;
+    QString m_checkerFault;
+    bool m_checkerCopied = false;  // into the checker's folder, this cell
 };

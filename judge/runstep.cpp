@@ -8,6 +8,8 @@
 
 namespace {
 
+const QString StandardOutputName = QStringLiteral("stdout.txt");
+
 struct PointOutcome
 {
     double timeUsed = 0.0;
@@ -23,12 +25,15 @@ struct PointOutcome
 bool JudgeWorker::runTestPoints(const QString &exeName)
 {
     trace("core", "M4");
+    if (!prepareTestlibChecker())
+        return false;
     const TaskSpec task = problemTask(problemConfig->document);
     const QString problemDir = contest.problemDir(currentProblem) + u'/';
     const QString exeSource = scratchDir + u'/' + exeName;
     const QString exeCopy = workDir + u'/' + exeName;
     const QString inputCopy = workDir + u'/' + task.input;
-    const QString outputFile = workDir + u'/' + task.output;
+    // Standard output goes to a file of the work folder, read as the output.
+    const QString outputFile = workDir + u'/' + (task.stdio ? StandardOutputName : task.output);
     const QString verdictFile = workDir + QStringLiteral("/check_info.txt");
 
     qint64 totalScore = 0;
@@ -46,7 +51,12 @@ bool JudgeWorker::runTestPoints(const QString &exeName)
         for (const PointSpec &point : subtask.points) {
             trace("core", "P1");
             PointOutcome p;
-            if (skipRest) {
+            if (!m_checkerFault.isEmpty()) {
+                // The organiser's checker cannot judge: no point is the
+                // contestant's, and none is passed over.
+                p.state = PointState::CheckerError;
+                p.note = m_checkerFault;
+            } else if (skipRest) {
                 p.state = PointState::Ignored;
                 p.note = QStringLiteral("忽略");
             } else {
@@ -65,8 +75,10 @@ bool JudgeWorker::runTestPoints(const QString &exeName)
                     } else {
                         // A missing input file leaves the program without
                         // input; one that a full disk kept out is no fault of
-                        // the contestant's.
-                        if (!copyWritable(problemDir + point.in, inputCopy))
+                        // the contestant's. Standard input reads the data
+                        // folder's file itself: the judge opens it, and the
+                        // program never gets a way to write to it.
+                        if (!task.stdio && !copyWritable(problemDir + point.in, inputCopy))
                             p.note = storageFault({workDir});
                         prepared = p.note.isEmpty();
                     }
@@ -82,6 +94,14 @@ bool JudgeWorker::runTestPoints(const QString &exeName)
                     request.limits.time = point.time;
                     request.limits.memory = point.mem;
                     request.limits.cpu = cpu;
+                    if (task.stdio) {
+                        // The runner opens no link: a linked data file is
+                        // named by its target. A missing one reads as empty.
+                        const QFileInfo input(problemDir + point.in);
+                        if (input.isFile())
+                            request.input.file = input.canonicalFilePath();
+                        request.output.file = outputFile;
+                    }
                     if (runProgram(*this, request).unpack(p.timeUsed, p.memoryUsed, p.state, p.note)) {
                         // Only a regular file is output: the checker, with the
                         // judge's rights, would read what a link points to (the
@@ -101,7 +121,7 @@ bool JudgeWorker::runTestPoints(const QString &exeName)
             if (stopped())
                 return false;
             trace("core", "P4");
-            if (p.ratio < FailedRatio)
+            if (p.ratio < FailedRatio && m_checkerFault.isEmpty())
                 skipRest = true;
             minRatio = qMin(minRatio, p.ratio);
             timeSum += p.timeUsed;

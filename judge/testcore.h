@@ -4,6 +4,7 @@
 #include "judgeworker.h"
 #include "platform.h"
 #include "scoreinfo.h"
+#include "testlibchecker.h"
 #include "viewinfo.h"
 
 #include <QList>
@@ -74,6 +75,7 @@ public:
     QWaitCondition startCondition;
 
     Contest contest;
+    CheckerBuilds checkerBuilds;
     // Files the run could not write, in order; for the front end once the
     // thread has ended.
     QStringList unwrittenFiles;

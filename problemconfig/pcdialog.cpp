@@ -19,7 +19,10 @@
 namespace {
 
 const QString CustomEntry = QStringLiteral("其他(&A)...");
-const QStringList Defaults{QStringLiteral("1"), QStringLiteral("128"), QStringLiteral("全文比较")};
+const QString NamedFiles = QStringLiteral("文件");
+const QString StandardStreams = QStringLiteral("标准输入输出");
+const QStringList Defaults{QStringLiteral("1"), QStringLiteral("128"), QStringLiteral("全文比较"), NamedFiles};
+constexpr int StreamsRow = 3;
 
 constexpr int HeaderWidth = 64;
 constexpr int ColumnWidth = 88;
@@ -55,6 +58,9 @@ PCDialog::PCDialog(QWidget *parent)
     };
     presets(timeMenu, {"1", "2", "3"});
     presets(memoryMenu, {"128", "256", "512"});
+    streamsMenu = new QMenu(this);
+    for (const QString &choice : {NamedFiles, StandardStreams})
+        connect(streamsMenu->addAction(choice), &QAction::triggered, this, &PCDialog::assignItem);
 }
 
 PCDialog::~PCDialog()
@@ -77,7 +83,7 @@ void PCDialog::init()
 
     const qsizetype n = names.size();
     const int shown = int(qBound(qsizetype(4), n, qsizetype(13)));
-    setFixedSize(HeaderWidth + ColumnWidth * shown, n >= 14 ? 205 : 188);
+    setFixedSize(HeaderWidth + ColumnWidth * shown, n >= 14 ? 235 : 218);
 
     QTableWidget *table = ui->tableWidget;
     table->setColumnCount(int(n));
@@ -94,8 +100,10 @@ void PCDialog::init()
                 values[0] = found.time;
                 values[1] = found.mem;
             }
-            if (queryUnder(document, QStringLiteral("task")).count() > 0)
+            if (queryUnder(document, QStringLiteral("task")).count() > 0) {
                 values[2] = found.checker;
+                values[StreamsRow] = problemTask(document).stdio ? StandardStreams : NamedFiles;
+            }
         }
         values.append(QString());
         for (int row = 0; row < table->rowCount(); ++row) {
@@ -162,6 +170,8 @@ void PCDialog::openMenu(int row, const QString &problem, QWidget *from, QPoint p
             addCheckers(contestDirs.problemDir(problem));
         }
         menu = checkerMenu;
+    } else if (row == StreamsRow) {
+        menu = streamsMenu;
     }
     // popup, not exec: the choice arrives through the entries' slots.
     if (menu)
@@ -242,8 +252,13 @@ void PCDialog::on_pushButton_clicked()
     std::swap(contestDirs.problemConfigs, configs);
     for (const int column : std::as_const(columns)) {
         const QString &name = problemNames[column];
-        writeProblemConfig(contestDirs, name, table->item(0, column)->text(), table->item(1, column)->text(),
-                           table->item(2, column)->text(), detectTestDataIn(contestDirs.problemDir(name)));
+        ProblemPlan plan;
+        plan.time = table->item(0, column)->text();
+        plan.mem = table->item(1, column)->text();
+        plan.checker = table->item(2, column)->text();
+        plan.stdio = table->item(StreamsRow, column)->text() == StandardStreams;
+        plan.pairs = detectTestDataIn(contestDirs.problemDir(name));
+        writeProblemConfig(contestDirs, name, plan);
     }
     std::swap(contestDirs.problemConfigs, configs);
 

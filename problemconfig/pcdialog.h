@@ -41,6 +41,7 @@ public:
     QMenu *timeMenu;
     QMenu *memoryMenu;
     QMenu *checkerMenu;
+    QMenu *streamsMenu;
     bool targetIsCell = false;
     QTableWidgetItem *targetItem = nullptr;
     int targetRow = -1;

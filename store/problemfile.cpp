@@ -4,6 +4,8 @@
 
 #include <QRegularExpression>
 
+#include <algorithm>
+
 #include <cmath>
 
 namespace {
@@ -15,6 +17,15 @@ QString attr(const QDomElement &element, const char16_t *name)
 {
     return attributeText(element, QString::fromUtf16(name));
 }
+}
+
+bool isCheckerSource(const QString &path)
+{
+    for (const char16_t *suffix : {u".cpp", u".cc", u".cxx", u".c++"}) {
+        if (path.endsWith(QStringView(suffix), Qt::CaseInsensitive))
+            return true;
+    }
+    return false;
 }
 
 QString problemKind(const QDomDocument &config)
@@ -31,6 +42,8 @@ SourceSpec problemSource(const QDomDocument &config)
     found.codeLimitText = attr(source, u"code");
     found.codeLimitKb = readInt(found.codeLimitText);
     found.runexe = attr(source, u"runexe");
+    for (const QDomElement &grader : queryWithin(source, QStringLiteral("grader")).elements())
+        found.graders.append(attr(grader, u"file"));
     return found;
 }
 
@@ -48,7 +61,9 @@ TaskSpec problemTask(const QDomDocument &config)
     TaskSpec found;
     found.input = attr(task, u"input");
     found.output = attr(task, u"output");
+    found.stdio = attr(task, u"stdio") == u"1";
     found.checker = attr(task, u"checker");
+    found.checkerType = attr(task, u"checkertype");
     for (const QDomElement &subtask : queryWithin(task, QStringLiteral("subtask")).elements()) {
         SubtaskSpec sub;
         sub.score = attributeInt(subtask, QStringLiteral("score"));
@@ -142,6 +157,39 @@ QString scoreFault(const QDomElement &subtask)
     return QStringLiteral("子任务分值 \"") + text + QStringLiteral("\" 不是整数");
 }
 
+// A file the judge reads or copies from the problem folder: a relative path
+// that stays inside it.
+bool insideProblemFolder(const QString &path)
+{
+    if (path.isEmpty() || path.startsWith(u'/') || path.contains(u'\\') || path.contains(QChar(0)))
+        return false;
+    const QStringList parts = path.split(u'/');
+    return std::none_of(parts.cbegin(), parts.cend(),
+                        [](const QString &part) { return part.isEmpty() || part == u"." || part == u".."; });
+}
+
+// What a later version may add to a task and this one would misjudge.
+ConfigFault extensionFault(const QDomElement &task, const QDomElement &source)
+{
+    const QString stdio = attr(task, u"stdio");
+    if (!stdio.isEmpty() && stdio != u"0" && stdio != u"1")
+        return ConfigFault{task.lineNumber(), QStringLiteral("标准输入输出 (stdio) \"") + stdio + QStringLiteral("\" 未知")};
+    const QString checkerType = attr(task, u"checkertype");
+    if (checkerType != CheckerVerdictFile && checkerType != CheckerTestlib)
+        return ConfigFault{task.lineNumber(), QStringLiteral("校验器类型 \"") + checkerType + QStringLiteral("\" 未知")};
+    if (checkerType == CheckerTestlib && !insideProblemFolder(attr(task, u"checker")))
+        return ConfigFault{task.lineNumber(),
+                           QStringLiteral("校验器 \"") + attr(task, u"checker") + QStringLiteral("\" 不在试题目录中")};
+    for (const QDomElement &grader : queryWithin(source, QStringLiteral("grader")).elements()) {
+        // Copied beside the contestant's source under its own name.
+        const QString file = attr(grader, u"file");
+        if (!insideProblemFolder(file) || file.contains(u'/'))
+            return ConfigFault{grader.lineNumber(),
+                               QStringLiteral("交互库文件 \"") + file + QStringLiteral("\" 不在试题目录中")};
+    }
+    return ConfigFault();
+}
+
 }  // namespace
 
 ConfigFault configFault(const XmlFile &config)
@@ -166,6 +214,9 @@ ConfigFault configFault(const XmlFile &config)
                                           : QStringLiteral("试题类型 \"") + kind + QStringLiteral("\" 未知")};
 
     const QDomElement task = queryUnder(document, QStringLiteral("task")).item(0);
+    if (const ConfigFault fault = extensionFault(task, queryUnder(document, QStringLiteral("source")).item(0));
+        !fault.isNull())
+        return fault;
     int number = 0;
     for (const QDomElement &subtask : queryWithin(task, QStringLiteral("subtask")).elements()) {
         if (const QString fault = scoreFault(subtask); !fault.isEmpty())
@@ -189,6 +240,47 @@ ConfigFault configFault(const XmlFile &config)
 bool writeProblemConfig(Contest &contest, const QString &problem, const QString &timeText,
                         const QString &memText, const QString &checkerText,
                         const QList<DataPair> &pairs)
+{
+    ProblemPlan plan;
+    plan.time = timeText;
+    plan.mem = memText;
+    plan.checker = checkerText;
+    plan.pairs = pairs;
+    return writeProblemConfig(contest, problem, plan);
+}
+
+namespace {
+
+// The grader files a language's compile command names: sources of that
+// language (headers are found by #include).
+QStringList graderSources(const QStringList &graders, std::initializer_list<const char16_t *> suffixes)
+{
+    QStringList sources;
+    for (const QString &file : graders) {
+        for (const char16_t *suffix : suffixes) {
+            if (file.endsWith(QStringView(suffix), Qt::CaseInsensitive))
+                sources.append(file);
+        }
+    }
+    return sources;
+}
+
+// The subtasks as written: the plan's own, or one a point sharing 100 points
+// as evenly as integers allow, the last ones one more.
+QList<QPair<int, QList<int>>> planSubtasks(const ProblemPlan &plan)
+{
+    if (!plan.subtasks.isEmpty())
+        return plan.subtasks;
+    QList<QPair<int, QList<int>>> subtasks;
+    const qsizetype n = plan.pairs.size();
+    for (qsizetype k = 0; k < n; ++k)
+        subtasks.append({int(100 / n + (k >= n - 100 % n ? 1 : 0)), {int(k)}});
+    return subtasks;
+}
+
+}  // namespace
+
+bool writeProblemConfig(Contest &contest, const QString &problem, const ProblemPlan &plan)
 {
     // What lies on disk decides, not what was loaded earlier: a hand-written
     // file copied in since must not be lost.
@@ -216,24 +308,44 @@ bool writeProblemConfig(Contest &contest, const QString &problem, const QString 
 
     QDomElement source = element(QStringLiteral("source"),
                                  {{u"dir", problem}, {u"file", problem}, {u"code", QStringLiteral("100")}});
-    source.appendChild(element(QStringLiteral("language"), {{u"file", named(u"%s.pas")}, {u"cmd", named(u"fpc %s.pas")}}));
-    source.appendChild(element(QStringLiteral("language"),
-                               {{u"file", named(u"%s.cpp")}, {u"cmd", named(u"g++ -o %s %s.cpp -lm")}}));
-    source.appendChild(element(QStringLiteral("language"),
-                               {{u"file", named(u"%s.c")}, {u"cmd", named(u"gcc -o %s %s.c -lm")}}));
+    const auto language = [&](const QString &file, QString cmd, const QStringList &graders) {
+        if (!graders.isEmpty())
+            cmd.replace(file, file + u' ' + graders.join(u' '));
+        source.appendChild(element(QStringLiteral("language"), {{u"file", file}, {u"cmd", cmd}}));
+    };
+    const QStringList cppGraders = graderSources(plan.graders, {u".cpp", u".cc", u".cxx"});
+    const QStringList cGraders = graderSources(plan.graders, {u".c"});
+    // A grader in one language leaves the others nothing to link with.
+    const bool anyGrader = !cppGraders.isEmpty() || !cGraders.isEmpty();
+    if (!anyGrader)
+        language(named(u"%s.pas"), named(u"fpc %s.pas"), {});
+    if (!anyGrader || !cppGraders.isEmpty())
+        language(named(u"%s.cpp"), named(u"g++ -o %s %s.cpp -lm"), cppGraders);
+    if (!anyGrader || !cGraders.isEmpty())
+        language(named(u"%s.c"), named(u"gcc -o %s %s.c -lm"), cGraders);
+    for (const QString &grader : plan.graders)
+        source.appendChild(element(QStringLiteral("grader"), {{u"file", grader}}));
     root.appendChild(source);
 
-    QDomElement task = element(QStringLiteral("task"),
-                               {{u"input", named(u"%s.in")}, {u"output", named(u"%s.out")}, {u"checker", checkerText}});
-    const qsizetype n = pairs.size();
-    for (qsizetype k = 0; k < n; ++k) {
-        // 100 points shared as evenly as integers allow, the last ones one more.
-        const qsizetype score = 100 / n + (k >= n - 100 % n ? 1 : 0);
+    QDomElement task = plan.stdio ? element(QStringLiteral("task"), {{u"input", QString()},
+                                                                      {u"output", QString()},
+                                                                      {u"stdio", QStringLiteral("1")},
+                                                                      {u"checker", plan.checker}})
+                                  : element(QStringLiteral("task"), {{u"input", named(u"%s.in")},
+                                                                      {u"output", named(u"%s.out")},
+                                                                      {u"checker", plan.checker}});
+    if (!plan.checkerType.isEmpty())
+        task.setAttribute(QStringLiteral("checkertype"), plan.checkerType);
+    for (const auto &[score, points] : planSubtasks(plan)) {
         QDomElement subtask = element(QStringLiteral("subtask"), {{u"score", QString::number(score)}});
-        subtask.appendChild(element(QStringLiteral("point"), {{u"in", pairs[k].first},
-                                                              {u"out", pairs[k].second},
-                                                              {u"time", timeText},
-                                                              {u"mem", memText}}));
+        for (const int k : points) {
+            if (k < 0 || k >= plan.pairs.size())
+                continue;
+            subtask.appendChild(element(QStringLiteral("point"), {{u"in", plan.pairs[k].first},
+                                                                  {u"out", plan.pairs[k].second},
+                                                                  {u"time", plan.time},
+                                                                  {u"mem", plan.mem}}));
+        }
         task.appendChild(subtask);
     }
     root.appendChild(task);

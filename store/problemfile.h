@@ -5,6 +5,7 @@
 #include <QList>
 #include <QPair>
 #include <QString>
+#include <QStringList>
 
 // Readers of a problem configuration document (".prb"). Every value is found
 // by the ElementQuery rules, so hand-written files read like written ones.
@@ -13,6 +14,16 @@ QString problemKind(const QDomDocument &config);  // root element's "type"
 inline const QString KindTraditional = QStringLiteral("TRA_0_4");
 inline const QString KindAnswer = QStringLiteral("ANS_0_4");
 
+// Checker conventions a task's "checkertype" names. Absent: the verdict-file
+// contract (checker input answer output verdict), an executable found by name.
+inline const QString CheckerVerdictFile = QString();
+// testlib's: checker input output answer result, its exit code the verdict;
+// "checker" is a path in the problem folder, a C++ source (compiled by the
+// judge) or an executable.
+inline const QString CheckerTestlib = QStringLiteral("testlib");
+// Whether a testlib checker or interactor path names a source to compile.
+bool isCheckerSource(const QString &path);
+
 struct SourceSpec
 {
     QString dir;
@@ -20,6 +31,9 @@ struct SourceSpec
     int codeLimitKb = 0;
     QString codeLimitText;  // "code" as written, for the size note
     QString runexe;
+    // Files of the problem folder copied beside the contestant's source
+    // before compiling (<grader file=".."/> under <source>).
+    QStringList graders;
 };
 SourceSpec problemSource(const QDomDocument &config);
 
@@ -49,7 +63,11 @@ struct TaskSpec
 {
     QString input;
     QString output;
+    // stdio="1": the program reads the input as standard input and writes
+    // standard output; input and output are not used.
+    bool stdio = false;
     QString checker;
+    QString checkerType;  // CheckerVerdictFile or CheckerTestlib
     QList<SubtaskSpec> subtasks;
 };
 TaskSpec problemTask(const QDomDocument &config);
@@ -87,7 +105,24 @@ ConfigFault configFault(const XmlFile &config);
 
 class Contest;
 using DataPair = QPair<QString, QString>;  // input file, answer file
+
+// What the configuration dialog writes for a problem.
+struct ProblemPlan
+{
+    QString time;
+    QString mem;
+    QString checker;
+    QString checkerType;
+    bool stdio = false;
+    QStringList graders;
+    QList<DataPair> pairs;
+    // Subtasks as (score, indexes into pairs); empty: one subtask a point,
+    // 100 points shared out.
+    QList<QPair<int, QList<int>>> subtasks;
+};
+
 // False when the guard kept the file or it could not be written.
+bool writeProblemConfig(Contest &contest, const QString &problem, const ProblemPlan &plan);
 bool writeProblemConfig(Contest &contest, const QString &problem, const QString &timeText,
                         const QString &memText, const QString &checkerText,
                         const QList<DataPair> &pairs);

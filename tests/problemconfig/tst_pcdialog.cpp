@@ -96,6 +96,8 @@ private slots:
     void filesChangedSinceLoading();
     void closingWritesNothing();
     void vanishedFolderSkipped();
+    void standardStreams_data();
+    void standardStreams();
 
 private:
     // A fresh dialog over the current contest, shown so that the table has its
@@ -188,10 +190,10 @@ void PCDialogTest::windowSize_data()
     QTest::addColumn<int>("problems");
     QTest::addColumn<int>("visibleColumns");
     QTest::addColumn<int>("height");
-    QTest::newRow("2 problems: room for 4") << 2 << 4 << 188;
-    QTest::newRow("4 problems") << 4 << 4 << 188;
-    QTest::newRow("13 problems") << 13 << 13 << 188;
-    QTest::newRow("20 problems: 13 and a scroll bar") << 20 << 13 << 205;
+    QTest::newRow("2 problems: room for 4") << 2 << 4 << 218;
+    QTest::newRow("4 problems") << 4 << 4 << 218;
+    QTest::newRow("13 problems") << 13 << 13 << 218;
+    QTest::newRow("20 problems: 13 and a scroll bar") << 20 << 13 << 235;
 }
 
 void PCDialogTest::windowSize()
@@ -228,7 +230,8 @@ void PCDialogTest::columnsAndValues()
     QCOMPARE(row(0), strings({"1", "2.5", "1", "1"}));
     QCOMPARE(row(1), strings({"128", "512", "128", "128"}));
     QCOMPARE(row(2), strings({"全文比较", "a&b", "全文比较", "全文比较"}));
-    QCOMPARE(row(3), strings({"", "", "", ""}));
+    QCOMPARE(row(3), strings({"文件", "文件", "文件", "文件"}));
+    QCOMPARE(row(4), strings({"", "", "", ""}));
     QVERIFY(label()->text().isEmpty());
 }
 
@@ -456,6 +459,41 @@ void PCDialogTest::vanishedFolderSkipped()
     const QStringList order = queryUnder(loadXml(m_contest.contestFilePath()).document,
                                          QStringLiteral("problem")).texts();
     QCOMPARE(order, strings({"kept"}));
+}
+
+
+void PCDialogTest::standardStreams_data()
+{
+    QTest::addColumn<bool>("wholeRow");
+    QTest::newRow("one cell") << false;
+    QTest::newRow("row title") << true;
+}
+
+void PCDialogTest::standardStreams()
+{
+    QFETCH(bool, wholeRow);
+    addProblem(QStringLiteral("a"), 1);
+    addProblem(QStringLiteral("b"), 1);
+    open();
+    if (wholeRow)
+        rightClickRow(3);
+    else
+        rightClickCell(3, 1);
+    QCOMPARE(menuTexts(m_dialog->streamsMenu), strings({"文件", "标准输入输出"}));
+    entry(m_dialog->streamsMenu, QStringLiteral("标准输入输出"))->trigger();
+    m_dialog->streamsMenu->hide();
+    QCOMPARE(row(3), wholeRow ? strings({"标准输入输出", "标准输入输出"}) : strings({"文件", "标准输入输出"}));
+    finish();
+
+    const TaskSpec a = problemTask(loadXml(m_contest.problemConfigPath(QStringLiteral("a"))).document);
+    const TaskSpec b = problemTask(loadXml(m_contest.problemConfigPath(QStringLiteral("b"))).document);
+    QCOMPARE(a.stdio, wholeRow);
+    QCOMPARE(a.input, wholeRow ? QString() : QStringLiteral("a.in"));
+    QVERIFY(b.stdio);
+    QVERIFY(b.input.isEmpty() && b.output.isEmpty());
+    // Opened again, the dialog shows what it wrote.
+    open();
+    QCOMPARE(row(3), wholeRow ? strings({"标准输入输出", "标准输入输出"}) : strings({"文件", "标准输入输出"}));
 }
 
 QTEST_MAIN(PCDialogTest)

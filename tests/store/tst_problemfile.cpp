@@ -203,6 +203,76 @@ private slots:
         QVERIFY2(text.contains(u"\n    <source"_s), qPrintable(text));
     }
 
+    void extensionReaders_data()
+    {
+        QTest::addColumn<QString>("xml");
+        QTest::addColumn<bool>("stdio");
+        QTest::addColumn<QString>("checkerType");
+        QTest::addColumn<QStringList>("graders");
+
+        QTest::newRow("old file") << HandWritten << false << QString() << QStringList();
+        QTest::newRow("everything")
+            << u"<problem><source><grader file='g.cpp'/><x><grader file='g.h'/></x></source>"
+               "<task stdio='1' checkertype='testlib' checker='files/check.cpp'/></problem>"_s
+            << true << u"testlib"_s << QStringList{u"g.cpp"_s, u"g.h"_s};
+        QTest::newRow("stdio 0") << u"<problem><task stdio='0'/></problem>"_s << false << QString() << QStringList();
+    }
+
+    void extensionReaders()
+    {
+        QFETCH(QString, xml);
+        QFETCH(bool, stdio);
+        QFETCH(QString, checkerType);
+        QFETCH(QStringList, graders);
+        const QDomDocument document = parse(xml);
+        QCOMPARE(problemTask(document).stdio, stdio);
+        QCOMPARE(problemTask(document).checkerType, checkerType);
+        QCOMPARE(problemSource(document).graders, graders);
+    }
+
+    void writePlan_data()
+    {
+        QTest::addColumn<QStringList>("graders");
+        QTest::addColumn<QString>("languages");
+
+        QTest::newRow("no grader")
+            << QStringList() << u"p.pas=fpc p.pas;p.cpp=g++ -o p p.cpp -lm;p.c=gcc -o p p.c -lm"_s;
+        QTest::newRow("C++ grader and header")
+            << QStringList{u"grader.cpp"_s, u"grader.h"_s} << u"p.cpp=g++ -o p p.cpp grader.cpp -lm"_s;
+        QTest::newRow("C grader") << QStringList{u"grader.c"_s} << u"p.c=gcc -o p p.c grader.c -lm"_s;
+        QTest::newRow("both") << QStringList{u"a.cpp"_s, u"b.c"_s}
+                              << u"p.cpp=g++ -o p p.cpp a.cpp -lm;p.c=gcc -o p p.c b.c -lm"_s;
+    }
+
+    void writePlan()
+    {
+        QFETCH(QStringList, graders);
+        QFETCH(QString, languages);
+        QVERIFY(QDir().mkpath(m_contest.problemDir(u"p"_s)));
+        ProblemPlan plan;
+        plan.time = u"2"_s;
+        plan.mem = u"256"_s;
+        plan.checker = u"files/check.cpp"_s;
+        plan.checkerType = CheckerTestlib;
+        plan.stdio = true;
+        plan.graders = graders;
+        for (int i = 1; i <= 4; ++i)
+            plan.pairs.append({u"tests/%1"_s.arg(i), u"tests/%1.a"_s.arg(i)});
+        plan.subtasks = {{30, {0, 1}}, {70, {2, 3}}};
+        QVERIFY(::writeProblemConfig(m_contest, u"p"_s, plan));
+
+        XmlFile file;
+        QVERIFY(file.load(m_contest.problemConfigPath(u"p"_s)));
+        QVERIFY2(::configFault(file).isNull(), qPrintable(::configFault(file).reason));
+        QCOMPARE(summary(problemLanguages(file.document)), languages);
+        QCOMPARE(problemSource(file.document).graders, graders);
+        const TaskSpec task = problemTask(file.document);
+        QVERIFY(task.stdio);
+        QCOMPARE(task.checkerType, CheckerTestlib);
+        QCOMPARE(summary(task), u"||files/check.cpp [30 tests/1,tests/1.a,,2,256 tests/2,tests/2.a,,2,256]"
+                                u" [70 tests/3,tests/3.a,,2,256 tests/4,tests/4.a,,2,256]"_s);
+    }
+
     void dialogTextsWrittenVerbatim()
     {
         QVERIFY(QDir().mkpath(m_contest.problemDir(u"p"_s)));
@@ -377,6 +447,38 @@ private slots:
         QTest::newRow("score beyond an int") << traditional(good, "2147483648") << 4
                                              << u"子任务分值 2147483648 超出整数范围"_s;
         QTest::newRow("score not a number") << traditional(good, "ten") << 4 << u"子任务分值 \"ten\" 不是整数"_s;
+
+        // The extension: what this version knows reads as valid, what it
+        // does not is reported rather than judged another way.
+        const auto extended = [&](const char *taskAttributes, const char *source = "") {
+            return QByteArray("<problem type=\"TRA_0_4\">\n<source dir=\"a\" file=\"a\" code=\"1\">") + source
+                   + "</source>\n<task checker=\"c\" " + taskAttributes + ">\n<subtask score=\"1\">\n" + good
+                   + "</subtask>\n</task>\n</problem>\n";
+        };
+        QTest::newRow("standard input and output") << extended("stdio=\"1\" input=\"\" output=\"\"") << 0 << QString();
+        QTest::newRow("named files said plainly") << extended("stdio=\"0\"") << 0 << QString();
+        QTest::newRow("stdio unknown") << extended("stdio=\"yes\"") << 3 << u"标准输入输出 (stdio) \"yes\" 未知"_s;
+        QTest::newRow("testlib checker in files/")
+            << extended("checkertype=\"testlib\" checker=\"files/check.cpp\"").replace("checker=\"c\" ", "")
+            << 0 << QString();
+        QTest::newRow("testlib checker above the folder")
+            << extended("checkertype=\"testlib\" checker=\"../x.cpp\"").replace("checker=\"c\" ", "") << 3
+            << u"校验器 \"../x.cpp\" 不在试题目录中"_s;
+        QTest::newRow("testlib checker absolute")
+            << extended("checkertype=\"testlib\" checker=\"/bin/true\"").replace("checker=\"c\" ", "") << 3
+            << u"校验器 \"/bin/true\" 不在试题目录中"_s;
+        QTest::newRow("testlib checker unnamed")
+            << extended("checkertype=\"testlib\" checker=\"\"").replace("checker=\"c\" ", "") << 3
+            << u"校验器 \"\" 不在试题目录中"_s;
+        QTest::newRow("graders") << extended("", "<grader file=\"grader.cpp\"/><grader file=\"grader.h\"/>") << 0
+                                 << QString();
+        QTest::newRow("grader in a subfolder") << extended("", "<grader file=\"lib/grader.cpp\"/>") << 2
+                                               << u"交互库文件 \"lib/grader.cpp\" 不在试题目录中"_s;
+        QTest::newRow("grader above the folder") << extended("", "<grader file=\"..\"/>") << 2
+                                                 << u"交互库文件 \"..\" 不在试题目录中"_s;
+        QTest::newRow("grader unnamed") << extended("", "<grader/>") << 2 << u"交互库文件 \"\" 不在试题目录中"_s;
+        QTest::newRow("checker type unknown") << extended("checkertype=\"special\"") << 3
+                                              << u"校验器类型 \"special\" 未知"_s;
     }
 
     void configFault()

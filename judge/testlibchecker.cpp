@@ -1,0 +1,141 @@
+#include "testlibchecker.h"
+
+#include "scoreinfo.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+QString withMessage(const QString &what, const QString &message)
+{
+    return message.isEmpty() ? what : what + u": "_s + message;
+}
+
+} // namespace
+
+void parseTestlibVerdict(int exitCode, const QString &message, QString &note, char &state, double &ratio)
+{
+    ratio = 0.0;
+    switch (exitCode) {
+    case 0:
+        state = PointState::Accepted;
+        ratio = 1.0;
+        note = message.isEmpty() ? (note.isEmpty() ? u"答案正确"_s : note)
+                                 : (note.isEmpty() ? message : message + u' ' + note);
+        return;
+    case 1:
+    case 8:
+        state = PointState::Wrong;
+        note = message.isEmpty() ? u"答案错误"_s : message;
+        return;
+    case 2:
+    case 4:
+        state = PointState::Wrong;
+        note = withMessage(u"格式错误"_s, message);
+        return;
+    case 3:
+        state = PointState::CheckerError;
+        note = withMessage(u"校验器失败"_s, message);
+        return;
+    case 7: {
+        // "0.5 ..." or, as testlib may write it, "points 0.5 ...".
+        static const QRegularExpression number(u"^(?:points\\s+)?([0-9]+(?:\\.[0-9]*)?|\\.[0-9]+)(?:\\s+(.*))?$"_s,
+                                               QRegularExpression::CaseInsensitiveOption);
+        const QRegularExpressionMatch match = number.match(message);
+        if (!match.hasMatch()) {
+            state = PointState::CheckerError;
+            note = withMessage(u"校验器输出格式错误"_s, message);
+            return;
+        }
+        ratio = match.captured(1).toDouble();
+        if (ratio >= TooLargeRatio) {
+            state = PointState::CheckerError;
+            note = u"校验器输出错误: 分数 = "_s + QString::number(ratio, 'f', 3) + u" > 1.000"_s;
+            ratio = 0.0;
+            return;
+        }
+        const QString rest = match.captured(2).trimmed();
+        // Judged as a verdict file's bare ratio is.
+        if (ratio >= AcceptedRatio) {
+            state = PointState::Accepted;
+            note = rest.isEmpty() ? (note.isEmpty() ? u"答案正确"_s : note) : rest + u' ' + note;
+        } else if (ratio <= FailedRatio) {
+            state = PointState::Wrong;
+            note = rest.isEmpty() ? u"答案错误"_s : rest;
+        } else {
+            state = PointState::Partial;
+            note = rest.isEmpty() ? u"部分正确"_s : rest;
+        }
+        note = note.trimmed();
+        return;
+    }
+    default:
+        state = PointState::CheckerError;
+        note = withMessage(u"校验器退出码 %1"_s.arg(exitCode), message);
+        return;
+    }
+}
+
+namespace {
+
+struct CppCompiler
+{
+    QString identity;
+    QString standard;
+};
+
+QString ask(const QStringList &arguments, bool *succeeded = nullptr)
+{
+    QProcess probe;
+    probe.setStandardInputFile(QProcess::nullDevice());
+    probe.setStandardErrorFile(QProcess::nullDevice());
+    probe.start(u"g++"_s, arguments);
+    const bool finished = probe.waitForFinished(30000);
+    if (!finished) {
+        probe.kill();
+        probe.waitForFinished();
+    }
+    if (succeeded)
+        *succeeded = finished && probe.exitStatus() == QProcess::NormalExit && probe.exitCode() == 0;
+    return QString::fromLocal8Bit(probe.readAllStandardOutput()).section(u'\n', 0, 0).trimmed();
+}
+
+const CppCompiler &cppCompiler()
+{
+    static const CppCompiler found = [] {
+        CppCompiler compiler;
+        compiler.identity = ask({u"--version"_s}) + u' ' + ask({u"-dumpmachine"_s});
+        for (const QString &standard : {u"c++26"_s, u"c++23"_s, u"c++2b"_s, u"c++20"_s, u"c++17"_s, u"c++14"_s}) {
+            bool accepted = false;
+            ask({u"-std="_s + standard, u"-fsyntax-only"_s, u"-x"_s, u"c++"_s, u"/dev/null"_s}, &accepted);
+            if (accepted) {
+                compiler.standard = standard;
+                break;
+            }
+        }
+        return compiler;
+    }();
+    return found;
+}
+
+} // namespace
+
+QString newestCppStandard()
+{
+    return cppCompiler().standard;
+}
+
+QString cppCompilerIdentity()
+{
+    return cppCompiler().identity;
+}
+
+QString checkerCacheDir()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + u"/qxj/checkers"_s;
+}

@@ -1,0 +1,294 @@
+// A testlib checker in the judge's steps: built once per run from the
+// problem's source, run per point in a sandbox of its own.
+
+#include "compileroutput.h"
+#include "cpus.h"
+#include "dirs.h"
+#include "problemfile.h"
+#include "runner.h"
+#include "testcore.h"
+#include "testlibchecker.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QScopeGuard>
+#include <QStringDecoder>
+#include <QTemporaryDir>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+constexpr int StartWaitMs = 30000;
+// The organiser's checker, with testlib.h: far heavier than a contestant's
+// source, and compiled once.
+constexpr int BuildLimitMs = 60000;
+constexpr int RunLimitMs = 10000;
+constexpr qint64 AddressSpace = qint64(2) << 30;
+// Of the compiler's message, as much goes into each point's note.
+constexpr qsizetype BuildNoteCap = 4000;
+constexpr qint64 MessageBytes = 64 * 1024;
+constexpr qsizetype MessageCap = 1000;
+
+const QString BuiltName = u"checker"_s;
+
+bool isHeader(const QString &name)
+{
+    for (const char16_t *suffix : {u".h", u".hpp", u".hh", u".hxx"}) {
+        if (name.endsWith(QStringView(suffix), Qt::CaseInsensitive))
+            return true;
+    }
+    return false;
+}
+
+// Headers the source may include: the problem folder's and its files/',
+// as paths relative to the problem folder, in a fixed order.
+QStringList headersOf(const QString &problemDir)
+{
+    QStringList headers;
+    for (const QString &sub : {QString(), u"files"_s}) {
+        const QString dir = sub.isEmpty() ? problemDir : problemDir + u'/' + sub;
+        for (const QString &name : QDir(dir).entryList(QDir::Files, QDir::Name)) {
+            if (isHeader(name))
+                headers.append(sub.isEmpty() ? name : sub + u'/' + name);
+        }
+    }
+    return headers;
+}
+
+bool copyInto(const QString &from, const QString &to)
+{
+    QDir().mkpath(QFileInfo(to).absolutePath());
+    QFile::remove(to);
+    return QFile::copy(from, to);
+}
+
+// The result file's first line, trimmed, as UTF-8 or else GB18030, capped.
+QString resultMessage(const QString &path)
+{
+    QFile file(path);
+    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
+        return QString();
+    const QByteArray line = file.readLine(MessageBytes).trimmed();
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    QString text = utf8.decode(line);
+    if (utf8.hasError()) {
+        QStringDecoder gb("GB18030");
+        if (gb.isValid())
+            text = gb.decode(line);
+    }
+    if (text.size() > MessageCap) {
+        text.truncate(MessageCap);
+        if (text.back().isHighSurrogate())
+            text.chop(1);
+        text += u'…';
+    }
+    return xmlSafeText(text);
+}
+
+} // namespace
+
+bool JudgeWorker::prepareTestlibChecker()
+{
+    m_testlibChecker.clear();
+    m_checkerFault.clear();
+    m_checkerCopied = false;
+    const TaskSpec task = problemTask(problemConfig->document);
+    m_testlib = task.checkerType == CheckerTestlib;
+    if (!m_testlib)
+        return true;
+    const QString problemDir = contest.problemDir(currentProblem);
+    const QString path = problemDir + u'/' + task.checker;
+    if (!QFileInfo(path).isFile()) {
+        m_checkerFault = u"找不到校验器: "_s + task.checker;
+        return true;
+    }
+    if (!isCheckerSource(task.checker)) {
+        m_testlibChecker = path;
+        return true;
+    }
+
+    // What the build depends on: the compiler, the source and every header
+    // it may include.
+    const QString standard = newestCppStandard();
+    const QStringList headers = headersOf(problemDir);
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    hash.addData(cppCompilerIdentity().toUtf8() + '\0' + standard.toUtf8() + '\0' + task.checker.toUtf8() + '\0');
+    for (const QString &file : QStringList{task.checker} + headers) {
+        QFile input(problemDir + u'/' + file);
+        if (input.open(QIODevice::ReadOnly)) {
+            hash.addData(file.toUtf8() + '\0');
+            hash.addData(&input);
+        }
+    }
+    const QString key = QString::fromLatin1(hash.result().toHex());
+
+    QMutexLocker builds(&m_core.checkerBuilds.mutex);
+    if (const auto known = m_core.checkerBuilds.builds.constFind(key); known != m_core.checkerBuilds.builds.cend()) {
+        m_testlibChecker = known->path;
+        m_checkerFault = known->fault;
+        return true;
+    }
+    const QString cached = checkerCacheDir() + u'/' + key + u'/' + BuiltName;
+    if (QFileInfo(cached).isFile()) {
+        m_core.checkerBuilds.builds.insert(key, {cached, QString()});
+        m_testlibChecker = cached;
+        return true;
+    }
+
+    // Built beside the contestant's program, where the compiler sandbox
+    // works, then kept in the cache.
+    const QString buildDir = scratchDir + u"/checker_build"_s;
+    QDir(buildDir).removeRecursively();
+    for (const QString &file : QStringList{task.checker} + headers)
+        copyInto(problemDir + u'/' + file, buildDir + u'/' + file);
+    const auto cleanUp = qScopeGuard([&] { QDir(buildDir).removeRecursively(); });
+
+    QStringList arguments{u"-O2"_s};
+    if (!standard.isEmpty())
+        arguments << u"-std="_s + standard;
+    arguments << u"-I."_s << u"-Ifiles"_s << u"-o"_s << BuiltName << task.checker << u"-lm"_s;
+    QProcess &gcc = compiler();
+    bool started = false;
+    {
+        QMutexLocker lock(&judgeMutex);
+        if (!keepRunning)
+            return false;
+        gcc.setProgram(u"g++"_s);
+        gcc.setArguments(arguments);
+        gcc.setWorkingDirectory(buildDir);
+        startSandboxed(gcc, buildDir, AddressSpace);
+        gcc.start(QIODevice::ReadWrite);
+        started = gcc.waitForStarted(StartWaitMs);
+        if (started) {
+            compilerPid = gcc.processId();
+            gcc.closeWriteChannel();
+        }
+    }
+    QByteArray out;
+    QByteArray err;
+    const bool finished = started && drainCompiler(gcc, BuildLimitMs, out, err);
+    {
+        QMutexLocker lock(&judgeMutex);
+        if (!finished)
+            killProcessTree(compilerPid);
+        compilerPid = 0;
+    }
+    if (started && !finished)
+        gcc.waitForFinished(StartWaitMs);
+    if (stopped())
+        return false;
+
+    CheckerBuilds::Build build;
+    const QString made = buildDir + u'/' + BuiltName;
+    if (!started) {
+        build.fault = u"校验器编译失败: 找不到编译器 g++"_s;
+    } else if (!finished) {
+        build.fault = u"校验器编译超时"_s;
+    } else if (gcc.exitStatus() != QProcess::NormalExit || gcc.exitCode() != 0 || !QFileInfo(made).isFile()) {
+        QString message = compilerText(out, err);
+        if (message.size() > BuildNoteCap)
+            message = message.left(BuildNoteCap) + u'…';
+        build.fault = xmlSafeText(u"校验器编译错误:\n"_s + message);
+    } else {
+        // Copied under a name of its own, then renamed: another judge reading
+        // the cache never sees half a file.
+        QDir().mkpath(QFileInfo(cached).absolutePath());
+        QFile::setPermissions(checkerCacheDir(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        const QString partial = cached + u".part"_s + QString::number(slot);
+        QFile::remove(partial);
+        if (QFile::copy(made, partial) && (QFile::rename(partial, cached) || QFileInfo(cached).isFile())) {
+            build.path = cached;
+        } else {
+            // No room in the cache: this run keeps a copy of its own.
+            if (!m_core.checkerBuilds.ownDir)
+                m_core.checkerBuilds.ownDir = std::make_unique<QTemporaryDir>();
+            build.path = m_core.checkerBuilds.ownDir->filePath(key);
+            if (!copyInto(made, build.path))
+                build.fault = u"校验器无法保存: "_s + build.path;
+        }
+        QFile::remove(partial);
+    }
+    m_core.checkerBuilds.builds.insert(key, build);
+    m_testlibChecker = build.path;
+    m_checkerFault = build.fault;
+    return true;
+}
+
+bool JudgeWorker::runTestlibChecker(const QString &inputFile, const QString &answerFile, const QString &outputFile,
+                                    QString &note, char &state, double &ratio)
+{
+    if (!m_checkerFault.isEmpty() || m_testlibChecker.isEmpty()) {
+        state = PointState::CheckerError;
+        note = m_checkerFault.isEmpty() ? u"找不到校验器"_s : m_checkerFault;
+        return true;
+    }
+    // The checker sees copies in a folder of its own, never the data folder
+    // or the program's work folder.
+    // The checker itself is copied in once a cell, its files every point.
+    const QString dir = scratchDir + u"/checker_work"_s;
+    const QString copy = dir + u'/' + BuiltName;
+    if (m_checkerCopied && QFileInfo(copy).isFile()) {
+        for (const QString &name : QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)) {
+            if (name != BuiltName && !QFile::remove(dir + u'/' + name))
+                QDir(dir + u'/' + name).removeRecursively();
+        }
+    } else {
+        QDir(dir).removeRecursively();
+        m_checkerCopied = QDir().mkpath(dir) && QFile::copy(m_testlibChecker, copy);
+    }
+    if (!m_checkerCopied || !QFile::copy(outputFile, dir + u"/output.txt"_s)) {
+        state = PointState::JudgeError;
+        note = u"校验器文件拷贝失败"_s;
+        return true;
+    }
+    // A missing input or answer reaches the checker as a missing file, and
+    // testlib says so.
+    QFile::copy(inputFile, dir + u"/input.txt"_s);
+    QFile::copy(answerFile, dir + u"/answer.txt"_s);
+
+    QProcess process;
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(QProcess::nullDevice());
+    process.setWorkingDirectory(dir);
+    {
+        QMutexLocker lock(&judgeMutex);
+        if (!keepRunning)
+            return false;
+        startSandboxed(process, dir, AddressSpace);
+        pinProcess(process, cpu);
+        process.start(u"./"_s + BuiltName, {u"input.txt"_s, u"output.txt"_s, u"answer.txt"_s, u"result.txt"_s});
+        process.waitForStarted(StartWaitMs);
+        checkerPid = process.processId();
+    }
+    const auto settle = qScopeGuard([&] {
+        if (process.state() != QProcess::NotRunning) {
+            {
+                QMutexLocker lock(&judgeMutex);
+                killProcessTree(checkerPid);
+            }
+            process.waitForFinished(StartWaitMs);
+        }
+        QMutexLocker lock(&judgeMutex);
+        checkerPid = 0;
+    });
+    const bool finished = process.waitForFinished(RunLimitMs);
+    if (stopped())
+        return false;
+    if (!finished) {
+        state = PointState::CheckerError;
+        note = process.error() == QProcess::FailedToStart ? u"校验器无法启动"_s : u"校验器超时"_s;
+        return true;
+    }
+    if (process.exitStatus() != QProcess::NormalExit) {
+        state = PointState::CheckerError;
+        note = u"校验器崩溃"_s;
+        return true;
+    }
+    parseTestlibVerdict(process.exitCode(), resultMessage(dir + u"/result.txt"_s), note, state, ratio);
+    return true;
+}
