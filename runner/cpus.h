@@ -2,6 +2,8 @@
 
 #include <QList>
 
+class QProcess;
+
 // Judging slots and the CPUs their programs run on.
 
 // The most cells a judge takes on at once.
@@ -20,3 +22,7 @@ int jobsForAllCpus(int cpuCount);
 // when there are more slots than CPUs: two pinned programs would then share
 // a core for sure, where the scheduler can still spread them.
 int slotCpu(const QList<int> &cpus, int jobs, int slot);
+
+// Makes the process start its program on that CPU only; -1 changes nothing.
+// Keeps whatever the process already does in its child before exec.
+void pinProcess(QProcess &process, int cpu);
