@@ -12,6 +12,7 @@
 #include "runsteps.h"
 #include "scoretable.h"
 #include "shardsession.h"
+#include "stopsignal.h"
 #include "testcore.h"
 #include "viewinfo.h"
 
@@ -43,6 +44,7 @@ int signalPipe[2] = {-1, -1};
 
 void onTerminationSignal(int)
 {
+    noteStopSignal();
     const int savedErrno = errno;
     const char byte = 1;
     [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);

@@ -6,6 +6,7 @@
 #include "htmlreport.h"
 #include "problemfile.h"
 #include "runner.h"
+#include "stopsignal.h"
 #include "testcore.h"
 
 #include <QProcess>
@@ -101,6 +102,8 @@ void JudgeWorker::stop()
 
 bool JudgeWorker::stopped()
 {
+    if (stopSignalled())
+        return true;
     QMutexLocker locker(&judgeMutex);
     return !keepRunning;
 }

@@ -12,6 +12,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <functional>
+
 #include <signal.h>
 
 using namespace Qt::StringLiterals;
@@ -67,6 +69,30 @@ bool writeSlowContest(const QString &root, const QStringList &players)
     return written;
 }
 
+// The processes below pid, each after all of its own: the order in which a
+// batch system that tracks a job by parentage signals it.
+QList<pid_t> descendantsDeepestFirst(pid_t pid)
+{
+    QMultiHash<pid_t, pid_t> children;
+    for (const QString &entry : QDir(u"/proc"_s).entryList(QDir::Dirs)) {
+        bool number = false;
+        const pid_t child = entry.toInt(&number);
+        const QByteArray stat = number ? readTestFile(u"/proc/"_s + entry + u"/stat"_s) : QByteArray();
+        const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 1)
+            children.insert(fields[1].toInt(), child);
+    }
+    QList<pid_t> order;
+    const std::function<void(pid_t)> visit = [&](pid_t parent) {
+        for (const pid_t child : children.values(parent)) {
+            visit(child);
+            order.append(child);
+        }
+    };
+    visit(pid);
+    return order;
+}
+
 // The lines of standard error that begin with prefix, without it, sorted.
 QStringList errorLines(const QString &err, const QString &prefix)
 {
@@ -98,6 +124,9 @@ private slots:
     void machinesCompared_data();
     void machinesCompared();
     void shardWithFilters();
+    void jobCancelledAsAWhole_data();
+    void jobCancelledAsAWhole();
+    void programsOwnSignal();
 
 private:
     QString single() const { return m_work.path() + u"/single"_s; }
@@ -489,6 +518,65 @@ void TestShards::shardWithFilters()
     QCOMPARE(readTestFile(root + u"/result/sum/p04.res"_s).isEmpty(), false);
     QCOMPARE(judgedOutcome(root).value(u"result/sum/p04.res"_s),
              judgedOutcome(single()).value(u"result/sum/p04.res"_s));
+}
+
+void TestShards::jobCancelledAsAWhole_data()
+{
+    QTest::addColumn<int>("signalNumber");
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGTERM again") << int(SIGTERM);
+    QTest::newRow("SIGINT") << int(SIGINT);
+    QTest::newRow("SIGHUP") << int(SIGHUP);
+}
+
+// A batch system cancels a job by signalling every process of it, the
+// contestant's program before the judge: the program's end is then no
+// verdict, and the cell keeps no result.
+void TestShards::jobCancelledAsAWhole()
+{
+    QFETCH(int, signalNumber);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString root = dir.path() + u"/c"_s;
+    const QByteArray endless = "int main(void)\n{\n    for (;;) {}\n}\n";
+    QVERIFY(writeSlowContest(root, {u"a"_s}));
+    QVERIFY(writeTestFile(root + u"/src/a/slow/slow.c"_s, endless));
+    QVERIFY(writeTestFile(root + u"/data/slow/.prb"_s, traditionalConfig(u"slow"_s, 100, u"20"_s)));
+
+    QProcess shard;
+    shard.start(JudgeProgram, {u"--shard"_s, u"0/1"_s, root});
+    QVERIFY(shard.waitForStarted());
+    const pid_t judge = pid_t(shard.processId());
+    // Running once the scratch folder holds the program and below the judge
+    // live its sandbox's init and the program.
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(root + u"/tmp/shard-0-of-1/test_thread_0/slow.in"_s)
+                                 && descendantsDeepestFirst(judge).size() >= 2,
+                             60000);
+    for (const pid_t pid : descendantsDeepestFirst(judge))
+        ::kill(pid, signalNumber);
+    QVERIFY(::kill(judge, signalNumber) == 0);
+    QVERIFY(shard.waitForFinished(60000));
+    QCOMPARE(shard.exitCode(), 130);
+    QVERIFY2(!QFileInfo::exists(root + u"/result/slow/a.res"_s), readTestFile(root + u"/result/slow/a.res"_s));
+    QVERIFY(!QFileInfo::exists(root + u"/tmp"_s));
+}
+
+// A program that ends itself by such a signal, with nobody stopping the
+// judge, has its runtime error as ever.
+void TestShards::programsOwnSignal()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString root = dir.path() + u"/c"_s;
+    QVERIFY(writeSlowContest(root, {u"a"_s}));
+    QVERIFY(writeTestFile(root + u"/src/a/slow/slow.c"_s,
+                          "#include <signal.h>\nint main(void)\n{\n    raise(SIGTERM);\n    return 0;\n}\n"));
+    const Run run = runJudge(dir.path(), {u"--shard"_s, u"0/1"_s, root});
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+    XmlFile file;
+    QVERIFY(file.load(root + u"/result/slow/a.res"_s));
+    QCOMPARE(pointStates(file), u"R"_s);
+    QCOMPARE(attributeText(queryUnder(file.document, u"point"_s).item(0), u"note"_s), u"运行时错误: SIGTERM"_s);
 }
 
 QTEST_GUILESS_MAIN(TestShards)
