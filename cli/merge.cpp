@@ -30,17 +30,10 @@ void warn(const QString &text)
     put(stderr, u"qxj-judge: "_s + text);
 }
 
+// A record still "running" may be of a shard that was killed.
 QString stateText(const ShardRecord &record)
 {
-    switch (record.state) {
-    case ShardRecord::State::Done:
-        return u"done"_s;
-    case ShardRecord::State::Stopped:
-        return u"stopped"_s;
-    case ShardRecord::State::Running:
-        break;
-    }
-    return u"not finished"_s;
+    return record.state == ShardRecord::State::Running ? u"not finished"_s : shardStateName(record.state);
 }
 
 QString milliseconds(double seconds)

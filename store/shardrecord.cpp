@@ -16,19 +16,6 @@ namespace {
 
 const QString RecordTag = u"shard"_s;
 
-QString stateText(ShardRecord::State state)
-{
-    switch (state) {
-    case ShardRecord::State::Done:
-        return u"done"_s;
-    case ShardRecord::State::Stopped:
-        return u"stopped"_s;
-    case ShardRecord::State::Running:
-        break;
-    }
-    return u"running"_s;
-}
-
 QString timeText(const QDateTime &time)
 {
     return time.isValid() ? time.toUTC().toString(Qt::ISODate) : QString();
@@ -50,6 +37,19 @@ bool readCount(const QDomElement &element, const QString &name, int &value)
 
 } // namespace
 
+QString shardStateName(ShardRecord::State state)
+{
+    switch (state) {
+    case ShardRecord::State::Done:
+        return u"done"_s;
+    case ShardRecord::State::Stopped:
+        return u"stopped"_s;
+    case ShardRecord::State::Running:
+        break;
+    }
+    return u"running"_s;
+}
+
 bool writeShardRecord(const Contest &contest, const ShardRecord &record)
 {
     QDomDocument document = newDocument();
@@ -60,7 +60,7 @@ bool writeShardRecord(const Contest &contest, const ShardRecord &record)
     root.setAttribute(u"cpu"_s, record.cpuModel);
     root.setAttribute(u"version"_s, record.version);
     root.setAttribute(u"calibration"_s, QString::number(record.calibration, 'g', 6));
-    root.setAttribute(u"state"_s, stateText(record.state));
+    root.setAttribute(u"state"_s, shardStateName(record.state));
     root.setAttribute(u"started"_s, timeText(record.started));
     root.setAttribute(u"finished"_s, timeText(record.finished));
     root.setAttribute(u"cells"_s, record.cells);
@@ -96,11 +96,11 @@ QString readShardRecord(const QString &path, ShardRecord &record)
         return u"数值无效"_s;
     read.calibration = calibration;
     const QString state = root.attribute(u"state"_s);
-    if (state == stateText(ShardRecord::State::Done))
+    if (state == shardStateName(ShardRecord::State::Done))
         read.state = ShardRecord::State::Done;
-    else if (state == stateText(ShardRecord::State::Stopped))
+    else if (state == shardStateName(ShardRecord::State::Stopped))
         read.state = ShardRecord::State::Stopped;
-    else if (state == stateText(ShardRecord::State::Running))
+    else if (state == shardStateName(ShardRecord::State::Running))
         read.state = ShardRecord::State::Running;
     else
         return u"状态无效"_s;

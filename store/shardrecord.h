@@ -35,6 +35,9 @@ struct ShardRecord
     friend bool operator==(const ShardRecord &, const ShardRecord &) = default;
 };
 
+// The state as the record names it: "running", "done" or "stopped".
+QString shardStateName(ShardRecord::State state);
+
 // Atomic; false when it could not be written.
 bool writeShardRecord(const Contest &contest, const ShardRecord &record);
 // Empty when the file holds a record, else why not (short, in Chinese).

@@ -10,6 +10,8 @@
 #include <QMap>
 #include <QRegularExpression>
 
+#include <algorithm>
+
 // Markup with the attributes of each tag in name order (the files are
 // written with them in any order), every "time" attribute and every figure
 // with a decimal point masked.
@@ -48,6 +50,16 @@ inline QString comparableList(const QByteArray &list)
         line = fields.join(u'/');
     }
     return lines.join(u'\n');
+}
+
+// A score table with its rows in name order: rows of equal totals are
+// ordered by time, which differs from run to run.
+inline QList<QByteArray> comparableTable(const QByteArray &table)
+{
+    QList<QByteArray> lines = table.split('\n');
+    if (!lines.isEmpty())
+        std::sort(lines.begin() + 1, lines.end());
+    return lines;
 }
 
 // By path relative to the contest: result/<problem>/<player>.res,
