@@ -7,6 +7,7 @@
 #include "cpus.h"
 #include "gridcells.h"
 #include "merge.h"
+#include "reportcommand.h"
 #include "resultcheck.h"
 #include "runner.h"
 #include "runsteps.h"
@@ -510,7 +511,9 @@ int parseArguments(const QStringList &arguments, Options &options)
     parser.setApplicationDescription(QStringLiteral(
         "Judges a contest directory (the one holding data/ and src/) without a window.\n"
         "Untested cells are judged row by row, the result files, reports and result list\n"
-        "are written as the window writes them, and the grid is printed at the end."));
+        "are written as the window writes them, and the grid is printed at the end.\n"
+        "--stats and --similarity write the contest's report pages instead (see\n"
+        "qxj-judge --stats --help)."));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Show this help and exit."));
     const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
@@ -664,6 +667,8 @@ bool checkNames(const QStringList &asked, const QStringList &known, const QStrin
 
 int main(int argc, char *argv[])
 {
+    if (const std::optional<int> status = runReportCommand(argc, argv))
+        return *status;
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("qxj-judge"));
     QCoreApplication::setApplicationVersion(QStringLiteral(QXJ_VERSION));

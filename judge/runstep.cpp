@@ -33,6 +33,7 @@ struct PointOutcome
     double ratio = 0.0;
     char state = PointState::JudgeError;
     QString note;
+    bool ran = false;
 };
 
 } // namespace
@@ -91,6 +92,7 @@ bool JudgeWorker::runTestPoints(const QString &exeName)
                     if (stopped())
                         return false;
                     trace("core", "P3");
+                    p.ran = true;
                     const bool ran = runProgram(*this, workDir, exeName, p.timeUsed,
                                                 p.memoryUsed, p.state, p.note, point.time, point.mem);
                     // Stopped with the judge, it is no verdict: give the judge's
@@ -127,6 +129,10 @@ bool JudgeWorker::runTestPoints(const QString &exeName)
             pointElement.setAttribute(ResultXml::Ratio, realText(p.ratio));
             pointElement.setAttribute(ResultXml::State, QString(QLatin1Char(p.state)));
             pointElement.setAttribute(ResultXml::Note, p.note);
+            // CPU seconds, whatever the verdict: the statistics compare it
+            // with the limit, and the note keeps it only for passed runs.
+            if (p.ran)
+                pointElement.setAttribute(ResultXml::Time, realText(p.timeUsed));
             subtaskElement.appendChild(pointElement);
             pointStates.append(QLatin1Char(p.state));
 

@@ -26,14 +26,17 @@ point under a CPU-time and a memory limit, has a checker compare its output
 with the answer and scores each subtask by its weakest point.
 
 It keeps one result per contestant and problem, an HTML report per
-contestant and a CSV score table. qxj is the window, a grid of contestants
-and problems; qxj-judge judges a contest folder from a terminal.")
+contestant and a CSV score table, and shows the contest's statistics with
+charts and the pairs of contestants' sources that are alike. qxj is the
+window, a grid of contestants and problems; qxj-judge judges a contest
+folder from a terminal.")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${QXJ_PACKAGE_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION education)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Qt loads its platform plugin at run time, out of dpkg-shlibdeps' sight.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
+# Qt loads its platform plugin at run time, out of dpkg-shlibdeps' sight;
+# the similarity report runs sim_c, sim_c++ and sim_pasc as programs.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, similarity-tester")
 # The compilers the contests' languages need, and the font the window's
 # Chinese text is drawn in.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "g++, fp-compiler, fonts-noto-cjk")

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Runs qxj under Xvfb on a copy of the sample contest and saves screenshots of
 # the history page, the grid after F9 with a cell's detail, the About box, the
-# problem configuration dialog (3 problems, then a contest of 20) and the grid
-# after a player list import. The contest of 20 problems is opened the way a
+# problem configuration dialog (3 problems, then a contest of 20), the
+# statistics and the similar sources (F7) and the grid after a player list
+# import. The contest of 20 problems is opened the way a
 # file manager or a terminal does it: qxj DIR.
 # Usage: bash scripts/screenshots.sh [--docs] [OUTPUT_DIR]   (default: build/screenshots)
-#   --docs  also replaces docs/grid.png, the README's picture, with the grid after F9
+#   --docs  also replaces the README's pictures: docs/grid.png with the grid after F9,
+#           docs/stats.png and docs/similarity.png with the statistics dialog's tabs
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${QXJ_BUILD:-build}
@@ -97,6 +99,31 @@ sleep 0.3
 xdotool key F4
 sleep 1.5
 full config-3-problems
+xdotool key Escape
+sleep 0.5
+
+# The statistics of the judged sample (F7), a problem's page, then the
+# similar sources after a comparison.
+xdotool mousemove 600 450 click 1
+sleep 0.3
+xdotool key F7
+sleep 2
+# The dialog, 1120 x 690, stands in the top left corner without a window manager.
+screen() { import -window root -crop 1120x690+0+0 "$out/$1.png"; echo "$out/$1.png"; }
+screen stats-overview
+# The third entry of the list on the left: the first problem.
+xdotool mousemove "${QXJ_STATS_NAV_X:-120}" "${QXJ_STATS_NAV_Y:-${QXJ_STATS_SUM_Y:-98}}" click 1
+sleep 1.5
+screen stats-problem
+xdotool key ctrl+Tab
+sleep 0.5
+xdotool key alt+b
+sleep 3
+screen similarity
+if [ -n "$docs" ]; then
+  cp "$out/stats-problem.png" "$docs/stats.png"
+  cp "$out/similarity.png" "$docs/similarity.png"
+fi
 xdotool key Escape
 sleep 0.5
 

@@ -17,6 +17,7 @@
 #include "runsteps.h"
 #include "scoretable.h"
 #include "settings.h"
+#include "statsdialog.h"
 #include "testcore.h"
 #include "uifont.h"
 
@@ -142,7 +143,7 @@ void MainWindow::setJudgingState(bool running)
 {
     ui->action_4->setEnabled(running);
     for (QAction *action : {ui->action_3, ui->action_2, ui->action_P, ui->action_S, ui->action_C,
-                            ui->action_8, ui->action_N, ui->action_7})
+                            ui->action_8, ui->action_N, ui->action_7, ui->action_A})
         action->setEnabled(!running);
 }
 
@@ -564,4 +565,12 @@ void MainWindow::on_action_N_triggered()
                         QStringLiteral("无法导入: ") + QDir::toNativeSeparators(source));
     m_contest.loadRealNames();
     refreshSourceTable();
+}
+
+void MainWindow::on_action_A_triggered()
+{
+    if (!contestOpen() || busy())
+        return;
+    StatsDialog dialog(m_contest, this);
+    dialog.exec();
 }

@@ -84,6 +84,7 @@ public slots:
     void on_action_7_triggered();
     void on_action_N_triggered();
     void on_action_J_triggered();
+    void on_action_A_triggered();
 
 private:
     void setJudgingState(bool running);

@@ -7,6 +7,7 @@
 #include "judgingsession.h"
 #include "mainwindow.h"
 #include "prompts.h"
+#include "statsdialog.h"
 
 #include <QAction>
 #include <QApplication>
@@ -101,6 +102,7 @@ private slots:
     void configureProblems();
     void jobsSetting_data();
     void jobsSetting();
+    void statisticsFromTheMenu();
 
 private:
     QAction *action(const char *name) const
@@ -333,9 +335,11 @@ void TestMainWindow::judgeSampleLikeConsoleJudge()
     trigger("action_3");
     QVERIFY(m_window->isJudging());
     QVERIFY(!action("action_3")->isEnabled());
+    QVERIFY(!action("action_A")->isEnabled());
     QVERIFY(action("action_4")->isEnabled());
     waitForRunEnd();
     QVERIFY(action("action_3")->isEnabled());
+    QVERIFY(action("action_A")->isEnabled());
     QVERIFY(!QFileInfo::exists(byWindow + QStringLiteral("/tmp")));
     QVERIFY(QFileInfo::exists(byWindow + QStringLiteral("/result/.reslist")));
 
@@ -577,4 +581,32 @@ void TestMainWindow::jobsSetting()
 }
 
 QTEST_MAIN(TestMainWindow)
+// 统计 opens the statistics of the open contest, read from its files.
+void TestMainWindow::statisticsFromTheMenu()
+{
+    const QString root = m_work->path() + QStringLiteral("/judged");
+    QVERIFY(copyTree(SampleContest, root));
+    QProcess judge;
+    judge.start(JudgeProgram, {root});
+    QVERIFY(judge.waitForFinished(RunTimeout));
+    QCOMPARE(judge.exitCode(), 0);
+    newWindow();
+    QVERIFY(!action("action_A")->isEnabled() || !widget<QMenuBar>("menuBar")->isEnabled());
+    m_window->openContest(root);
+    int shownRows = -1;
+    QString title;
+    QTimer::singleShot(0, this, [&] {
+        auto *dialog = qobject_cast<StatsDialog *>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        title = dialog->windowTitle();
+        shownRows = dialog->findChild<QTableWidget *>(QStringLiteral("summaryTable"))->rowCount();
+        dialog->reject();
+    });
+    trigger("action_A");
+    QCOMPARE(shownRows, 1 + int(m_window->contest().problemNames.size()));
+    QVERIFY(title.endsWith(QDir::toNativeSeparators(root)));
+    QVERIFY(!m_window->isJudging());
+}
+
 #include "tst_mainwindow.moc"
