@@ -250,6 +250,7 @@ public:
             return (!players.isEmpty() && !players.contains(cell->player))
                    || (!problems.isEmpty() && !problems.contains(cell->problem));
         });
+        cells = judgeableCells(m_contest, cells, &m_notJudged);
         m_judge = std::make_unique<TestCore>(m_contest, m_options.jobs);
         queueCells(*m_judge, cells, m_options.all);
 
@@ -364,6 +365,12 @@ private:
         bool ok = tidyUp(true) && written;
         sortRowsByTotal(m_rows);
         printGrid();
+        // Said again at the end, where a long run's output would hide the start.
+        if (!m_notJudged.isEmpty()) {
+            fail(QStringLiteral("not judged (a fault in the .prb, see above): %1")
+                     .arg(m_notJudged.join(QStringLiteral(", "))));
+            ok = false;
+        }
         if (!m_options.exportPath.isEmpty()
             && !exportScoreTable(m_options.exportPath, m_contest.problemNames,
                                  m_contest.hasPlayerList, m_rows)) {
@@ -458,6 +465,7 @@ private:
     QList<AllSiteItem *> m_rows;
     std::unique_ptr<TestCore> m_judge;
     QList<SiteItem *> m_judging;
+    QStringList m_notJudged;  // problems with cells to judge but a faulty .prb
     int m_done = 0;
     bool m_rowsShown = false;
     bool m_over = false;
@@ -704,6 +712,11 @@ int main(int argc, char *argv[])
         fail(QStringLiteral("skipped %1/%2: %3").arg(contest.dataDirName, folder.name, folder.reason));
     for (const SkippedFolder &folder : std::as_const(contest.skippedPlayers))
         fail(QStringLiteral("skipped %1/%2: %3").arg(contest.srcDirName, folder.name, folder.reason));
+    for (auto fault = contest.problemFaults.cbegin(); fault != contest.problemFaults.cend(); ++fault) {
+        const QString where = contest.problemConfigName(fault.key())
+                              + (fault->line > 0 ? u':' + QString::number(fault->line) : QString());
+        fail(QStringLiteral("%1: %2; problem %3 is not judged").arg(where, fault->reason, fault.key()));
+    }
     if (const QString warning = sandboxWarning(); !warning.isEmpty())
         fail(warning);
 

@@ -62,7 +62,8 @@ bool JudgeWorker::judgeCell(SiteItem *item)
         if (!m_core.problemConfigs)
             return true;
         const auto config = m_core.problemConfigs->constFind(currentProblem);
-        if (config == m_core.problemConfigs->cend())
+        // What was read of a faulty configuration would give wrong scores.
+        if (config == m_core.problemConfigs->cend() || contest.problemFaults.contains(currentProblem))
             return true;
         problemConfig = &config.value();
         lastState = TaskState::Judging;

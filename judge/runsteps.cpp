@@ -43,6 +43,27 @@ QList<SiteItem *> allCells(const QList<AllSiteItem *> &rows)
     return cellsWhere(rows, [](const SiteItem *) { return true; });
 }
 
+QList<SiteItem *> judgeableCells(const Contest &contest, const QList<SiteItem *> &cells,
+                                 QStringList *leftOut)
+{
+    QList<SiteItem *> kept;
+    QSet<QString> faulty;
+    for (SiteItem *cell : cells) {
+        if (contest.problemFaults.contains(cell->problem))
+            faulty.insert(cell->problem);
+        else
+            kept.append(cell);
+    }
+    if (leftOut) {
+        leftOut->clear();
+        for (const QString &problem : contest.problemNames) {
+            if (faulty.contains(problem))
+                leftOut->append(problem);
+        }
+    }
+    return kept;
+}
+
 void queueCells(TestCore &judge, const QList<SiteItem *> &cells, bool rejudge)
 {
     for (SiteItem *cell : cells) {
@@ -56,6 +77,7 @@ void beginRun(TestCore &judge, const Contest &contest)
 {
     judge.problemConfigs = &contest.problemConfigs;
     judge.problemNames = contest.problemNames;
+    judge.contest.problemFaults = contest.problemFaults;
     judge.startJudging();
     removeFile(contest.resultListPath());
 }

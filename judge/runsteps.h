@@ -16,13 +16,20 @@ QList<SiteItem *> untestedCells(const QList<AllSiteItem *> &rows);  // state bla
 QList<SiteItem *> selectedCells(const QList<AllSiteItem *> &rows);  // SiteItem::selected
 QList<SiteItem *> allCells(const QList<AllSiteItem *> &rows);
 
+// The cells without those of problems the judge must not take (their
+// configuration has a fault, Contest::problemFaults). The problems left out,
+// each once in contest order, go to leftOut when given.
+QList<SiteItem *> judgeableCells(const Contest &contest, const QList<SiteItem *> &cells,
+                                 QStringList *leftOut = nullptr);
+
 // Queues the cells on the judge. With rejudge each cell shows untested, but
 // its result file stays until the new result replaces it (the save is
 // atomic): a stop, a kill or a crash at any moment leaves every cell with its
 // old or its new result, never with none.
 void queueCells(TestCore &judge, const QList<SiteItem *> &cells, bool rejudge);
 
-// Lends the judge the contest's configurations and problem names, starts its
+// Lends the judge the contest's configurations, problem names and
+// configuration faults (a faulty problem is passed by even if queued), starts its
 // thread (the handshake), then deletes the result list: the grid is about to
 // change. The caller connects the judge's signals before.
 void beginRun(TestCore &judge, const Contest &contest);

@@ -34,9 +34,10 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${QXJ_PACKAGE_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION education)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Qt loads its platform plugin at run time, out of dpkg-shlibdeps' sight;
-# the similarity report runs sim_c, sim_c++ and sim_pasc as programs.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, similarity-tester")
+# Qt loads its platform plugin and its translation (Chinese file dialogs and
+# buttons) at run time, out of dpkg-shlibdeps' sight; the similarity report
+# runs sim_c, sim_c++ and sim_pasc as programs.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, qt6-translations-l10n, similarity-tester")
 # The compilers the contests' languages need, and the font the window's
 # Chinese text is drawn in.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "g++, fp-compiler, fonts-noto-cjk")

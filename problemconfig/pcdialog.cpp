@@ -39,6 +39,8 @@ PCDialog::PCDialog(QWidget *parent)
     columns->setFixedHeight(25);
     QHeaderView *rows = ui->tableWidget->verticalHeader();
     rows->setFixedWidth(HeaderWidth);
+    // Centred as the problem names are, off the dialog's left edge.
+    rows->setDefaultAlignment(Qt::AlignCenter);
     rows->setSectionResizeMode(QHeaderView::Stretch);
     rows->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(rows, &QHeaderView::customContextMenuRequested, this, &PCDialog::showRowMenu);
@@ -82,8 +84,10 @@ void PCDialog::init()
     table->setHorizontalHeaderLabels(names);
     for (int column = 0; column < n; ++column) {
         QStringList values = Defaults;
-        if (problemConfigs && problemConfigs->contains(names[column])) {
-            const XmlFile config = problemConfigs->value(names[column]);
+        // From the file as it is now, not as the window loaded it: a folder
+        // copied in since shows its own limits.
+        XmlFile config;
+        if (config.load(contestDirs.problemConfigPath(names[column]))) {
             const QDomDocument &document = config.document;
             const DialogDefaults found = problemDialogDefaults(document);
             if (queryUnder(document, QStringLiteral("point")).count() > 0) {

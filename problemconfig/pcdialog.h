@@ -25,12 +25,14 @@ public:
     ~PCDialog() override;
 
     // Set before init(): the contest's directories (only those are used),
-    // the window's configurations and its problem order.
+    // the window's configurations (which gain those "完成" writes) and its
+    // problem order.
     Contest contestDirs;
     QMap<QString, XmlFile> *problemConfigs = nullptr;
     QStringList problemNames;
 
-    // Columns from the data folder, their values and the window's size.
+    // Columns from the data folder, their values from the .prb files as they
+    // are on disk now, and the window's size.
     void init();
 
     // True once "完成" wrote the files.

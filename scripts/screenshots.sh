@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Runs qxj under Xvfb on a copy of the sample contest and saves screenshots of
-# the history page, the grid after F9 with a cell's detail, the About box, the
-# problem configuration dialog (3 problems, then a contest of 20), the
-# statistics and the similar sources (F7) and the grid after a player list
-# import. The contest of 20 problems is opened the way a
-# file manager or a terminal does it: qxj DIR.
+# the history page, the grid after F9 with a cell's detail and a compile error,
+# the About box, the problem configuration dialog (3 problems, then a contest
+# of 20), the statistics and the similar sources (F7) and the grid after a
+# player list import. The contest of 20 problems is opened the way a file
+# manager or a terminal does it: qxj DIR. Last, under LANG=C.UTF-8 and
+# zh_CN.UTF-8, a contest with a .prb cut short (its message and its column),
+# the file dialog of F2 and the configuration dialog.
 # Usage: bash scripts/screenshots.sh [--docs] [OUTPUT_DIR]   (default: build/screenshots)
 #   --docs  also replaces the README's pictures: docs/grid.png with the grid after F9,
 #           docs/stats.png and docs/similarity.png with the statistics dialog's tabs
@@ -85,22 +87,32 @@ read -r x y < <(echo "${QXJ_CELL_AT:-560 60}")
 xdotool mousemove "$x" "$y" click 1
 sleep 0.5
 shot cell-detail
+# p05's sum, a compile error: the compiler's ‘’ quotes in a Latin face.
+read -r x y < <(echo "${QXJ_ERROR_CELL_AT:-560 170}")
+xdotool mousemove "$x" "$y" click 1
+sleep 0.5
+shot compile-error
 xdotool key alt+h
 sleep 0.5
 xdotool key a
 sleep 1
 full() { import -window root -crop 900x600+0+0 "$out/$1.png"; echo "$out/$1.png"; }
+whole() { import -window root -crop 1280x800+0+0 "$out/$1.png"; echo "$out/$1.png"; }
+# Back to the window (a click on an empty part of the grid), a key that opens
+# a dialog, its picture taken by the given command, then Escape.
+dialog() {
+  xdotool mousemove 600 450 click 1
+  sleep 0.3
+  xdotool key "$1"
+  sleep 1.5
+  "$2" "$3"
+  xdotool key Escape
+  sleep 0.5
+}
 full about
 xdotool key Escape
 sleep 0.5
-# Back to the window: a click on an empty part of the grid.
-xdotool mousemove 600 450 click 1
-sleep 0.3
-xdotool key F4
-sleep 1.5
-full config-3-problems
-xdotool key Escape
-sleep 0.5
+dialog F4 full config-3-problems
 
 # The statistics of the judged sample (F7), a problem's page, then the
 # similar sources after a comparison.
@@ -145,9 +157,22 @@ for i in $(seq -w 1 20); do mkdir -p "$work/twenty/data/problem$i"; done
 XDG_CONFIG_HOME="$work/config" QT_QPA_PLATFORM=xcb "$build/qxj" "$work/twenty" &
 qxj_pid=$!
 sleep 2
-xdotool mousemove 600 450 click 1
-sleep 0.3
-xdotool key F4
-sleep 1.5
-import -window root -crop 1280x800+0+0 "$out/config-20-problems.png"; echo "$out/config-20-problems.png"
-xdotool key Escape
+dialog F4 whole config-20-problems
+
+# The same contest with a problem whose .prb was cut short, under each locale.
+kill "$qxj_pid"; wait "$qxj_pid" 2>/dev/null || true
+cp -r examples/contest "$work/locale"
+rm -rf "$work/locale/result"
+mkdir -p "$work/locale/data/cut"
+head -c 300 examples/contest/data/sum/.prb > "$work/locale/data/cut/.prb"
+for lang in C.UTF-8 zh_CN.UTF-8; do
+  tag=${lang%%.*}
+  LANG=$lang LC_ALL= XDG_CONFIG_HOME="$work/config" QT_QPA_PLATFORM=xcb "$build/qxj" "$work/locale" &
+  qxj_pid=$!
+  sleep 2
+  xdotool search --name 'QXJ' 2>/dev/null | head -1 | xargs -r -I{} xdotool windowfocus --sync {} 2>/dev/null || true
+  shot "broken-prb-$tag"
+  dialog F2 whole "import-dialog-$tag"
+  dialog F4 full "config-$tag"
+  kill "$qxj_pid"; wait "$qxj_pid" 2>/dev/null || true
+done

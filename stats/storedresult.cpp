@@ -1,9 +1,9 @@
 #include "storedresult.h"
 
 #include "contestfiles.h"
+#include "fileread.h"
 #include "xmlfile.h"
 
-#include <QFile>
 #include <QRegularExpression>
 #include <QXmlStreamReader>
 
@@ -34,11 +34,12 @@ StoredResult readStoredResult(const QString &path, bool withNotes)
 {
     StoredResult result;
     result.info.state = '\0';
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    // A FIFO where a result file should be must not hold the statistics up.
+    const FileRead file = readRegularFile(path);
+    if (file.status != FileRead::Read)
         return result;
     result.opened = true;
-    QXmlStreamReader reader(&file);
+    QXmlStreamReader reader(file.bytes);
     bool taskSeen = false;
     // Subtasks whose element is open: a point belongs to each of them.
     QList<qsizetype> open;

@@ -1,6 +1,7 @@
 #include "contest.h"
 
 #include "contestfiles.h"
+#include "fileread.h"
 
 #include <QFile>
 #include <QSet>
@@ -53,6 +54,22 @@ QString Contest::problemDir(const QString &problem) const { return dataDir() + u
 QString Contest::problemConfigPath(const QString &problem) const
 {
     return problemDir(problem) + u"/.prb"_s;
+}
+
+QString Contest::problemConfigName(const QString &problem) const
+{
+    return dataDirName + u'/' + problem + u"/.prb"_s;
+}
+
+QString Contest::problemFaultText(const QString &problem, const QString &separator) const
+{
+    const auto fault = problemFaults.constFind(problem);
+    if (fault == problemFaults.cend())
+        return QString();
+    QString text = problemConfigName(problem);
+    if (fault->line > 0)
+        text += u" 第 %1 行"_s.arg(fault->line);
+    return text + separator + fault->reason;
 }
 
 QString Contest::playerDir(const QString &player) const { return srcDir() + u'/' + player; }
@@ -252,12 +269,18 @@ void Contest::loadProblems()
 
     problemConfigs.clear();
     problemNames.clear();
+    problemFaults.clear();
     for (const QString &name : std::as_const(candidates)) {
         XmlFile config;
-        if (config.load(problemConfigPath(name))) {
-            problemConfigs.insert(name, config);
-            problemNames.append(name);
-        }
+        config.load(problemConfigPath(name));
+        // Only a folder without one is no problem; a .prb that cannot be
+        // read is one, not judged, so that the organiser learns of it.
+        if (config.outcome == XmlFile::Outcome::Missing)
+            continue;
+        problemConfigs.insert(name, config);
+        problemNames.append(name);
+        if (const ConfigFault fault = configFault(config); !fault.isNull())
+            problemFaults.insert(name, fault);
     }
 }
 
@@ -269,14 +292,13 @@ void Contest::loadPlayers()
 void Contest::loadRealNames()
 {
     realNames.clear();
-    const QString path = playerListPath();
-    hasPlayerList = QFile::exists(path);
-    if (!hasPlayerList)
+    const FileRead read = readRegularFile(playerListPath());
+    // A list that is there but cannot be read still counts as a list: its
+    // names are just all missing.
+    hasPlayerList = read.status != FileRead::Missing;
+    if (read.status != FileRead::Read)
         return;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return;
-    const QByteArray content = file.readAll();
+    const QByteArray &content = read.bytes;
     QStringDecoder decode("GB18030", QStringDecoder::Flag::Stateless);
     for (const QByteArray &rawLine : content.split('\n')) {
         const QString line = decode(rawLine.trimmed());

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "problemfile.h"
 #include "scoreinfo.h"
 #include "xmlfile.h"
 
@@ -51,6 +52,10 @@ public:
     // loadPlayers, sorted by name ignoring case.
     QList<SkippedFolder> skippedProblems;
     QList<SkippedFolder> skippedPlayers;
+    // Problems of problemNames whose configuration the judge must not take
+    // (configFault), found by the last loadProblems. They keep their column
+    // and what could be read of their file, and are never judged.
+    QMap<QString, ConfigFault> problemFaults;
 
     QString dataDir() const;
     QString srcDir() const;
@@ -58,6 +63,12 @@ public:
     QString tmpDir() const;
     QString problemDir(const QString &problem) const;
     QString problemConfigPath(const QString &problem) const;
+    // The configuration file as the organiser sees it: "data/<problem>/.prb".
+    QString problemConfigName(const QString &problem) const;
+    // The problem's configuration fault for the organiser, naming the file
+    // and the line: "data/sum/.prb 第 7 行" + separator + reason; empty
+    // without a fault.
+    QString problemFaultText(const QString &problem, const QString &separator = QStringLiteral(": ")) const;
     QString playerDir(const QString &player) const;
     QString playerSubDir(const QString &player, const QString &dir) const;
     QString playerFile(const QString &player, const QString &dir, const QString &file) const;

@@ -2,6 +2,7 @@
 
 #include "contest.h"
 #include "dirs.h"
+#include "fileread.h"
 #include "xmlfile.h"
 
 #include <QFile>
@@ -9,13 +10,8 @@
 
 bool importPlayerList(const Contest &contest, const QString &source)
 {
-    QFile file(source);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return false;
-    return writeFileAtomically(contest.playerListPath(), bytes);
+    const FileRead read = readRegularFile(source);
+    return read.status == FileRead::Read && writeFileAtomically(contest.playerListPath(), read.bytes);
 }
 
 bool removePlayerList(const Contest &contest)
@@ -94,10 +90,10 @@ bool writeResultList(const Contest &contest, const QList<CellResult> &cells)
 void Contest::loadResultList()
 {
     cachedResults.clear();
-    QFile file(resultListPath());
-    if (!file.open(QIODevice::ReadOnly))
+    const FileRead read = readRegularFile(resultListPath());
+    if (read.status != FileRead::Read)
         return;
-    const QByteArray content = file.readAll();
+    const QByteArray &content = read.bytes;
     cachedResults.reserve(content.count('\n') + 1);
 
     qsizetype start = 0;

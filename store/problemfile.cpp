@@ -2,6 +2,10 @@
 
 #include "contest.h"
 
+#include <QRegularExpression>
+
+#include <cmath>
+
 namespace {
 const QString ProblemTag = QStringLiteral("problem");
 const QString Maker = QStringLiteral("maker");
@@ -82,19 +86,118 @@ bool mayRewriteConfig(const QDomDocument &config)
     return problems.count() == 0 || attributeText(problems.item(0), Maker) == DialogMaker;
 }
 
+bool mayReplaceConfigFile(const XmlFile &current)
+{
+    switch (current.outcome) {
+    case XmlFile::Outcome::Missing:
+    case XmlFile::Outcome::Empty:
+        return true;
+    case XmlFile::Outcome::Whole:
+        return mayRewriteConfig(current.document);
+    case XmlFile::Outcome::Malformed: {
+        const ElementQuery problems = queryUnder(current.document, ProblemTag);
+        return problems.count() > 0 && attributeText(problems.item(0), Maker) == DialogMaker;
+    }
+    case XmlFile::Outcome::Unreadable:
+        break;
+    }
+    return false;
+}
+
+namespace {
+
+// Beyond what the dialog lets anyone type (12 digits), and beyond what a
+// run's limits can be converted to.
+constexpr double LimitCeiling = 1e12;
+
+QString limitFault(const QDomElement &point, const QString &name, const QString &what)
+{
+    if (!point.hasAttribute(name))
+        return what + QStringLiteral("未设置");
+    const QString text = point.attribute(name);
+    bool number = false;
+    const double value = text.toDouble(&number);
+    if (!number || !std::isfinite(value))
+        return what + QStringLiteral(" \"") + text + QStringLiteral("\" 不是数");
+    if (value <= 0)
+        return what + QStringLiteral(" ") + text.trimmed() + QStringLiteral(" 不是正数");
+    if (value >= LimitCeiling)
+        return what + QStringLiteral(" ") + text.trimmed() + QStringLiteral(" 过大");
+    return QString();
+}
+
+QString scoreFault(const QDomElement &subtask)
+{
+    // An absent or empty score is the format's 0 points.
+    const QString text = attributeText(subtask, QStringLiteral("score"));
+    if (text.trimmed().isEmpty())
+        return QString();
+    bool number = false;
+    text.toInt(&number, 10);
+    if (number)
+        return QString();
+    static const QRegularExpression digits(QStringLiteral("^\\s*[+-]?[0-9]+\\s*$"));
+    if (digits.match(text).hasMatch())
+        return QStringLiteral("子任务分值 ") + text.trimmed() + QStringLiteral(" 超出整数范围");
+    return QStringLiteral("子任务分值 \"") + text + QStringLiteral("\" 不是整数");
+}
+
+}  // namespace
+
+ConfigFault configFault(const XmlFile &config)
+{
+    switch (config.outcome) {
+    case XmlFile::Outcome::Whole:
+        break;
+    case XmlFile::Outcome::Malformed:
+        return ConfigFault{config.errorLine, config.error};
+    case XmlFile::Outcome::Empty:
+    case XmlFile::Outcome::Missing:
+    case XmlFile::Outcome::Unreadable:
+        return ConfigFault{0, config.error};
+    }
+
+    const QDomDocument &document = config.document;
+    const QDomElement root = document.firstChildElement();
+    const QString kind = problemKind(document);
+    if (kind != KindTraditional && kind != KindAnswer)
+        return ConfigFault{root.lineNumber(),
+                           kind.isEmpty() ? QStringLiteral("没有试题类型 (type)")
+                                          : QStringLiteral("试题类型 \"") + kind + QStringLiteral("\" 未知")};
+
+    const QDomElement task = queryUnder(document, QStringLiteral("task")).item(0);
+    int number = 0;
+    for (const QDomElement &subtask : queryWithin(task, QStringLiteral("subtask")).elements()) {
+        if (const QString fault = scoreFault(subtask); !fault.isEmpty())
+            return ConfigFault{subtask.lineNumber(), fault};
+        for (const QDomElement &point : queryWithin(subtask, QStringLiteral("point")).elements()) {
+            ++number;
+            // Answers are only checked: their points have no limits to keep.
+            if (kind != KindTraditional)
+                continue;
+            const QString which = QStringLiteral("第 %1 个测试点的").arg(number);
+            for (const auto &[name, what] : {std::pair{QStringLiteral("time"), QStringLiteral("时间限制")},
+                                            std::pair{QStringLiteral("mem"), QStringLiteral("内存限制")}}) {
+                if (const QString fault = limitFault(point, name, which + what); !fault.isEmpty())
+                    return ConfigFault{point.lineNumber(), fault};
+            }
+        }
+    }
+    return ConfigFault();
+}
+
 bool writeProblemConfig(Contest &contest, const QString &problem, const QString &timeText,
                         const QString &memText, const QString &checkerText,
                         const QList<DataPair> &pairs)
 {
-    auto entry = contest.problemConfigs.find(problem);
-    if (entry == contest.problemConfigs.end()) {
-        entry = contest.problemConfigs.insert(problem, XmlFile(contest.problemConfigPath(problem)));
-    } else if (!mayRewriteConfig(entry->document)) {
+    // What lies on disk decides, not what was loaded earlier: a hand-written
+    // file copied in since must not be lost.
+    XmlFile current;
+    current.load(contest.problemConfigPath(problem));
+    if (!mayReplaceConfigFile(current))
         return false;
-    }
-    QDomDocument &doc = entry->document;
-    while (doc.hasChildNodes())
-        doc.removeChild(doc.firstChild());
+    XmlFile written(contest.problemConfigPath(problem));
+    QDomDocument &doc = written.document;
 
     const auto named = [&](const char16_t *pattern) {
         return QString::fromUtf16(pattern).replace(QStringLiteral("%s"), problem);
@@ -134,5 +237,9 @@ bool writeProblemConfig(Contest &contest, const QString &problem, const QString 
         task.appendChild(subtask);
     }
     root.appendChild(task);
-    return entry->save(4);
+    if (!written.save(4))
+        return false;
+    written.outcome = XmlFile::Outcome::Whole;
+    contest.problemConfigs.insert(problem, written);
+    return true;
 }

@@ -65,6 +65,25 @@ DialogDefaults problemDialogDefaults(const QDomDocument &config);
 
 // Whether the configuration dialog may rewrite this document.
 bool mayRewriteConfig(const QDomDocument &config);
+// Whether the dialog may replace the file as it lies on disk now (current
+// just loaded from it): no file, an empty one, or one the rewrite guard
+// allows. A file that is no regular file, cannot be read, or stops being
+// XML before it shows the dialog's mark is someone's work, and stays.
+bool mayReplaceConfigFile(const XmlFile &current);
+
+// Why a problem must not be judged with this configuration: the file could
+// not be read to its end, names a kind of problem this judge does not know,
+// or sets what no run can have (a limit that is not a positive finite
+// number, a score that is not an int). Judging what was read would give
+// wrong scores without a word.
+struct ConfigFault
+{
+    int line = 0;  // in the file; 0 when the fault is the file's as a whole
+    QString reason;
+    bool isNull() const { return reason.isEmpty(); }
+};
+// A null fault when the configuration can be judged as it is.
+ConfigFault configFault(const XmlFile &config);
 
 class Contest;
 using DataPair = QPair<QString, QString>;  // input file, answer file

@@ -1,8 +1,9 @@
 #include "settings.h"
 
 #include "dirs.h"
+#include "fileread.h"
 
-#include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 
 namespace Settings {
@@ -11,10 +12,10 @@ static const QString GeometryKey = QStringLiteral("geometry");
 
 QStringList readLines(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    const FileRead read = readRegularFile(path);
+    if (read.status != FileRead::Read)
         return {};
-    QList<QByteArray> rawLines = file.readAll().split('\n');
+    QList<QByteArray> rawLines = read.bytes.split('\n');
     // The final line break ends the last line; it does not start another.
     if (rawLines.last().isEmpty())
         rawLines.removeLast();
@@ -79,13 +80,25 @@ bool writeJobs(int jobs, const QString &path)
     return writeLines(path, {QString::number(jobs)});
 }
 
+// QSettings reads the file it was given before it writes it, and would wait
+// for ever on a FIFO there: anything but a regular file or nothing is left alone.
+static bool settingsFileUsable(const QString &path)
+{
+    const QFileInfo info(path);
+    return !info.exists() || info.isFile();
+}
+
 QByteArray readGeometry(const QString &path)
 {
+    if (!settingsFileUsable(path))
+        return {};
     return QSettings(path, QSettings::IniFormat).value(GeometryKey).toByteArray();
 }
 
 void writeGeometry(const QByteArray &geometry, const QString &path)
 {
+    if (!settingsFileUsable(path))
+        return;
     QSettings settings(path, QSettings::IniFormat);
     settings.setAtomicSyncRequired(true);  // written through a temporary file, as the others
     settings.setValue(GeometryKey, geometry);

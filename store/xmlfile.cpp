@@ -1,8 +1,8 @@
 #include "xmlfile.h"
 
 #include "dirs.h"
+#include "fileread.h"
 
-#include <QFile>
 #include <QRegularExpression>
 #include <QStringEncoder>
 
@@ -140,11 +140,34 @@ QString realText(double value)
 bool XmlFile::load(const QString &filePath)
 {
     path = filePath;
-    QFile file(filePath);
-    if (!file.open(QIODevice::ReadOnly))
+    error.clear();
+    errorLine = 0;
+    errorColumn = 0;
+    const FileRead read = readRegularFile(filePath);
+    if (read.status != FileRead::Read) {
+        outcome = read.status == FileRead::Missing ? Outcome::Missing : Outcome::Unreadable;
+        error = read.reason();
         return false;
+    }
     QDomDocument parsed;
-    parsed.setContent(&file);  // a malformed file keeps what was parsed
+    QString message;
+    int line = 0;
+    int column = 0;
+    // A malformed file keeps what was parsed before the fault.
+    if (parsed.setContent(read.bytes, &message, &line, &column)) {
+        outcome = Outcome::Whole;
+    } else if (read.bytes.trimmed().isEmpty()) {
+        outcome = Outcome::Empty;
+        error = QStringLiteral("文件为空");
+    } else {
+        outcome = Outcome::Malformed;
+        // The parser's sentence goes inside a message of ours: no full stop.
+        while (message.endsWith(u'.') || message.endsWith(u'。'))
+            message.chop(1);
+        error = QStringLiteral("XML 格式错误: ") + message;
+        errorLine = line;
+        errorColumn = column;
+    }
     document = parsed;
     return true;
 }

@@ -48,14 +48,30 @@ public:
     XmlFile() = default;
     explicit XmlFile(const QString &path) : path(path) {}
 
-    // True when the file could be opened; a malformed file still gives true
-    // with an empty or partial document.
+    // True when the file could be read; a malformed file still gives true
+    // with an empty or partial document. Only a regular file is read: a FIFO
+    // or a device at the path gives false at once, the document unchanged.
     bool load(const QString &filePath);
     // Atomic: a failed write leaves the previous file in place. False on failure.
     bool save(int indent) const;
 
     QDomDocument document;
     QString path;
+
+    // What the last load found.
+    enum class Outcome {
+        Whole,       // read and parsed to its end
+        Malformed,   // read, but the XML stops being well-formed at errorLine
+        Empty,       // read, nothing but white space in it
+        Missing,     // no file at the path
+        Unreadable,  // not a regular file, or reading it failed
+    };
+    Outcome outcome = Outcome::Missing;
+    // Why a load fell short of Whole (empty when it did not), with the line
+    // and column the parser stopped at (0 when it has none).
+    QString error;
+    int errorLine = 0;
+    int errorColumn = 0;
 };
 
 // Writes the document atomically in the encoding of its declaration.

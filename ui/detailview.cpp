@@ -53,6 +53,17 @@ QString colourKey(const QColor &colour)
     return QString::number(colour.rgb(), 16);
 }
 
+// Compiler messages quote with ‘’, which a CJK face draws full-width: Latin
+// text takes a Latin face first, Chinese falls through to the window's.
+QFont messageFont(const QFont &windowFont)
+{
+    QFont font = windowFont;
+    QStringList families{u"DejaVu Sans"_s, u"Liberation Sans"_s, u"Noto Sans"_s};
+    families += windowFont.families();
+    font.setFamilies(families);
+    return font;
+}
+
 } // namespace
 
 int messageRowHeight(const QString &text, int lineHeight)
@@ -187,6 +198,12 @@ void DetailView::completeSubtask(const ViewInfo &info)
     m_subtaskCell->setText(info.text);
     m_subtaskCell->setBackground(
         subtaskPicture(info.background, m_pointColours, rows * RowHeight));
+    // Kept for drawing the cell again should the cap cut off its first rows.
+    QVariantList strips;
+    for (const QColor &colour : std::as_const(m_pointColours))
+        strips.append(colour);
+    m_subtaskCell->setData(SubtaskColourRole, info.background);
+    m_subtaskCell->setData(SubtaskStripsRole, strips);
     m_subtaskCell->setForeground(readableTextColour(info.foreground, info.background));
     closeSubtask();
     if (ownRow)
@@ -204,7 +221,7 @@ void DetailView::append(const ViewInfo &info)
     if (info.kind != ViewInfo::Point)
         closeSubtask();
     if (info.kind == ViewInfo::Heading && m_table->rowCount() > MaxRows)
-        m_table->model()->removeRows(0, m_table->rowCount() - MaxRows);
+        dropOldestRows(m_table->rowCount() - MaxRows);
 
     const int row = insertRow(info.number);
     auto *item = new QTableWidgetItem(info.text);
@@ -236,8 +253,11 @@ void DetailView::append(const ViewInfo &info)
         if (info.kind == ViewInfo::End)
             item->setTextAlignment(Qt::AlignCenter);
         item->setToolTip(info.text);
-        const int height =
-            messageRowHeight(info.text, QFontMetrics(m_table->font()).lineSpacing());
+        const QFont font = messageFont(m_table->font());
+        item->setFont(font);
+        const int lineHeight =
+            std::max(QFontMetrics(font).lineSpacing(), QFontMetrics(m_table->font()).lineSpacing());
+        const int height = messageRowHeight(info.text, lineHeight);
         item->setBackground(rowPicture(info.background, false, height));
         m_table->setItem(row, 0, item);
         m_table->setSpan(row, 0, 1, 2);
@@ -246,6 +266,32 @@ void DetailView::append(const ViewInfo &info)
     }
     }
     makeCurrent();
+}
+
+void DetailView::dropOldestRows(int count)
+{
+    // A subtask cell that starts above the cut and reaches below it would go,
+    // leaving its remaining points without their score: it comes back on the
+    // first row kept, drawn for the rows it still spans.
+    int top = count;
+    while (top > 0 && !m_table->item(top, 0) && m_table->item(top, 1))
+        --top;
+    QTableWidgetItem *cut = top < count ? m_table->item(top, 0) : nullptr;
+    const int left = cut ? top + m_table->rowSpan(top, 0) - count : 0;
+    QTableWidgetItem *kept = left > 0 ? cut->clone() : nullptr;
+    m_table->model()->removeRows(0, count);
+    if (!kept)
+        return;
+    const QVariant colour = kept->data(SubtaskColourRole);
+    if (colour.isValid()) {
+        QList<QColor> strips;
+        for (const QVariant &strip : kept->data(SubtaskStripsRole).toList().mid(count - top))
+            strips.append(strip.value<QColor>());
+        kept->setBackground(subtaskPicture(colour.value<QColor>(), strips, left * RowHeight));
+    }
+    m_table->setItem(0, 0, kept);
+    if (m_table->rowSpan(0, 0) != left)
+        m_table->setSpan(0, 0, left, 1);
 }
 
 void DetailView::showStoredResult(const Contest &contest, const QString &player,
@@ -285,6 +331,10 @@ void DetailView::showConfigSummary(const Contest &contest)
 {
     for (const QString &problem : contest.problemNames) {
         append(titleRow(u'"' + problem + u"\"的配置结果"_s));
+        if (const QString fault = contest.problemFaultText(problem, u":\n"_s); !fault.isEmpty()) {
+            append(messageRow(u"不测评 — "_s + fault, 1));
+            continue;
+        }
         const auto config = contest.problemConfigs.constFind(problem);
         if (config == contest.problemConfigs.constEnd())
             continue;

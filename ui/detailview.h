@@ -54,6 +54,11 @@ public:
     void showConfigSummary(const Contest &contest);
 
 private:
+    static constexpr int SubtaskColourRole = Qt::UserRole;
+    static constexpr int SubtaskStripsRole = Qt::UserRole + 1;
+
+    // Removes the oldest rows; a subtask cell cut in two keeps its score.
+    void dropOldestRows(int count);
     void completeSubtask(const ViewInfo &row);
     void closeSubtask();
     int insertRow(const QString &number);

@@ -12,6 +12,7 @@
 #include <QProgressBar>
 #include <QSet>
 #include <QStackedWidget>
+#include <QStyle>
 #include <QTableWidget>
 
 #include <algorithm>
@@ -101,6 +102,15 @@ bool GridView::refresh(const std::function<bool()> &keepFilling)
     labels += m_contest.problemNames;
     m_table->setColumnCount(labels.size());
     m_table->setHorizontalHeaderLabels(labels);
+    // A problem that is not judged says so in its column's head.
+    for (int j = 0; j < m_contest.problemNames.size(); ++j) {
+        const QString fault = m_contest.problemFaultText(m_contest.problemNames[j]);
+        if (fault.isEmpty())
+            continue;
+        QTableWidgetItem *header = m_table->horizontalHeaderItem(FirstProblemColumn + j);
+        header->setIcon(m_table->style()->standardIcon(QStyle::SP_MessageBoxWarning));
+        header->setToolTip(u"不测评: "_s + fault);
+    }
 
     m_contest.loadPlayers();
     // A copy: a refresh started while this one processes events reloads the list.

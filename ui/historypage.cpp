@@ -1,11 +1,13 @@
 #include "historypage.h"
 
+#include "fileread.h"
 #include "prompts.h"
 #include "settings.h"
 #include "xmlfile.h"
 
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QIcon>
 #include <QListWidget>
@@ -15,6 +17,9 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <cerrno>
+
+#include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
 
@@ -136,14 +141,25 @@ bool prepareDroppedContest(QWidget *dialogParent, const QString &root,
         return true;
     if (!Prompts::confirm(dialogParent, u"找不到"_s + missing, u"确定继续打开并创建子目录吗？"_s))
         return false;
-    bool created = true;
+    QStringList created;
     for (const QString &name : {dataName, srcName}) {
         const QString dir = root + u'/' + name;
-        // mkpath succeeds on nothing but a directory; a file in the way fails it.
-        if (!QFileInfo(dir).isDir() && !QDir().mkpath(dir))
-            created = false;
+        if (QFileInfo(dir).isDir())
+            continue;
+        if (::mkdir(QFile::encodeName(dir).constData(), 0777) == 0) {
+            created.append(dir);
+            continue;
+        }
+        const int error = errno;
+        // Nothing half-made stays behind: the contest is not opened.
+        for (const QString &made : std::as_const(created))
+            QDir().rmdir(made);
+        Prompts::inform(dialogParent, u"无法创建子目录"_s,
+                        u"无法创建 "_s + QDir::toNativeSeparators(dir) + u": "_s + fileErrorText(error)
+                            + u"\n竞赛未打开。"_s);
+        return false;
     }
-    return created;
+    return true;
 }
 
 HistoryPage::HistoryPage(QListWidget *list, const QString &settingsFolder, QObject *parent)

@@ -27,7 +27,8 @@ QString droppedDirectory(const QMimeData *data);
 // "试题目录", "选手目录", "试题目录和选手目录" or "" for what root lacks.
 QString missingSubDirs(const QString &root, const QString &dataName, const QString &srcName);
 // Offers to create the sub-directories a dropped directory lacks and creates
-// them. False when the organiser declined or they could not be created.
+// them. False when the organiser declined or they could not be created; the
+// organiser is then told what and why, and none of them is left behind.
 bool prepareDroppedContest(QWidget *dialogParent, const QString &root,
                            const QString &dataName, const QString &srcName);
 

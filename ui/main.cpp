@@ -3,6 +3,7 @@
 #include "checkerhome.h"
 #include "commandline.h"
 #include "mainwindow.h"
+#include "translation.h"
 
 #include <QApplication>
 #include <QDir>
@@ -37,6 +38,7 @@ int main(int argc, char *argv[])
     }
 
     QApplication app(argc, argv);
+    installQtTranslation();
     // Desktops match the window to qxj.desktop, and so to its icon, by this.
     QGuiApplication::setDesktopFileName(QStringLiteral("qxj"));
     // Read before the working directory moves: a relative folder is the user's.

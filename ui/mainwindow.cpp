@@ -32,6 +32,8 @@
 #include <QShortcut>
 #include <QUrl>
 
+#include <utility>
+
 // The pictures live in the ui library, which a static link would otherwise drop.
 static void initPictures()
 {
@@ -148,9 +150,14 @@ void MainWindow::setJudgingState(bool running)
 }
 
 // Everything a run needs happens here: the rest of the window only chooses cells.
-void MainWindow::startJudging(const QList<SiteItem *> &cells, bool rejudge)
+void MainWindow::startJudging(const QList<SiteItem *> &chosen, bool rejudge)
 {
     pointTableClear();
+    QStringList notJudged;
+    const QList<SiteItem *> cells = judgeableCells(m_contest, chosen, &notJudged);
+    for (const QString &problem : std::as_const(notJudged))
+        showProblemFault(problem);
+    m_unsaved = true;
     m_session->start(cells, rejudge, [this](TestCore *judge) {
         connect(judge, &TestCore::sendInfo, this, &MainWindow::pointTableAppend);
         connect(judge, &TestCore::setItem, this, &MainWindow::sourceTableItemSet);
@@ -189,9 +196,10 @@ void MainWindow::showConfigSummary()
     m_detail->showConfigSummary(m_contest);
 }
 
-// Folders whose names the contest's files cannot carry are never judged; the
-// organiser learns of them here rather than missing a row.
-void MainWindow::showSkippedFolders()
+// Folders whose names the contest's files cannot carry are never judged, nor
+// problems whose configuration has a fault; the organiser learns of them here
+// rather than missing a row or a column.
+void MainWindow::showContestNotes()
 {
     const auto show = [this](const QList<SkippedFolder> &folders, const QString &kind) {
         for (const SkippedFolder &skipped : folders)
@@ -199,9 +207,30 @@ void MainWindow::showSkippedFolders()
     };
     show(m_contest.skippedProblems, QStringLiteral("跳过试题目录 "));
     show(m_contest.skippedPlayers, QStringLiteral("跳过选手目录 "));
+    for (const QString &problem : std::as_const(m_contest.problemNames))
+        showProblemFault(problem);
     // Programs then run without their sandbox: the organiser should know.
     if (const QString warning = sandboxWarning(); !warning.isEmpty())
         pointTableAppend(messageRow(warning, 0));
+}
+
+void MainWindow::showProblemFault(const QString &problem)
+{
+    // The reason on a line of its own: the log is narrow.
+    const QString fault = m_contest.problemFaultText(problem, QStringLiteral(":\n"));
+    if (!fault.isEmpty())
+        pointTableAppend(messageRow(QStringLiteral("试题 ") + problem + QStringLiteral(" 不测评 — ") + fault, 1));
+}
+
+QString MainWindow::proposedFile(const QString &name) const
+{
+    const QString folder = QFileInfo(m_fileFolder).isDir() ? m_fileFolder : m_contest.rootDir;
+    return folder + u'/' + name;
+}
+
+void MainWindow::rememberFolderOf(const QString &file)
+{
+    m_fileFolder = QFileInfo(file).absolutePath();
 }
 
 void MainWindow::openContest(const QString &path)
@@ -211,6 +240,8 @@ void MainWindow::openContest(const QString &path)
     const QString nativePath = QDir::toNativeSeparators(path);
     setWindowTitle(nativePath + QStringLiteral(" - ") + WindowTitle);
     m_contest.rootDir = QDir::fromNativeSeparators(path);
+    m_fileFolder.clear();
+    m_unsaved = false;
     m_contest.loadProblems();
     m_contest.loadRealNames();
     pointTableClear();
@@ -219,7 +250,7 @@ void MainWindow::openContest(const QString &path)
     refreshSourceTable();
     if (!contestOpen())
         return;  // left while the grid was being filled
-    showSkippedFolders();
+    showContestNotes();
     ui->menuBar->setEnabled(true);
     ui->sourceTable->setFocus();
     m_history->recordOpened(nativePath);
@@ -308,10 +339,15 @@ void MainWindow::onTestFinished()
     // A grid still being filled is not the contest's whole result list.
     if (!contestOpen() || m_filling)
         return;
-    if (!m_session->finish(m_grid->rows()))
-        Prompts::inform(this, QStringLiteral("保存失败"),
-                        QStringLiteral("无法写入成绩列表: ")
-                            + QDir::toNativeSeparators(m_contest.resultListPath()));
+    // Closing, or stopping while idle, comes here too: with no run since the
+    // last save there is nothing to lose, so a failed write (the contest
+    // folder gone, say) is no news.
+    const bool saved = m_session->finish(m_grid->rows());
+    if (saved || !std::exchange(m_unsaved, false))
+        return;
+    Prompts::inform(this, QStringLiteral("保存失败"),
+                    QStringLiteral("无法写入成绩列表: ")
+                        + QDir::toNativeSeparators(m_contest.resultListPath()));
 }
 
 void MainWindow::showMenuHis(QPoint pos)
@@ -468,9 +504,15 @@ void MainWindow::on_action_4_triggered()
         stopJudging();
 }
 
+// Problem folders added or removed since the contest was opened count too.
 void MainWindow::on_action_2_triggered()
 {
+    if (!contestOpen() || busy())
+        return;
+    m_contest.loadProblems();
     refreshSourceTable();
+    if (contestOpen() && !busy())
+        showContestNotes();
 }
 
 void MainWindow::on_action_P_triggered()
@@ -511,10 +553,10 @@ void MainWindow::on_action_8_triggered()
     if (!contestOpen() || busy())
         return;
     const QString path = Prompts::saveFileName(this, QStringLiteral("导出成绩"),
-                                               m_contest.rootDir + QStringLiteral("/成绩.csv"),
-                                               CsvFilter);
+                                               proposedFile(QStringLiteral("成绩.csv")), CsvFilter);
     if (path.isEmpty())
         return;
+    rememberFolderOf(path);
     // Told, not silent: the organiser would otherwise hand out a table that is not there.
     if (!exportScoreTable(path, m_contest.problemNames, m_contest.hasPlayerList, m_grid->rows()))
         Prompts::inform(this, QStringLiteral("导出失败"),
@@ -557,9 +599,10 @@ void MainWindow::on_action_N_triggered()
     if (!contestOpen() || busy())
         return;
     const QString source = Prompts::openFileName(this, QStringLiteral("导入名单"),
-                                                 QStringLiteral("list.csv"), CsvFilter);
+                                                 proposedFile(QStringLiteral("list.csv")), CsvFilter);
     if (source.isEmpty())
         return;
+    rememberFolderOf(source);
     if (!importPlayerList(m_contest, source))
         Prompts::inform(this, QStringLiteral("导入失败"),
                         QStringLiteral("无法导入: ") + QDir::toNativeSeparators(source));

@@ -92,7 +92,14 @@ private:
     void stopJudging();
     void refreshSourceTable();
     void showConfigSummary();
-    void showSkippedFolders();
+    // What the organiser must know of the open contest: folders skipped,
+    // problems not judged, programs without their sandbox.
+    void showContestNotes();
+    void showProblemFault(const QString &problem);
+    // Where a file dialog starts: the folder last chosen in one while this
+    // contest is open, else the contest folder.
+    QString proposedFile(const QString &name) const;
+    void rememberFolderOf(const QString &file);
     bool contestOpen() const { return !m_contest.rootDir.isEmpty(); }
     // A run or a grid fill is under way: nothing may start or rebuild.
     bool busy() const;
@@ -118,4 +125,8 @@ private:
     JudgingSession *m_session = nullptr;
     PaintThrottle *m_throttle = nullptr;
     bool m_filling = false;
+    QString m_fileFolder;
+    // A run ended or was stopped since its results were last saved in the
+    // result list: only then does a failure to write it lose anything.
+    bool m_unsaved = false;
 };

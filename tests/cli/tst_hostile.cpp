@@ -396,7 +396,11 @@ void TestHostile::runFinishes()
 {
     QVERIFY2(m_finished, "qxj-judge did not finish");
     QCOMPARE(m_exitStatus, QProcess::NormalExit);
-    QVERIFY2(m_exitCode == 0, qPrintable(m_err));
+    // The broken problem is the only failure, and it is named.
+    QVERIFY2(m_exitCode == 1, qPrintable(m_err));
+    QVERIFY2(m_err.contains(QStringLiteral("qxj-judge: data/broken/.prb:1: XML 格式错误: ")), qPrintable(m_err));
+    QVERIFY2(m_err.endsWith(QStringLiteral("qxj-judge: not judged (a fault in the .prb, see above): broken\n")),
+             qPrintable(m_err));
     QVERIFY(m_out.contains(QStringLiteral("\n- 测评结束 -\n")));
     // The programs' standard output went to /dev/null, not to the judge's.
     QVERIFY2(m_out.size() < 100000, qPrintable(QString::number(m_out.size())));

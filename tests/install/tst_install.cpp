@@ -153,7 +153,7 @@ private slots:
         for (const QString &field : {u" Package: qxj\n"_s, u" Version: "_s + QStringLiteral(QXJ_VERSION) + u'\n',
                                      u" Recommends: g++, fp-compiler, fonts-noto-cjk\n"_s, u" Maintainer: "_s,
                                      u"libqt6widgets6"_s, u"qt6-qpa-plugins"_s, u"similarity-tester"_s,
-                                     u"libqt6charts6"_s, u"libqt6svg6"_s})
+                                     u"libqt6charts6"_s, u"libqt6svg6"_s, u"qt6-translations-l10n"_s})
             QVERIFY2(control.contains(field), qPrintable(field + u" not in\n"_s + control));
     }
 };

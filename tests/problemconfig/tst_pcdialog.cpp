@@ -92,12 +92,15 @@ private slots:
     void checkerChoice_data();
     void checkerChoice();
     void handWrittenConfigKept();
+    void filesChangedSinceLoading_data();
+    void filesChangedSinceLoading();
     void closingWritesNothing();
     void vanishedFolderSkipped();
 
 private:
-    // A fresh dialog over the current contest, shown so that the table has its geometry.
-    PCDialog *open();
+    // A fresh dialog over the current contest, shown so that the table has its
+    // geometry; with reload false, over what the contest had loaded before.
+    PCDialog *open(bool reload = true);
     QTableWidget *table() const { return m_dialog->findChild<QTableWidget *>(QStringLiteral("tableWidget")); }
     QLabel *label() const { return m_dialog->findChild<QLabel *>(QStringLiteral("label")); }
     QStringList row(int row) const;
@@ -145,9 +148,10 @@ void PCDialogTest::addProblem(const QString &name, int points)
     QVERIFY(QDir().mkpath(m_contest.problemDir(name)));
 }
 
-PCDialog *PCDialogTest::open()
+PCDialog *PCDialogTest::open(bool reload)
 {
-    m_contest.loadProblems();
+    if (reload)
+        m_contest.loadProblems();
     m_dialog = std::make_unique<PCDialog>();
     m_dialog->contestDirs.rootDir = m_contest.rootDir;
     m_dialog->problemConfigs = &m_contest.problemConfigs;
@@ -366,6 +370,56 @@ void PCDialogTest::handWrittenConfigKept()
     finish();
     QVERIFY(m_dialog->accepted);
     QCOMPARE(readFile(m_contest.problemConfigPath(QStringLiteral("own"))), handWritten);
+}
+
+void PCDialogTest::filesChangedSinceLoading_data()
+{
+    QTest::addColumn<QByteArray>("loaded");  // the .prb when the window loaded the contest; empty: none
+    QTest::addColumn<QByteArray>("now");
+    QTest::addColumn<QStringList>("shown");  // time, memory, checker
+    QTest::addColumn<bool>("kept");
+
+    const QByteArray prepared = "<?xml version=\"1.0\"?>\n<problem type=\"TRA_0_4\"><task checker=\"spj\">"
+                                "<subtask score=\"100\"><point in=\"x1.in\" out=\"x1.ans\" time=\"3\" mem=\"512\"/>"
+                                "</subtask></task></problem>\n";
+    QByteArray ours = prepared;
+    ours.replace("type=\"TRA_0_4\"", "type=\"TRA_0_4\" maker=\"pcdialog\"");
+    QTest::newRow("hand-written, copied in since") << QByteArray() << prepared << strings({"3", "512", "spj"}) << true;
+    QTest::newRow("the dialog's, replaced by a hand-written one")
+        << ours << prepared << strings({"3", "512", "spj"}) << true;
+    QTest::newRow("hand-written, replaced by the dialog's") << prepared << ours << strings({"3", "512", "spj"})
+                                                            << false;
+    QTest::newRow("hand-written, now cut short") << prepared << prepared.left(prepared.indexOf("<point"))
+                                                 << strings({"1", "128", "spj"}) << true;
+}
+
+// The window's configurations may be older than the files: the dialog shows
+// and guards what is on disk when it opens.
+void PCDialogTest::filesChangedSinceLoading()
+{
+    QFETCH(QByteArray, loaded);
+    QFETCH(QByteArray, now);
+    QFETCH(QStringList, shown);
+    QFETCH(bool, kept);
+
+    addProblem(QStringLiteral("x"), 1);
+    const QString file = m_contest.problemConfigPath(QStringLiteral("x"));
+    if (!loaded.isEmpty())
+        QVERIFY(writeFile(file, loaded));
+    m_contest.loadProblems();
+    QVERIFY(writeFile(file, now));
+    open(false);
+    QCOMPARE(table()->columnCount(), 1);
+    QCOMPARE((QStringList{row(0).value(0), row(1).value(0), row(2).value(0)}), shown);
+    finish();
+    QVERIFY(m_dialog->accepted);
+    if (kept) {
+        QCOMPARE(readFile(file), now);
+    } else {
+        const XmlFile written = loadXml(file);
+        QCOMPARE(problemTask(written.document).subtasks.value(0).points.value(0).in, QStringLiteral("x1.in"));
+        QCOMPARE(problemDialogDefaults(written.document).time, QStringLiteral("3"));
+    }
 }
 
 void PCDialogTest::closingWritesNothing()

@@ -304,6 +304,12 @@ void TestContestStats::storedResultFollowsQueryRules()
         }
     }
     QVERIFY(!readStoredResult(dir.filePath(u"missing.res"_s)).opened);
+    // A FIFO in a result file's place is not waited on: no result.
+    const QString fifo = dir.filePath(u"fifo.res"_s);
+    QVERIFY(makeFifo(fifo));
+    bool opened = true;
+    QVERIFY(returnsAtOnce(fifo, [&] { opened = readStoredResult(fifo).opened; }));
+    QVERIFY(!opened);
 }
 
 QTEST_GUILESS_MAIN(TestContestStats)

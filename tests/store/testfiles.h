@@ -13,9 +13,15 @@
 #include <QTest>
 
 #include <ftw.h>
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <atomic>
 #include <csignal>
+#include <functional>
 #include <memory>
+#include <thread>
 
 inline bool writeTestFile(const QString &path, const QByteArray &bytes)
 {
@@ -59,6 +65,33 @@ inline bool emptyTreeByBytes(const QString &dir)
         return where->level == 0 ? 0 : ::remove(path);
     };
     return ::nftw(QFile::encodeName(dir).constData(), removeBelow, 16, FTW_DEPTH | FTW_PHYS) == 0;
+}
+
+inline bool makeFifo(const QString &path)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    return ::mkfifo(QFile::encodeName(path).constData(), 0644) == 0;
+}
+
+// Runs read on a thread of its own; true when it returned within 5 s. A
+// reader caught waiting on the FIFO for a writer is let go (a writer comes
+// and goes), so that the test fails rather than hangs.
+inline bool returnsAtOnce(const QString &fifo, const std::function<void()> &read)
+{
+    std::atomic<bool> done{false};
+    std::thread reader([&] {
+        read();
+        done = true;
+    });
+    const bool atOnce = QTest::qWaitFor([&] { return done.load(); }, 5000);
+    while (!done) {
+        const int fd = ::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0)
+            ::close(fd);
+        QTest::qWait(20);
+    }
+    reader.join();
+    return atOnce;
 }
 
 // A file name longer than any file system accepts.

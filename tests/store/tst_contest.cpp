@@ -5,6 +5,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+
 using namespace Qt::StringLiterals;
 
 using NameMap = QMap<QString, QString>;
@@ -153,12 +155,47 @@ private slots:
         QVERIFY(m_contest.problemConfigs[u"a"_s].document.documentElement().attribute(u"type"_s).isEmpty());
     }
 
-    void configurationThatIsADirectory()
+    // A problem that is not judged, for a reason the organiser is told, as
+    // any .prb that cannot be read to its end.
+    void configurationThatCannotBeRead_data()
     {
-        QVERIFY(QDir().mkpath(m_contest.problemConfigPath(u"a"_s)));
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<int>("line");
+        QTest::addColumn<QString>("text");
+
+        QTest::newRow("a directory") << u"directory"_s << 0 << u"data/a/.prb: 不是普通文件（目录）"_s;
+        QTest::newRow("a FIFO") << u"fifo"_s << 0 << u"data/a/.prb: 不是普通文件（命名管道）"_s;
+        QTest::newRow("empty") << u"empty"_s << 0 << u"data/a/.prb: 文件为空"_s;
+        QTest::newRow("truncated") << u"truncated"_s << 3 << u"data/a/.prb 第 3 行: XML 格式错误: "_s;
+        QTest::newRow("impossible limit") << u"limit"_s << 2 << u"data/a/.prb 第 2 行: 第 1 个测试点的内存限制 0 不是正数"_s;
+    }
+
+    void configurationThatCannotBeRead()
+    {
+        QFETCH(QString, kind);
+        QFETCH(int, line);
+        QFETCH(QString, text);
+
+        const QString path = m_contest.problemConfigPath(u"a"_s);
+        QVERIFY(writeTestFile(m_contest.problemConfigPath(u"b"_s), Prb));
+        QVERIFY(QDir().mkpath(m_contest.problemDir(u"a"_s)));
+        if (kind == u"directory"_s)
+            QVERIFY(QDir().mkpath(path));
+        else if (kind == u"fifo"_s)
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0644), 0);
+        else if (kind == u"empty"_s)
+            QVERIFY(writeTestFile(path, QByteArray()));
+        else if (kind == u"truncated"_s)
+            QVERIFY(writeTestFile(path, "<problem type=\"TRA_0_4\">\n<task>\n<subtask score=\"5\""));
+        else
+            QVERIFY(writeTestFile(path, "<problem type=\"TRA_0_4\"><task><subtask>\n"
+                                        "<point in=\"1\" out=\"1\" time=\"1\" mem=\"0\"/></subtask></task></problem>"));
         m_contest.loadProblems();
-        QVERIFY(m_contest.problemNames.isEmpty());
-        QVERIFY(m_contest.problemConfigs.isEmpty());
+        QCOMPARE(m_contest.problemNames, (QStringList{u"a"_s, u"b"_s}));
+        QCOMPARE(m_contest.problemFaults.keys(), QStringList{u"a"_s});
+        QCOMPARE(m_contest.problemFaults.value(u"a"_s).line, line);
+        QVERIFY2(m_contest.problemFaultText(u"a"_s).startsWith(text), qPrintable(m_contest.problemFaultText(u"a"_s)));
+        QVERIFY(m_contest.problemFaultText(u"b"_s).isEmpty());
     }
 
     void loadPlayers_data()

@@ -229,8 +229,15 @@ private slots:
         QTest::newRow("root other than problem") << QByteArray("<config type=\"TRA_0_4\" maker=\"hand\"/>") << true;
         QTest::newRow("problem below another root, first one counts")
             << QByteArray("<config><problem maker=\"pcdialog\"/><problem maker=\"x\"/></config>") << true;
-        QTest::newRow("malformed without problem element") << QByteArray("<<<not xml") << true;
         QTest::newRow("doctype with entities") << QByteArray("<!DOCTYPE c [<!ENTITY e \"x\">]><c>&e;</c>") << true;
+        QTest::newRow("empty file") << QByteArray("") << true;
+        QTest::newRow("only white space") << QByteArray(" \n\t\n") << true;
+        // A file that stops being XML is somebody's work unless it shows the dialog's mark.
+        QTest::newRow("malformed without problem element") << QByteArray("<<<not xml") << false;
+        QTest::newRow("truncated hand-written file")
+            << QByteArray("<problem type=\"TRA_0_4\"><task><subtask score=\"50\"><point in=\"1.in\"") << false;
+        QTest::newRow("truncated file of the dialog")
+            << QByteArray("<problem type=\"TRA_0_4\" maker=\"pcdialog\"><task><subtask") << true;
     }
 
     void guard()
@@ -242,7 +249,7 @@ private slots:
         QVERIFY(writeTestFile(m_contest.problemConfigPath(problem), existing));
         m_contest.loadProblems();
         QCOMPARE(m_contest.problemNames, QStringList{problem});
-        QCOMPARE(mayRewriteConfig(m_contest.problemConfigs[problem].document), rewritten);
+        QCOMPARE(mayReplaceConfigFile(m_contest.problemConfigs[problem]), rewritten);
 
         QCOMPARE(::writeProblemConfig(m_contest, problem, u"1"_s, u"128"_s, u"c"_s, {{u"1.in"_s, u"1.out"_s}}),
                  rewritten);
@@ -258,12 +265,134 @@ private slots:
 
     void configurationPathIsADirectory()
     {
-        // No problem, and nothing can be written there: no crash, nothing lost.
+        // A problem that is not judged, and nothing can be written there: no
+        // crash, nothing lost.
         QVERIFY(QDir().mkpath(m_contest.problemConfigPath(u"p"_s) + u"/inside"_s));
         m_contest.loadProblems();
-        QVERIFY(m_contest.problemConfigs.isEmpty());
+        QCOMPARE(m_contest.problemFaults.value(u"p"_s).reason, u"不是普通文件（目录）"_s);
         QVERIFY(!::writeProblemConfig(m_contest, u"p"_s, u"1"_s, u"1"_s, u"c"_s, {}));
         QVERIFY(QFileInfo(m_contest.problemConfigPath(u"p"_s) + u"/inside"_s).isDir());
+    }
+
+    // The window may have loaded nothing, or something else, for the
+    // problem: the file on disk decides.
+    void guardReadsTheFileOnDisk_data()
+    {
+        QTest::addColumn<QByteArray>("loaded");  // what the contest holds; empty: no entry
+        QTest::addColumn<QByteArray>("onDisk");
+        QTest::addColumn<bool>("rewritten");
+
+        const QByteArray dialog = "<problem type=\"TRA_0_4\" maker=\"pcdialog\"/>";
+        const QByteArray hand = "<problem type=\"TRA_0_4\"><task/></problem>";
+        QTest::newRow("copied in after loading") << QByteArray() << hand << false;
+        QTest::newRow("replaced by a hand-written file") << dialog << hand << false;
+        QTest::newRow("made the dialog's since") << hand << dialog << true;
+    }
+
+    void guardReadsTheFileOnDisk()
+    {
+        QFETCH(QByteArray, loaded);
+        QFETCH(QByteArray, onDisk);
+        QFETCH(bool, rewritten);
+
+        const QString problem = u"p"_s;
+        QVERIFY(QDir().mkpath(m_contest.problemDir(problem)));
+        if (!loaded.isEmpty()) {
+            QVERIFY(writeTestFile(m_contest.problemConfigPath(problem), loaded));
+            m_contest.loadProblems();
+        }
+        QVERIFY(writeTestFile(m_contest.problemConfigPath(problem), onDisk));
+        QCOMPARE(::writeProblemConfig(m_contest, problem, u"1"_s, u"128"_s, u"c"_s, {}), rewritten);
+        if (!rewritten)
+            QCOMPARE(readTestFile(m_contest.problemConfigPath(problem)), onDisk);
+        else
+            QCOMPARE(reread(problem).documentElement().attribute(u"maker"_s), u"pcdialog"_s);
+    }
+
+    void configFault_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<int>("line");
+        QTest::addColumn<QString>("reason");  // the start of it; empty: no fault
+
+        const auto traditional = [](const char *points, const char *score = "100") {
+            return QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                              "<problem type=\"TRA_0_4\">\n"
+                              "<task input=\"a.in\" output=\"a.out\" checker=\"c\">\n"
+                              "<subtask score=\"") + score + "\">\n" + points + "</subtask>\n</task>\n</problem>\n";
+        };
+        const QByteArray good = "<point in=\"1.in\" out=\"1.ans\" time=\"1\" mem=\"128\"/>\n";
+        QTest::newRow("valid") << traditional(good) << 0 << QString();
+        QTest::newRow("fractional limits") << traditional("<point in=\"1\" out=\"1\" time=\"0.05\" mem=\"0.5\"/>\n")
+                                           << 0 << QString();
+        QTest::newRow("subtask without points earns its score") << traditional("") << 0 << QString();
+        QTest::newRow("answers without limits")
+            << QByteArray("<problem type=\"ANS_0_4\"><task><subtask score=\"10\">"
+                          "<point in=\"1.in\" out=\"1.ans\" sub=\"1.out\"/></subtask></task></problem>")
+            << 0 << QString();
+        QTest::newRow("absent score reads 0") << traditional(good).replace(" score=\"100\"", "") << 0 << QString();
+        QTest::newRow("limits outside the first task are not read")
+            << QByteArray("<problem type=\"TRA_0_4\"><task/><task><subtask><point mem=\"0\"/></subtask></task></problem>")
+            << 0 << QString();
+
+        QTest::newRow("empty") << QByteArray() << 0 << u"文件为空"_s;
+        QTest::newRow("white space") << QByteArray("\n  \n") << 0 << u"文件为空"_s;
+        QTest::newRow("garbage") << QByteArray("\x01\x02 garbage") << 1 << u"XML 格式错误: "_s;
+        const QByteArray whole = traditional(good + good + good);
+        QTest::newRow("truncated") << whole.left(whole.indexOf("<point", whole.indexOf("<point") + 1) + 12)
+                                   << 6 << u"XML 格式错误: "_s;
+        QTest::newRow("billion laughs")
+            << QByteArray("<?xml version=\"1.0\"?>\n<!DOCTYPE p [\n<!ENTITY a \"aaaaaaaaaa\">\n"
+                          "<!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;\">\n"
+                          "<!ENTITY c \"&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;\">\n"
+                          "<!ENTITY d \"&c;&c;&c;&c;&c;&c;&c;&c;&c;&c;\">\n"
+                          "<!ENTITY e \"&d;&d;&d;&d;&d;&d;&d;&d;&d;&d;\">\n"
+                          "<!ENTITY f \"&e;&e;&e;&e;&e;&e;&e;&e;&e;&e;\">\n"
+                          "<!ENTITY g \"&f;&f;&f;&f;&f;&f;&f;&f;&f;&f;\">\n"
+                          "<!ENTITY h \"&g;&g;&g;&g;&g;&g;&g;&g;&g;&g;\">\n"
+                          "<!ENTITY i \"&h;&h;&h;&h;&h;&h;&h;&h;&h;&h;\">\n"
+                          "]>\n<problem type=\"TRA_0_4\">&i;</problem>\n")
+            << 13 << u"XML 格式错误: "_s;
+        QTest::newRow("unknown kind") << QByteArray("<?xml version=\"1.0\"?>\n<problem type=\"TRA_0_5\"/>")
+                                      << 2 << u"试题类型 \"TRA_0_5\" 未知"_s;
+        QTest::newRow("no kind") << QByteArray("<problem/>") << 1 << u"没有试题类型"_s;
+        QTest::newRow("memory 0") << traditional("<point in=\"1\" out=\"1\" time=\"1\" mem=\"0\"/>\n")
+                                  << 5 << u"第 1 个测试点的内存限制 0 不是正数"_s;
+        QTest::newRow("negative memory") << traditional("<point in=\"1\" out=\"1\" time=\"1\" mem=\"-64\"/>\n")
+                                         << 5 << u"第 1 个测试点的内存限制 -64 不是正数"_s;
+        QTest::newRow("time not finite") << traditional("<point in=\"1\" out=\"1\" time=\"inf\" mem=\"1\"/>\n")
+                                         << 5 << u"第 1 个测试点的时间限制 \"inf\" 不是数"_s;
+        QTest::newRow("time not a number") << traditional("<point in=\"1\" out=\"1\" time=\"nan\" mem=\"1\"/>\n")
+                                           << 5 << u"第 1 个测试点的时间限制 \"nan\" 不是数"_s;
+        QTest::newRow("time with a unit") << traditional("<point in=\"1\" out=\"1\" time=\"1s\" mem=\"1\"/>\n")
+                                          << 5 << u"第 1 个测试点的时间限制 \"1s\" 不是数"_s;
+        QTest::newRow("time beyond any run") << traditional("<point in=\"1\" out=\"1\" time=\"1e12\" mem=\"1\"/>\n")
+                                             << 5 << u"第 1 个测试点的时间限制 1e12 过大"_s;
+        QTest::newRow("no memory limit") << traditional("<point in=\"1\" out=\"1\" time=\"1\"/>\n")
+                                         << 5 << u"第 1 个测试点的内存限制未设置"_s;
+        QTest::newRow("third point counted across subtasks")
+            << traditional(good + "</subtask>\n<subtask score=\"1\">\n" + good
+                           + "<point in=\"3\" out=\"3\" time=\"-1\" mem=\"1\"/>\n")
+            << 9 << u"第 3 个测试点的时间限制 -1 不是正数"_s;
+        QTest::newRow("score beyond an int") << traditional(good, "2147483648") << 4
+                                             << u"子任务分值 2147483648 超出整数范围"_s;
+        QTest::newRow("score not a number") << traditional(good, "ten") << 4 << u"子任务分值 \"ten\" 不是整数"_s;
+    }
+
+    void configFault()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(int, line);
+        QFETCH(QString, reason);
+
+        const QString path = m_contest.problemConfigPath(u"p"_s);
+        QVERIFY(writeTestFile(path, content));
+        XmlFile file;
+        QVERIFY(file.load(path));
+        const ConfigFault fault = ::configFault(file);
+        QVERIFY2(fault.reason.startsWith(reason), qPrintable(fault.reason));
+        QCOMPARE(fault.isNull(), reason.isEmpty());
+        QCOMPARE(fault.line, line);
     }
 
     void failedWriteKeepsOldFile()

@@ -5,6 +5,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+
 
 using namespace Qt::StringLiterals;
 
@@ -177,15 +179,25 @@ private slots:
         QTest::addColumn<QByteArray>("content");  // empty: no file at all
         QTest::addColumn<bool>("opened");
         QTest::addColumn<QString>("rootTag");
+        QTest::addColumn<int>("outcome");
+        QTest::addColumn<int>("line");  // where the parser stopped; 0: it did not
 
+        const auto outcome = [](XmlFile::Outcome o) { return int(o); };
         QTest::newRow("well-formed") << u"a.xml"_s << QByteArray("<?xml version=\"1.0\"?><r><a/></r>") << true
-                                     << u"r"_s;
+                                     << u"r"_s << outcome(XmlFile::Outcome::Whole) << 0;
         QTest::newRow("malformed keeps what was read")
-            << u"b.xml"_s << QByteArray("<r><a x='1'/><b>") << true << u"r"_s;
-        QTest::newRow("not XML at all") << u"c.xml"_s << QByteArray("\x01\x02 garbage") << true << QString();
-        QTest::newRow("empty file") << u"d.xml"_s << QByteArray("\n") << true << QString();
-        QTest::newRow("missing file") << u"missing.xml"_s << QByteArray() << false << u"old"_s;
-        QTest::newRow("a directory") << u"dir"_s << QByteArray() << false << u"old"_s;
+            << u"b.xml"_s << QByteArray("<r>\n<a x='1'/>\n<b>") << true << u"r"_s
+            << outcome(XmlFile::Outcome::Malformed) << 3;
+        QTest::newRow("not XML at all") << u"c.xml"_s << QByteArray("\x01\x02 garbage") << true << QString()
+                                        << outcome(XmlFile::Outcome::Malformed) << 1;
+        QTest::newRow("empty file") << u"d.xml"_s << QByteArray("\n") << true << QString()
+                                    << outcome(XmlFile::Outcome::Empty) << 0;
+        QTest::newRow("missing file") << u"missing.xml"_s << QByteArray() << false << u"old"_s
+                                      << outcome(XmlFile::Outcome::Missing) << 0;
+        QTest::newRow("a directory") << u"dir"_s << QByteArray() << false << u"old"_s
+                                     << outcome(XmlFile::Outcome::Unreadable) << 0;
+        QTest::newRow("a FIFO") << u"fifo"_s << QByteArray() << false << u"old"_s
+                                << outcome(XmlFile::Outcome::Unreadable) << 0;
     }
 
     void load()
@@ -194,10 +206,13 @@ private slots:
         QFETCH(QByteArray, content);
         QFETCH(bool, opened);
         QFETCH(QString, rootTag);
+        QFETCH(int, outcome);
+        QFETCH(int, line);
 
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
         QVERIFY(QDir(dir.path()).mkdir(u"dir"_s));
+        QCOMPARE(::mkfifo(QFile::encodeName(dir.filePath(u"fifo"_s)).constData(), 0644), 0);
         const QString path = dir.filePath(name);
         if (!content.isEmpty())
             QVERIFY(writeTestFile(path, content));
@@ -207,6 +222,9 @@ private slots:
         QCOMPARE(file.load(path), opened);
         QCOMPARE(file.path, path);
         QCOMPARE(file.document.documentElement().tagName(), rootTag);
+        QCOMPARE(int(file.outcome), outcome);
+        QCOMPARE(file.errorLine, line);
+        QCOMPARE(file.error.isEmpty(), outcome == int(XmlFile::Outcome::Whole));
     }
 
     void copiesShareTheDocument()

@@ -22,6 +22,9 @@ private slots:
     void messageRowHeight();
     void headingTrimsOldestRows_data();
     void headingTrimsOldestRows();
+    void cutSubtaskKeepsItsScore_data();
+    void cutSubtaskKeepsItsScore();
+    void messageRowsPutLatinFirst();
     void contestRows_data();
     void contestRows();
     void subtaskStrips();
@@ -137,6 +140,91 @@ void TestDetailView::headingTrimsOldestRows()
     QCOMPARE(table.item(table.rowCount() - 1, 0)->text(), u"last"_s);
     // Spans move up with their rows.
     QCOMPARE(table.rowSpan(5 * (dropped / 5 + 1) + 1 - dropped, 0), 4);
+}
+
+void TestDetailView::cutSubtaskKeepsItsScore_data()
+{
+    QTest::addColumn<int>("points");   // of the first subtask, after the heading in row 0
+    QTest::addColumn<bool>("complete");  // false: the run stopped inside it
+    QTest::addColumn<int>("kept");     // of its rows after the cap; -1: none of its rows cut
+
+    QTest::newRow("cut inside, four rows kept") << 10 << true << 4;
+    QTest::newRow("cut before its last row") << 10 << true << 1;
+    QTest::newRow("cut just before it") << 10 << true << -1;
+    QTest::newRow("stopped inside it") << 10 << false << 3;
+}
+
+// A first subtask after the heading in row 0, then a heading and a second
+// subtask of points enough to bring the cap's cut where wanted.
+void TestDetailView::cutSubtaskKeepsItsScore()
+{
+    QFETCH(int, points);
+    QFETCH(bool, complete);
+    QFETCH(int, kept);
+
+    QTableWidget table;
+    DetailView view(&table);
+    view.append(headerRow(u"p1"_s, u"a"_s, u"p1"_s));
+    QList<char> states;
+    for (int i = 1; i <= points; ++i) {
+        states.append(i % 2 ? 'A' : 'P');
+        view.append(pointRow(u"a%1"_s.arg(i), states.last(), i));
+    }
+    if (complete)
+        view.append(subtaskRow(7, 10));
+    // Rows to drop so that `kept` rows of the first subtask stay.
+    const int dropped = kept < 0 ? 1 : 1 + points - kept;
+    view.append(headerRow(u"p1"_s, u"b"_s, u"p1"_s));
+    const int second = DetailView::MaxRows + dropped - table.rowCount();
+    for (int i = 1; i <= second; ++i)
+        view.append(pointRow(u"b%1"_s.arg(i), 'A', i));
+    view.append(subtaskRow(1, 1));
+    QCOMPARE(table.rowCount(), DetailView::MaxRows + dropped);
+
+    view.append(titleRow(u"last"_s));
+    QCOMPARE(table.rowCount(), DetailView::MaxRows + 1);
+    if (kept < 0) {
+        QCOMPARE(table.item(0, 0)->text(), complete ? u"7"_s : QString());
+        QCOMPARE(table.rowSpan(0, 0), points);
+        return;
+    }
+    QCOMPARE(table.item(0, 1)->text(), u"a%1"_s.arg(points - kept + 1));
+    QTableWidgetItem *cell = table.item(0, 0);
+    QVERIFY(cell);
+    QCOMPARE(cell->text(), complete ? u"7"_s : QString());
+    QCOMPARE(table.rowSpan(0, 0), kept);
+    QCOMPARE(table.item(kept, 0)->text(), u"p1 - b"_s);
+    if (!complete)
+        return;
+    // Drawn for the rows it still has, with the strips of the points kept.
+    const QImage picture = backgroundOf(cell);
+    QCOMPARE(picture.height(), kept * 22);
+    const QImage expected = subtaskPicture(subtaskRow(7, 10).background,
+                                           [&] {
+                                               QList<QColor> strips;
+                                               for (char state : states.mid(points - kept))
+                                                   strips.append(stateRowColour(state));
+                                               return strips;
+                                           }(),
+                                           kept * 22)
+                                .toImage();
+    QCOMPARE(picture, expected);
+}
+
+void TestDetailView::messageRowsPutLatinFirst()
+{
+    QTableWidget table;
+    QFont font;
+    font.setFamilies({u"Noto Sans CJK SC"_s});
+    table.setFont(font);
+    DetailView view(&table);
+    view.append(messageRow(u"编译错误:\na.c:1: error: ‘x’ undeclared"_s, 1));
+    view.append(headerRow(u"p1"_s, u"a"_s, u"p1"_s));
+    const QStringList message = table.item(0, 0)->font().families();
+    QCOMPARE(message.first(), u"DejaVu Sans"_s);
+    QVERIFY(message.contains(u"Noto Sans CJK SC"_s));
+    // Headings keep the table's font.
+    QVERIFY(!table.item(1, 0)->data(Qt::FontRole).isValid());
 }
 
 void TestDetailView::contestRows_data()

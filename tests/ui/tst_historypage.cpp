@@ -41,6 +41,7 @@ class TestHistoryPage : public QObject
     QStringList history() const { return Settings::readHistory(m_page->historyFile()); }
 
 private slots:
+    void initTestCase() { Prompts::setScripted(true); }
     void init()
     {
         m_tmp = std::make_unique<QTemporaryDir>();
@@ -178,13 +179,16 @@ private slots:
         QTest::addColumn<QString>("missing");
         QTest::addColumn<bool>("ready");
         QTest::addColumn<QString>("dirsAfter");
+        QTest::addColumn<QString>("failed");  // the sub-directory that could not be made
 
-        QTest::newRow("empty, confirmed") << "" << true << "试题目录和选手目录" << true << "data|src";
-        QTest::newRow("empty, declined") << "" << false << "试题目录和选手目录" << false << "";
-        QTest::newRow("src only, confirmed") << "src" << true << "试题目录" << true << "data|src";
-        QTest::newRow("data only, declined") << "data" << false << "选手目录" << false << "data";
-        QTest::newRow("both: nothing asked") << "data|src" << false << "" << true << "data|src";
-        QTest::newRow("data is a file") << "f:data|src" << true << "试题目录" << false << "src";
+        QTest::newRow("empty, confirmed") << "" << true << "试题目录和选手目录" << true << "data|src" << "";
+        QTest::newRow("empty, declined") << "" << false << "试题目录和选手目录" << false << "" << "";
+        QTest::newRow("src only, confirmed") << "src" << true << "试题目录" << true << "data|src" << "";
+        QTest::newRow("data only, declined") << "data" << false << "选手目录" << false << "data" << "";
+        QTest::newRow("both: nothing asked") << "data|src" << false << "" << true << "data|src" << "";
+        QTest::newRow("data is a file") << "f:data|src" << true << "试题目录" << false << "src" << "data";
+        // data was made before src failed, and goes again.
+        QTest::newRow("src is a file") << "f:src" << true << "试题目录和选手目录" << false << "" << "src";
     }
     void dropCheck()
     {
@@ -193,6 +197,7 @@ private slots:
         QFETCH(QString, missing);
         QFETCH(bool, ready);
         QFETCH(QString, dirsAfter);
+        QFETCH(QString, failed);
         const QDir root(at(u"r"_s));
         for (const QString &entry : present.split(u'|', Qt::SkipEmptyParts)) {
             if (entry.startsWith(u"f:"_s))
@@ -204,8 +209,12 @@ private slots:
 
         Prompts::setNextAnswers({answer});
         QCOMPARE(prepareDroppedContest(nullptr, root.path(), u"data"_s, u"src"_s), ready);
-        QCOMPARE(Prompts::takeAsked(), missing.isEmpty() ? QStringList{}
-                                       : QStringList{u"找不到"_s + missing + u"\n确定继续打开并创建子目录吗？"_s});
+        QStringList asked;
+        if (!missing.isEmpty())
+            asked.append(u"找不到"_s + missing + u"\n确定继续打开并创建子目录吗？"_s);
+        if (!failed.isEmpty())
+            asked.append(u"无法创建子目录\n无法创建 "_s + root.filePath(failed) + u": 已有同名的文件\n竞赛未打开。"_s);
+        QCOMPARE(Prompts::takeAsked(), asked);
         QCOMPARE(root.entryList(QDir::Dirs | QDir::NoDotAndDotDot).join(u'|'), dirsAfter);
     }
 };

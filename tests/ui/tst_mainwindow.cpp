@@ -8,10 +8,12 @@
 #include "mainwindow.h"
 #include "prompts.h"
 #include "statsdialog.h"
+#include "translation.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QDesktopServices>
+#include <QDialogButtonBox>
 #include <QHeaderView>
 #include <QPushButton>
 #include <QListWidget>
@@ -27,6 +29,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 
 #include <unistd.h>
@@ -103,6 +106,17 @@ private slots:
     void jobsSetting_data();
     void jobsSetting();
     void statisticsFromTheMenu();
+    void configureFolderCopiedIn();
+    void refreshFindsProblemFolders();
+    void dropWithFileInTheWay_data();
+    void dropWithFileInTheWay();
+    void fileDialogsStartInContestFolder();
+    void closingWithFolderGone_data();
+    void closingWithFolderGone();
+    void faultyConfigurationNotJudged();
+    void translationLocales_data();
+    void translationLocales();
+    void qtTextsInChinese();
 
 private:
     QAction *action(const char *name) const
@@ -156,6 +170,41 @@ private:
                       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<contest version=\"0.4\"><order>"
                       "<problem>a</problem><problem>b</problem><problem>c</problem></order></contest>\n");
         return root;
+    }
+    // F4 with the dialog driven by act (run once it shows), which closes it.
+    void configure(const std::function<void(QWidget *dialog)> &act)
+    {
+        bool acted = false;
+        QTimer::singleShot(0, this, [&] {
+            QWidget *dialog = QApplication::activeModalWidget();
+            if (!dialog || dialog->objectName() != QStringLiteral("PCDialog"))
+                return;
+            act(dialog);
+            acted = true;
+            if (dialog->isVisible())
+                dialog->close();
+        });
+        trigger("action_P");
+        QVERIFY(acted);
+    }
+    // The detail rows' texts, column 0 then 1 where there is an item.
+    QStringList logTexts() const
+    {
+        QStringList texts;
+        auto *log = widget<QTableWidget>("pointTable");
+        for (int row = 0; row < log->rowCount(); ++row)
+            for (int column = 0; column < 2; ++column)
+                if (const QTableWidgetItem *item = log->item(row, column))
+                    texts.append(item->text());
+        return texts;
+    }
+    QStringList headerTexts() const
+    {
+        QStringList texts;
+        auto *grid = widget<QTableWidget>("sourceTable");
+        for (int column = 0; column < grid->columnCount(); ++column)
+            texts.append(grid->horizontalHeaderItem(column)->text());
+        return texts;
     }
     void waitForRunEnd()
     {
@@ -578,6 +627,218 @@ void TestMainWindow::jobsSetting()
     QCOMPARE(descendants(), 0);
     QCOMPARE(cell(QStringLiteral("p1"), QStringLiteral("a"))->info.state, TaskState::NotJudged);
     QVERIFY(!QFileInfo::exists(root + QStringLiteral("/tmp")));
+}
+
+// A prepared problem folder with its own .prb copied into an open contest:
+// F4 shows its limits, and 完成 leaves its file as it was, byte for byte.
+void TestMainWindow::configureFolderCopiedIn()
+{
+    const QString root = threeProblemContest();
+    newWindow();
+    m_window->openContest(root);
+    const QByteArray prepared =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<problem type=\"TRA_0_4\">\n"
+        "    <source dir=\"e\" file=\"e\" code=\"64\"><language file=\"e.c\" cmd=\"gcc -O2 -o e e.c\"/></source>\n"
+        "    <task input=\"e.in\" output=\"e.out\" checker=\"全文比较\">\n"
+        "        <subtask score=\"100\"><point in=\"e1.in\" out=\"e1.ans\" time=\"3\" mem=\"512\"/></subtask>\n"
+        "    </task>\n</problem>\n";
+    const QString file = root + QStringLiteral("/data/e/.prb");
+    writeTestFile(file, prepared);
+    writeTestFile(root + QStringLiteral("/data/e/e1.in"), "1\n");
+    writeTestFile(root + QStringLiteral("/data/e/e1.ans"), "1\n");
+
+    QStringList shown;
+    configure([&](QWidget *dialog) {
+        auto *table = dialog->findChild<QTableWidget *>(QStringLiteral("tableWidget"));
+        for (int column = 0; column < table->columnCount(); ++column)
+            shown.append(table->horizontalHeaderItem(column)->text() + u' ' + table->item(0, column)->text()
+                         + u' ' + table->item(1, column)->text());
+        dialog->findChild<QPushButton *>(QStringLiteral("pushButton"))->click();
+    });
+    QVERIFY2(shown.contains(QStringLiteral("e 3 512")), qPrintable(shown.join(u',')));
+    QCOMPARE(readTestFile(file), prepared);
+    QVERIFY(m_window->contest().problemNames.contains(QStringLiteral("e")));
+    QVERIFY(cell(QStringLiteral("p1"), QStringLiteral("e")));
+}
+
+void TestMainWindow::refreshFindsProblemFolders()
+{
+    const QString root = threeProblemContest();
+    newWindow();
+    m_window->openContest(root);
+    QCOMPARE(headerTexts(), QStringList({QStringLiteral("选手"), QStringLiteral("总分"), QStringLiteral("a"),
+                                         QStringLiteral("b"), QStringLiteral("c")}));
+    writeTestFile(root + QStringLiteral("/data/d/.prb"), traditionalConfig(QStringLiteral("d"), 10, QStringLiteral("1")));
+    QVERIFY(QDir(root + QStringLiteral("/data/b")).removeRecursively());
+    trigger("action_2");
+    QCOMPARE(headerTexts(), QStringList({QStringLiteral("选手"), QStringLiteral("总分"), QStringLiteral("a"),
+                                         QStringLiteral("c"), QStringLiteral("d")}));
+    QVERIFY(cell(QStringLiteral("p1"), QStringLiteral("d")));
+    QVERIFY(!cell(QStringLiteral("p1"), QStringLiteral("b")));
+}
+
+void TestMainWindow::dropWithFileInTheWay_data()
+{
+    QTest::addColumn<QString>("file");  // a plain file where a sub-directory goes
+    QTest::addColumn<QString>("told");
+
+    QTest::newRow("a file named data") << QStringLiteral("data") << QStringLiteral("data: 已有同名的文件");
+    // data is made first, then src fails: data must go again.
+    QTest::newRow("a file named src") << QStringLiteral("src") << QStringLiteral("src: 已有同名的文件");
+}
+
+void TestMainWindow::dropWithFileInTheWay()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, told);
+
+    const QString root = m_work->path() + QStringLiteral("/dropped");
+    writeTestFile(root + u'/' + file, "not a folder\n");
+    const QStringList before = treeSnapshot(root);
+    newWindow();
+    Prompts::setNextAnswers({true});
+    m_window->openFolder(root);
+
+    const QStringList asked = Prompts::takeAsked();
+    QCOMPARE(asked.size(), 2);
+    QCOMPARE(asked.at(1).section(u'\n', 0, 0), QStringLiteral("无法创建子目录"));
+    QVERIFY2(asked.at(1).contains(root + u'/' + told), qPrintable(asked.at(1)));
+    QVERIFY(!onContestPage());
+    QVERIFY(m_window->contest().rootDir.isEmpty());
+    QCOMPARE(treeSnapshot(root), before);
+}
+
+void TestMainWindow::fileDialogsStartInContestFolder()
+{
+    const QString root = threeProblemContest();
+    const QString lists = m_work->path() + QStringLiteral("/lists");
+    writeTestFile(lists + QStringLiteral("/names.csv"), "p1,Alice\n");
+    newWindow();
+    m_window->openContest(root);
+    const auto proposed = [&](const char *action, const QString &answer = QString()) {
+        Prompts::setNextFileNames({answer});
+        trigger(action);
+        return Prompts::takeAsked().value(0).section(u'\n', 1);
+    };
+    QCOMPARE(proposed("action_N"), root + QStringLiteral("/list.csv"));
+    QCOMPARE(proposed("action_8"), root + QStringLiteral("/成绩.csv"));
+    // A list chosen elsewhere: that folder comes next, for both.
+    QCOMPARE(proposed("action_N", lists + QStringLiteral("/names.csv")), root + QStringLiteral("/list.csv"));
+    QCOMPARE(proposed("action_N"), lists + QStringLiteral("/list.csv"));
+    QCOMPARE(proposed("action_8"), lists + QStringLiteral("/成绩.csv"));
+    // Another contest starts from its own folder again.
+    trigger("action_C");
+    m_window->openContest(root);
+    QCOMPARE(proposed("action_N"), root + QStringLiteral("/list.csv"));
+}
+
+void TestMainWindow::closingWithFolderGone_data()
+{
+    QTest::addColumn<bool>("judged");
+    QTest::addColumn<QStringList>("told");
+
+    QTest::newRow("nothing judged: nothing to save") << false << QStringList();
+    QTest::newRow("a run stopped: its results are lost")
+        << true << QStringList{QStringLiteral("保存失败")};
+}
+
+// A history entry opened and its folder deleted meanwhile.
+void TestMainWindow::closingWithFolderGone()
+{
+    QFETCH(bool, judged);
+    QFETCH(QStringList, told);
+
+    const QString root = threeProblemContest();
+    newWindow();
+    m_window->openContest(root);
+    if (judged) {
+        writeTestFile(root + QStringLiteral("/src/p1/a/a.c"), program(QStringLiteral("a"), true));
+        trigger("action_3");
+        QTRY_VERIFY_WITH_TIMEOUT(descendants(QStringLiteral("a")) == 1, 30000);
+    }
+    QVERIFY(QDir(root).removeRecursively());
+    Prompts::takeAsked();
+    QVERIFY(!m_window->close());
+    QVERIFY(!onContestPage());
+    QStringList titles;
+    for (const QString &asked : Prompts::takeAsked())
+        titles.append(asked.section(u'\n', 0, 0));
+    QCOMPARE(titles, told);
+    QVERIFY(!QFileInfo::exists(root));
+}
+
+// A .prb that does not parse to its end: said when the contest opens, shown
+// in its column's head, and its cells are never judged.
+void TestMainWindow::faultyConfigurationNotJudged()
+{
+    const QString root = threeProblemContest();
+    const QByteArray whole = traditionalConfig(QStringLiteral("b"), 10, QStringLiteral("30"));
+    writeTestFile(root + QStringLiteral("/data/b/.prb"), whole.left(whole.indexOf("<subtask") + 20));
+    const QString fault = QStringLiteral("试题 b 不测评 — data/b/.prb 第 7 行:\nXML 格式错误: ");
+    const auto faultShown = [&] {
+        for (const QString &text : logTexts())
+            if (text.startsWith(fault))
+                return true;
+        return false;
+    };
+    newWindow();
+    m_window->openContest(root);
+    QVERIFY2(faultShown(), qPrintable(logTexts().join(u'\n')));
+    auto *grid = widget<QTableWidget>("sourceTable");
+    QCOMPARE(headerTexts().at(3), QStringLiteral("b"));
+    QVERIFY(grid->horizontalHeaderItem(3)->toolTip().startsWith(QStringLiteral("不测评: data/b/.prb 第 7 行: ")));
+    QVERIFY(!grid->horizontalHeaderItem(3)->icon().isNull());
+    QVERIFY(grid->horizontalHeaderItem(2)->icon().isNull());
+
+    trigger("action_3");
+    QVERIFY(faultShown());
+    waitForRunEnd();
+    QCOMPARE(cell(QStringLiteral("p1"), QStringLiteral("a"))->info.score, 10);
+    QCOMPARE(cell(QStringLiteral("p1"), QStringLiteral("c"))->info.score, 10);
+    QCOMPARE(cell(QStringLiteral("p1"), QStringLiteral("b"))->info.state, TaskState::NotJudged);
+    QVERIFY(!QFileInfo::exists(root + QStringLiteral("/result/b/p1.res")));
+
+    // Mended, it is judged again from the next refresh on.
+    writeTestFile(root + QStringLiteral("/data/b/.prb"), whole);
+    trigger("action_2");
+    QVERIFY(grid->horizontalHeaderItem(3)->icon().isNull());
+    QVERIFY(!faultShown());
+    trigger("action_3");
+    waitForRunEnd();
+    QCOMPARE(cell(QStringLiteral("p1"), QStringLiteral("b"))->info.score, 10);
+}
+
+void TestMainWindow::translationLocales_data()
+{
+    QTest::addColumn<QString>("system");
+    QTest::addColumn<QStringList>("tried");
+
+    QTest::newRow("C") << QStringLiteral("C") << QStringList{QStringLiteral("zh_CN")};
+    QTest::newRow("simplified Chinese") << QStringLiteral("zh_CN") << QStringList{QStringLiteral("zh_CN")};
+    QTest::newRow("traditional Chinese")
+        << QStringLiteral("zh_TW") << QStringList{QStringLiteral("zh_TW"), QStringLiteral("zh_CN")};
+    QTest::newRow("English") << QStringLiteral("en_US") << QStringList{QStringLiteral("zh_CN")};
+    QTest::newRow("Japanese") << QStringLiteral("ja_JP") << QStringList{QStringLiteral("zh_CN")};
+}
+
+void TestMainWindow::translationLocales()
+{
+    QFETCH(QString, system);
+    QFETCH(QStringList, tried);
+    QStringList names;
+    for (const QLocale &locale : qtTranslationLocales(QLocale(system)))
+        names.append(locale.name());
+    QCOMPARE(names, tried);
+}
+
+void TestMainWindow::qtTextsInChinese()
+{
+    QVERIFY(installQtTranslation());
+    QDialogButtonBox buttons(QDialogButtonBox::Open | QDialogButtonBox::Cancel);
+    QCOMPARE(buttons.button(QDialogButtonBox::Cancel)->text(), QStringLiteral("取消"));
+    QVERIFY(buttons.button(QDialogButtonBox::Open)->text().startsWith(QStringLiteral("打开")));
+    // What Qt's own translation lacks: the file dialog's type of a folder.
+    QCOMPARE(QCoreApplication::translate("QAbstractFileIconProvider", "Folder"), QStringLiteral("文件夹"));
 }
 
 QTEST_MAIN(TestMainWindow)
