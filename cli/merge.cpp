@@ -3,11 +3,11 @@
 #include "contest.h"
 #include "contestgrid.h"
 #include "dirs.h"
+#include "fileread.h"
 #include "resultcheck.h"
 #include "scoretable.h"
 #include "shardrecord.h"
 
-#include <QFile>
 
 #include <cstdio>
 
@@ -110,8 +110,8 @@ bool exportTable(Contest &contest, const ResultCheck &check, const QString &path
     sortRowsByTotal(rows);
     const QByteArray table = scoreTableCsv(contest.problemNames, contest.hasPlayerList, rows);
     deleteGridRows(rows);
-    QFile current(path);
-    if (current.open(QIODevice::ReadOnly) && current.readAll() == table)
+    const FileRead current = readRegularFile(path);
+    if (current.status == FileRead::Read && current.bytes == table)
         return true;
     return writeFileAtomically(path, table);
 }

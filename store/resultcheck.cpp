@@ -2,11 +2,11 @@
 
 #include "contest.h"
 #include "dirs.h"
+#include "fileread.h"
 #include "shard.h"
 #include "xmlfile.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QSet>
 
@@ -31,14 +31,12 @@ bool judgedState(const QString &state)
 
 QString resultFileFault(const QString &path, ScoreInfo &info)
 {
-    if (QFileInfo(path).isDir())
-        return u"是文件夹"_s;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return u"无法读取"_s;
+    const FileRead file = readRegularFile(path);
+    if (file.status != FileRead::Read)
+        return file.reason();
     QDomDocument document;
     int line = 0;
-    if (!document.setContent(&file, nullptr, &line))
+    if (!document.setContent(file.bytes, nullptr, &line))
         return u"XML 格式错误 (第 %1 行)"_s.arg(line);
     const QDomElement task = document.documentElement();
     if (task.tagName() != ResultXml::Task)
@@ -120,14 +118,12 @@ bool replaceResultList(const Contest &contest, const QList<CellResult> &cells, b
 {
     const QByteArray content = resultListContent(cells);
     const QString path = contest.resultListPath();
-    QFile current(path);
-    if (current.open(QIODevice::ReadOnly) && current.size() == content.size()
-        && current.readAll() == content && QFileInfo(path).isFile() && !QFileInfo(path).isSymLink()) {
+    const FileRead current = readRegularFile(path);
+    if (current.status == FileRead::Read && current.bytes == content && !QFileInfo(path).isSymLink()) {
         if (changed)
             *changed = false;
         return true;
     }
-    current.close();
     if (changed)
         *changed = true;
     makePath(contest.resultDir());

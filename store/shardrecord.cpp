@@ -2,10 +2,10 @@
 
 #include "contest.h"
 #include "dirs.h"
+#include "fileread.h"
 #include "xmlfile.h"
 
 #include <QDir>
-#include <QFile>
 
 #include <algorithm>
 #include <cmath>
@@ -74,11 +74,11 @@ bool writeShardRecord(const Contest &contest, const ShardRecord &record)
 
 QString readShardRecord(const QString &path, ShardRecord &record)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return u"无法读取"_s;
+    const FileRead file = readRegularFile(path);
+    if (file.status != FileRead::Read)
+        return file.reason();
     QDomDocument document;
-    if (!document.setContent(&file))
+    if (!document.setContent(file.bytes))
         return u"XML 格式错误"_s;
     const QDomElement root = document.documentElement();
     if (root.tagName() != RecordTag)
@@ -116,7 +116,7 @@ QString readShardRecord(const QString &path, ShardRecord &record)
 QList<ShardRecord> readShardRecords(const Contest &contest, QStringList *unreadable)
 {
     QList<ShardRecord> records;
-    const QStringList files = QDir(contest.resultDir()).entryList(QDir::Files | QDir::Hidden);
+    const QStringList files = QDir(contest.resultDir()).entryList(QDir::Files | QDir::Hidden | QDir::System);
     for (const QString &file : files) {
         if (!isShardRecordName(file))
             continue;

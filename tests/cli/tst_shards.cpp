@@ -16,6 +16,7 @@
 #include <functional>
 
 #include <signal.h>
+#include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
 
@@ -268,7 +269,9 @@ void TestShards::mergeOfIncompleteResults_data()
     QTest::newRow("empty") << u"empty result/split/p01.res"_s << 1 << QStringList()
                            << QStringList{u"p01/split (XML 格式错误 (第 1 行))"_s} << QStringList();
     QTest::newRow("a folder in its place") << u"folder result/sum/p03.res"_s << 1 << QStringList()
-                                           << QStringList{u"p03/sum (是文件夹)"_s} << QStringList();
+                                           << QStringList{u"p03/sum (不是普通文件（目录）)"_s} << QStringList();
+    QTest::newRow("a FIFO in its place") << u"fifo result/guess/p06.res"_s << 1 << QStringList()
+                                         << QStringList{u"p06/guess (不是普通文件（命名管道）)"_s} << QStringList();
     QTest::newRow("extra files")
         << u"extra result/sum/ghost.res result/gone/p01.res result/sum/p01.res.k3j2 result/notes.txt"_s << 0
         << QStringList() << QStringList()
@@ -305,6 +308,8 @@ void TestShards::mergeOfIncompleteResults()
             QVERIFY(writeTestFile(path, QByteArray()));
         else if (what == u"folder"_s)
             QVERIFY(QFile::remove(path) && QDir().mkpath(path));
+        else if (what == u"fifo"_s)
+            QVERIFY(QFile::remove(path) && ::mkfifo(QFile::encodeName(path).constData(), 0644) == 0);
         else if (what == u"extra"_s)
             QVERIFY(writeTestFile(path, "<task score=\"1\" time=\"0\" state=\"N\"/>"));
     }

@@ -313,12 +313,35 @@ private slots:
         }
     }
 
-    void resultIsAFolder()
+    // Never opened: a FIFO would hold the merge up for good.
+    void resultIsNoFile_data()
     {
+        QTest::addColumn<bool>("fifo");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("a folder") << false << u"不是普通文件（目录）"_s;
+        QTest::newRow("a FIFO") << true << u"不是普通文件（命名管道）"_s;
+    }
+
+    void resultIsNoFile()
+    {
+        QFETCH(bool, fifo);
+        QFETCH(QString, reason);
         const QString path = m_contest.resultFilePath(u"p"_s, u"a"_s);
-        QVERIFY(QDir().mkpath(path));
+        QVERIFY(QDir().mkpath(fifo ? m_contest.resultProblemDir(u"a"_s) : path));
+        if (fifo)
+            QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0644) == 0);
         ScoreInfo info;
-        QCOMPARE(resultFileFault(path, info), u"是文件夹"_s);
+        QCOMPARE(resultFileFault(path, info), reason);
+        QVERIFY(writeShardRecord(m_contest, sampleRecord(ShardSpec{0, 1})));
+        const QString record = shardRecordPath(m_contest, ShardSpec{1, 2});
+        QVERIFY(::mkfifo(QFile::encodeName(record).constData(), 0644) == 0);
+        QStringList unreadable;
+        QCOMPARE(readShardRecords(m_contest, &unreadable).size(), 1);
+        QCOMPARE(unreadable, QStringList{u".shard-1-of-2.xml"_s});
+        // Nor is a FIFO at the list's name read: it is replaced.
+        QVERIFY(::mkfifo(QFile::encodeName(m_contest.resultListPath()).constData(), 0644) == 0);
+        QVERIFY(replaceResultList(m_contest, {{u"p"_s, u"a"_s, ScoreInfo()}}));
+        QCOMPARE(readTestFile(m_contest.resultListPath()), QByteArray("p/a/0/0/ /\n"));
     }
 
     // Cells missing, unusable or present, and what lies under result/ besides.
