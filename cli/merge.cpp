@@ -142,8 +142,11 @@ int mergeResults(Contest &contest, const QString &exportPath)
         warn(u"cannot write %1"_s.arg(exportPath));
         ok = false;
     }
-    for (const QString &cell : check.missing)
-        warn(u"missing result: %1"_s.arg(cell));
+    for (const QString &cell : check.missing) {
+        // A problem the judge refuses for a fault in its .prb has no results.
+        const QString fault = contest.problemFaultText(cell.section(u'/', 1));
+        warn(u"missing result: %1"_s.arg(cell) + (fault.isEmpty() ? QString() : u" ("_s + fault + u')'));
+    }
     for (const UnreadableResult &bad : check.unreadable)
         warn(u"unusable result: %1 (%2)"_s.arg(bad.cell, bad.reason));
 

@@ -103,6 +103,7 @@ private slots:
     void twoShardsAtOnce();
     void mergeOfIncompleteResults_data();
     void mergeOfIncompleteResults();
+    void mergeTellsWhyAProblemHasNoResults();
     void killedShardRunAgain();
     void sameShardTwiceAtOnce();
     void machinesCompared_data();
@@ -347,6 +348,26 @@ void TestShards::mergeOfIncompleteResults()
     QStringList expected = extras;
     expected.removeIf(list);
     QCOMPARE(after, expected);
+}
+
+// A problem the judge refuses for a fault in its .prb: its missing results
+// name the fault; those judged before it broke still count.
+void TestShards::mergeTellsWhyAProblemHasNoResults()
+{
+    QVERIFY(!m_judged.isEmpty());
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString root = dir.path() + u"/c"_s;
+    QVERIFY(judgedSample(root));
+    const QString config = root + u"/data/sum/.prb"_s;
+    QVERIFY(writeTestFile(config, readTestFile(config).left(100)));
+    QVERIFY(QFile::remove(root + u"/result/sum/p02.res"_s));
+    const Run run = runJudge(dir.path(), {u"--merge"_s, root});
+    QCOMPARE(run.exitCode, 1);
+    const QStringList missing = errorLines(run.err, u"qxj-judge: missing result: "_s);
+    QCOMPARE(missing.size(), 1);
+    QVERIFY2(missing.first().startsWith(u"p02/sum (data/sum/.prb 第 "_s), qPrintable(missing.first()));
+    QVERIFY2(run.out.contains(u"21 cells of 7 players, 20 with a result, 1 without"_s), qPrintable(run.out));
 }
 
 // A shard killed outright between two cells leaves only whole result files;
