@@ -3,6 +3,7 @@
 #include "cpus.h"
 #include "platform.h"
 #include "runner.h"
+#include "stopsignal.h"
 #include "testcore.h"
 #include "xmlfile.h"
 
@@ -236,6 +237,10 @@ bool JudgeWorker::runChecker(const QString &workDir, const QString &inputFile,
         return true;
     }
     if (stopped())
+        return false;
+    // Killed with the judge, it is no verdict (exitCode is the signal then).
+    if (process.exitStatus() == QProcess::CrashExit && isTreeStopSignal(process.exitCode())
+        && stopFollows())
         return false;
     if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
         state = PointState::CheckerError;

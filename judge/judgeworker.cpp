@@ -11,8 +11,17 @@
 
 #include <QProcess>
 #include <QScopeGuard>
+#include <QThread>
 
 using namespace Qt::StringLiterals;
+
+namespace {
+
+// How long after a process of the cell the judge's own stop may come, when
+// both are stopped by one signal to the whole process tree.
+constexpr int StopSignalGraceMs = 200;
+
+} // namespace
 
 JudgeWorker::JudgeWorker(TestCore &core, int slot, int jobs, int cpu)
     : slot(slot),
@@ -107,6 +116,13 @@ bool JudgeWorker::stopped()
         return true;
     QMutexLocker locker(&judgeMutex);
     return !keepRunning;
+}
+
+bool JudgeWorker::stopFollows()
+{
+    for (int waited = 0; waited < StopSignalGraceMs && !stopped(); waited += 10)
+        QThread::msleep(10);
+    return stopped();
 }
 
 void JudgeWorker::ensureScratchDir()

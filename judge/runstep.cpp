@@ -5,16 +5,10 @@
 #include "testcore.h"
 
 #include <QFileInfo>
-#include <QThread>
 
 namespace {
 
-// How long a program's end by a signal that stops whole process trees may
-// come before the judge's own stop.
-constexpr int StopSignalGraceMs = 200;
-
-// Whether the program ended by a signal a terminal or a batch system sends
-// to every process of a job it stops.
+// Whether the program ended by a signal that stops whole process trees.
 bool endedByStopSignal(char state, const QString &note)
 {
     if (state != PointState::RunError)
@@ -95,12 +89,9 @@ bool JudgeWorker::runTestPoints(const QString &exeName)
                     p.ran = true;
                     const bool ran = runProgram(*this, workDir, exeName, p.timeUsed,
                                                 p.memoryUsed, p.state, p.note, point.time, point.mem);
-                    // Stopped with the judge, it is no verdict: give the judge's
-                    // own signal a moment to arrive.
-                    if (!ran && endedByStopSignal(p.state, p.note)) {
-                        for (int waited = 0; waited < StopSignalGraceMs && !stopped(); waited += 10)
-                            QThread::msleep(10);
-                    }
+                    // Stopped with the judge, it is no verdict.
+                    if (!ran && endedByStopSignal(p.state, p.note) && stopFollows())
+                        return false;
                     if (ran) {
                         // Only a regular file is output: the checker, with the
                         // judge's rights, would read what a link points to (the

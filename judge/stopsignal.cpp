@@ -2,6 +2,8 @@
 
 #include <atomic>
 
+#include <signal.h>
+
 namespace {
 
 std::atomic<bool> signalled{false};
@@ -17,4 +19,9 @@ void noteStopSignal()
 bool stopSignalled()
 {
     return signalled.load();
+}
+
+bool isTreeStopSignal(int signal)
+{
+    return signal == SIGTERM || signal == SIGINT || signal == SIGHUP || signal == SIGKILL;
 }

@@ -531,38 +531,62 @@ void TestShards::shardWithFilters()
 
 void TestShards::jobCancelledAsAWhole_data()
 {
+    QTest::addColumn<QString>("held");  // what of the cell runs when the job is stopped
     QTest::addColumn<int>("signalNumber");
-    QTest::newRow("SIGTERM") << int(SIGTERM);
-    QTest::newRow("SIGTERM again") << int(SIGTERM);
-    QTest::newRow("SIGINT") << int(SIGINT);
-    QTest::newRow("SIGHUP") << int(SIGHUP);
+    QTest::newRow("program, SIGTERM") << u"program"_s << int(SIGTERM);
+    QTest::newRow("program, SIGINT") << u"program"_s << int(SIGINT);
+    QTest::newRow("program, SIGHUP") << u"program"_s << int(SIGHUP);
+    QTest::newRow("checker, SIGTERM") << u"checker"_s << int(SIGTERM);
+    QTest::newRow("checker, SIGHUP") << u"checker"_s << int(SIGHUP);
+    QTest::newRow("compiler, SIGTERM") << u"compiler"_s << int(SIGTERM);
+    QTest::newRow("compiler, SIGINT") << u"compiler"_s << int(SIGINT);
 }
 
 // A batch system cancels a job by signalling every process of it, the
-// contestant's program before the judge: the program's end is then no
-// verdict, and the cell keeps no result.
+// contestant's program, the compiler or the checker before the judge: their
+// end is then no verdict, and the cell keeps no result.
 void TestShards::jobCancelledAsAWhole()
 {
+    QFETCH(QString, held);
     QFETCH(int, signalNumber);
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString root = dir.path() + u"/c"_s;
-    const QByteArray endless = "int main(void)\n{\n    for (;;) {}\n}\n";
     QVERIFY(writeSlowContest(root, {u"a"_s}));
-    QVERIFY(writeTestFile(root + u"/src/a/slow/slow.c"_s, endless));
-    QVERIFY(writeTestFile(root + u"/data/slow/.prb"_s, traditionalConfig(u"slow"_s, 100, u"20"_s)));
+    QByteArray config = traditionalConfig(u"slow"_s, 100, u"20"_s);
+    QString process = u"sleep"_s;  // the process below the judge that is running
+    if (held == u"program"_s) {
+        QVERIFY(writeTestFile(root + u"/src/a/slow/slow.c"_s, "int main(void)\n{\n    for (;;) {}\n}\n"));
+        process = u"slow"_s;
+    } else if (held == u"checker"_s) {
+        QVERIFY(writeTestFile(root + u"/data/slow/hold"_s, "#!/bin/sh\nexec sleep 60\n"));
+        QVERIFY(QFile::setPermissions(root + u"/data/slow/hold"_s, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                                                                     | QFile::ReadOther | QFile::ExeOther));
+        config.replace("checker=\"全文比较\"", "checker=\"hold\"");
+    } else {
+        config.replace("cmd=\"gcc -o slow slow.c\"", "cmd=\"sleep 60\"");
+    }
+    QVERIFY(writeTestFile(root + u"/data/slow/.prb"_s, config));
 
     QProcess shard;
     shard.start(JudgeProgram, {u"--shard"_s, u"0/1"_s, root});
     QVERIFY(shard.waitForStarted());
     const pid_t judge = pid_t(shard.processId());
-    // Running once the scratch folder holds the program and below the judge
-    // live its sandbox's init and the program.
-    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(root + u"/tmp/shard-0-of-1/test_thread_0/slow.in"_s)
-                                 && descendantsDeepestFirst(judge).size() >= 2,
-                             60000);
+    const auto living = [&] {
+        QList<pid_t> pids;
+        for (const pid_t pid : descendantsDeepestFirst(judge)) {
+            const QByteArray stat = readTestFile(u"/proc/%1/stat"_s.arg(pid));
+            if (stat.contains("(" + process.toUtf8() + ") ") && !stat.contains(") Z "))
+                pids.append(pid);
+        }
+        return pids;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(!living().isEmpty(), 60000);
     for (const pid_t pid : descendantsDeepestFirst(judge))
         ::kill(pid, signalNumber);
+    // The judge hears of the stop last, once the process it ran has ended: a
+    // loaded machine may deliver the judge's signal that late.
+    QTRY_VERIFY_WITH_TIMEOUT(living().isEmpty(), 60000);
     QVERIFY(::kill(judge, signalNumber) == 0);
     QVERIFY(shard.waitForFinished(60000));
     QCOMPARE(shard.exitCode(), 130);
