@@ -207,7 +207,7 @@ QString rowName(const Contest &contest, const QString &player)
 {
     if (player == StandardPlayer && contest.realNames.value(player).isEmpty())
         return QStringLiteral("标准程序");
-    return contest.displayName(player);
+    return terminalText(contest.displayName(player));
 }
 
 struct Options
@@ -285,33 +285,35 @@ public:
 private:
     void showRow(const ViewInfo &row)
     {
+        // Notes carry what compilers and checkers printed.
+        const QString text = terminalText(row.text);
         switch (row.kind) {
         case ViewInfo::Heading:
             if (m_rowsShown)
                 m_console.line(QString());
-            m_console.line(m_console.paint(row.text, "1"));
+            m_console.line(m_console.paint(text, "1"));
             break;
         case ViewInfo::Point: {
             const char letter = row.state;
             m_console.line(QStringLiteral("  ") + padded(row.number, 3, true) + QStringLiteral("  ")
                            + m_console.paint(QString(QLatin1Char(letter)), pointColour(letter))
-                           + QStringLiteral("  ") + indentedLines(row.text, 9));
+                           + QStringLiteral("  ") + indentedLines(text, 9));
             break;
         }
         case ViewInfo::Subtask: {
             const char *colour = row.background == scoreColour(1, 1)   ? "32"
                                  : row.background == scoreColour(0, 1) ? "31"
                                                                        : "33";
-            m_console.line(QStringLiteral("  子任务得分 ") + m_console.paint(row.text, colour));
+            m_console.line(QStringLiteral("  子任务得分 ") + m_console.paint(text, colour));
             break;
         }
         case ViewInfo::End:
-            m_console.line(row.text);
+            m_console.line(text);
             break;
         default: {
             const bool error = row.background == QColor(232, 53, 223);
             m_console.line(QStringLiteral("  ")
-                           + m_console.paint(indentedLines(row.text, 2), error ? "35" : "0"));
+                           + m_console.paint(indentedLines(text, 2), error ? "35" : "0"));
             break;
         }
         }

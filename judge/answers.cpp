@@ -3,6 +3,7 @@
 #include "contestfiles.h"
 #include "dirs.h"
 #include "problemfile.h"
+#include "submittedfile.h"
 
 #include <QFileInfo>
 #include <QMutexLocker>
@@ -20,9 +21,10 @@ bool JudgeWorker::judgeAnswerProblem()
     {
         QMutexLocker lock(&judgeMutex);
         ensureScratchDir();
-        if (!emptyScratchDir(scratchDir)) {
+        QString reason;
+        if (!emptyScratchDir(scratchDir, &reason)) {
             lock.unlock();
-            return failProblem(TaskState::JudgeError, u"临时目录无法清空: 011"_s);
+            return failProblem(TaskState::JudgeError, scratchFault("011", reason));
         }
     }
 
@@ -48,16 +50,20 @@ bool JudgeWorker::judgeAnswerProblem()
             if (failed) {
                 note = u"忽略"_s;
             } else {
-                const QString submitted = contest.playerFile(currentPlayer, answerDir, point.sub);
+                // Only a regular file reached without a link is an answer;
+                // anything else is no submission, as a missing file is.
+                const SubmittedFile submitted(contest.playerDir(currentPlayer),
+                                              answerDir + u'/' + point.sub);
                 const QString workCopy = workDir + u'/' + point.sub;
                 bool prepared = false;
                 {
                     QMutexLocker lock(&judgeMutex);
                     ensureDir(workDir);
-                    if (!emptyScratchDir(workDir)) {
+                    QString reason;
+                    if (!emptyScratchDir(workDir, &reason)) {
                         state = PointState::JudgeError;
-                        note = u"临时目录无法清空: 012"_s;
-                    } else if (QFileInfo::exists(submitted) && !copyWritable(submitted, workCopy)) {
+                        note = scratchFault("012", reason);
+                    } else if (submitted.isRegular() && !submitted.copyTo(workCopy)) {
                         state = PointState::JudgeError;
                         note = u"答案文件拷贝失败: 011"_s;
                     } else {
@@ -67,13 +73,15 @@ bool JudgeWorker::judgeAnswerProblem()
                 if (prepared) {
                     if (stopped())
                         return false;
-                    if (QFileInfo::exists(workCopy)) {
+                    if (submitted.isRegular() && QFileInfo::exists(workCopy)) {
                         // A stop during the checker is caught by the test below.
                         runChecker(workDir, dataDir + u'/' + point.in, dataDir + u'/' + point.out,
                                    workCopy, verdictFile, note, state, ratio);
                     } else {
                         state = PointState::NotSubmitted;
                         note = u"未提交"_s;
+                        if (!submitted.isMissing())
+                            note += u": "_s + submitted.refusal();
                     }
                 }
             }

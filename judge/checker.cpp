@@ -1,6 +1,7 @@
 #include "checker.h"
 
 #include "cpus.h"
+#include "dirs.h"
 #include "platform.h"
 #include "runner.h"
 #include "stopsignal.h"
@@ -193,11 +194,15 @@ bool JudgeWorker::runChecker(const QString &workDir, const QString &inputFile,
     // The verdict file's name lies in the program's work directory: what the
     // program left there (a link to a file of the judge's, say) goes before
     // the checker, with the judge's rights, writes to that name.
+    // A folder there goes as the work directory does, whatever rights the
+    // program left inside it.
     const QFileInfo planted(verdictFile);
-    if (planted.isDir() && !planted.isSymLink())
-        QDir(verdictFile).removeRecursively();
-    else
+    if (planted.isDir() && !planted.isSymLink()) {
+        emptyScratchDir(verdictFile);
+        QDir().rmdir(verdictFile);
+    } else {
         QFile::remove(verdictFile);
+    }
 
     QProcess &process = checker();
     process.setWorkingDirectory(workDir);

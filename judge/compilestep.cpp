@@ -3,6 +3,7 @@
 #include "problemfile.h"
 #include "runner.h"
 #include "stopsignal.h"
+#include "submittedfile.h"
 #include "testcore.h"
 
 #include <QDeadlineTimer>
@@ -68,18 +69,21 @@ QString compilerText(QByteArray out, const QByteArray &err)
 
 } // namespace
 
-int JudgeWorker::findSource(QString &sourcePath)
+int JudgeWorker::findSource(SubmittedFile &sourceFile, QStringList &refusals)
 {
     const QDomDocument &config = problemConfig->document;
     const QString dir = problemSource(config).dir;
     const QList<LanguageSpec> languages = problemLanguages(config);
     for (int i = 0; i < languages.size(); ++i) {
-        sourcePath = contest.playerFile(currentPlayer, dir, languages.at(i).file);
-        // A directory of that name is no source.
-        if (QFileInfo(sourcePath).isFile())
+        SubmittedFile candidate(contest.playerDir(currentPlayer), dir + u'/' + languages.at(i).file);
+        if (candidate.isRegular()) {
+            sourceFile = std::move(candidate);
             return i;
+        }
+        // A link or a directory of that name is no source.
+        if (!candidate.isMissing())
+            refusals.append(candidate.refusal());
     }
-    sourcePath.clear();
     return -1;
 }
 
@@ -94,21 +98,32 @@ bool JudgeWorker::judgeTraditionalProblem()
     const SourceSpec source = problemSource(config);
     const QString &tmp = scratchDir;
 
-    QString sourcePath;
-    const int languageIndex = findSource(sourcePath);
+    SubmittedFile sourceFile;
+    QStringList refusals;
+    const int languageIndex = findSource(sourceFile, refusals);
     const bool compile = languageIndex >= 0;
     if (!compile) {
-        const QString prepared = contest.playerSubDir(currentPlayer, source.dir) + u'/' + source.runexe;
-        if (source.runexe.isEmpty() || !QFileInfo(prepared).isFile())
-            return failProblem(TaskState::FileMissing, QStringLiteral("找不到文件"));
+        const SubmittedFile prepared =
+            source.runexe.isEmpty()
+                ? SubmittedFile()
+                : SubmittedFile(contest.playerDir(currentPlayer), source.dir + u'/' + source.runexe);
+        if (!prepared.isRegular()) {
+            if (!prepared.isMissing())
+                refusals.append(prepared.refusal());
+            // Every language meets the same linked folder.
+            refusals.removeDuplicates();
+            refusals.prepend(QStringLiteral("找不到文件"));
+            return failProblem(TaskState::FileMissing, refusals.join(u'\n'));
+        }
         QMutexLocker lock(&judgeMutex);
         ensureScratchDir();
-        if (!emptyScratchDir(tmp)) {
+        QString reason;
+        if (!emptyScratchDir(tmp, &reason)) {
             lock.unlock();
-            return failProblem(TaskState::JudgeError, QStringLiteral("临时目录无法清空: 001"));
+            return failProblem(TaskState::JudgeError, scratchFault("001", reason));
         }
         // A failed copy shows up below as a missing executable.
-        copyWritable(prepared, tmp + u'/' + source.runexe);
+        prepared.copyTo(tmp + u'/' + source.runexe);
     }
 
     if (stopped())
@@ -118,7 +133,7 @@ bool JudgeWorker::judgeTraditionalProblem()
     QString compileOutput;
 
     if (compile) {
-        const qint64 size = QFileInfo(sourcePath).size();
+        const qint64 size = sourceFile.size();
         // 64-bit: a large limit must not wrap round and reject everything.
         if (size > qint64(source.codeLimitKb) * 1024) {
             return failProblem(TaskState::CodeTooLarge,
@@ -136,13 +151,13 @@ bool JudgeWorker::judgeTraditionalProblem()
             {
                 QMutexLocker lock(&judgeMutex);
                 ensureScratchDir();
-                if (!emptyScratchDir(tmp)) {
+                QString reason;
+                if (!emptyScratchDir(tmp, &reason)) {
                     lock.unlock();
-                    return failProblem(TaskState::JudgeError,
-                                       QStringLiteral("临时目录无法清空: 002"));
+                    return failProblem(TaskState::JudgeError, scratchFault("002", reason));
                 }
                 // A failed copy shows up as a compile error.
-                copyWritable(sourcePath, tmp + u'/' + language.file);
+                sourceFile.copyTo(tmp + u'/' + language.file);
 
                 QStringList arguments = QProcess::splitCommand(language.cmd);
                 if (!arguments.isEmpty()) {

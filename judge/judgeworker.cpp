@@ -221,6 +221,14 @@ QString JudgeWorker::storageFault(const QStringList &dirs)
     return QString();
 }
 
+QString JudgeWorker::scratchFault(const char *code, const QString &reason)
+{
+    QString note = u"临时目录无法清空: "_s + QLatin1String(code);
+    if (!reason.isEmpty())
+        note += u'\n' + xmlSafeText(reason);
+    return note;
+}
+
 bool JudgeWorker::writeHtmlReport()
 {
     QStringList problems;

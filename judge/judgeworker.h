@@ -13,6 +13,7 @@
 #include <memory>
 
 class QProcess;
+class SubmittedFile;
 class SiteItem;
 class TestCore;
 class XmlFile;
@@ -55,6 +56,9 @@ public:
     // one of the directories is full, read-only or gone, so that the failure
     // is the judge's and not the contestant's; empty when they are fine.
     static QString storageFault(const QStringList &dirs);
+    // The note of a scratch directory that could not be emptied: the fixed
+    // text with its code, then what stayed and why (emptyScratchDir).
+    static QString scratchFault(const char *code, const QString &reason);
     void trace(const char *tag, const char *text) const;
     bool stopped();  // keepRunning tested under judgeMutex
     // After a process of the cell ended by a signal that stops whole process
@@ -77,7 +81,10 @@ public:
 
     // Traditional problems: compile step, then run step.
     bool judgeTraditionalProblem();
-    int findSource(QString &sourcePath);
+    // The first language whose source is a regular file, opened in
+    // sourceFile; -1 when none is. Candidates refused (links, directories)
+    // are described in refusals.
+    int findSource(SubmittedFile &sourceFile, QStringList &refusals);
     bool runTestPoints(const QString &exeName);
 
     // Answer-submission problems.

@@ -2,23 +2,12 @@
 #include "dirs.h"
 #include "problemfile.h"
 #include "runner.h"
+#include "stopsignal.h"
 #include "testcore.h"
 
 #include <QFileInfo>
 
 namespace {
-
-// Whether the program ended by a signal that stops whole process trees.
-bool endedByStopSignal(char state, const QString &note)
-{
-    if (state != PointState::RunError)
-        return false;
-    for (const char *signal : {"SIGTERM", "SIGINT", "SIGHUP", "SIGKILL"}) {
-        if (note == QStringLiteral("运行时错误: ") + QLatin1String(signal))
-            return true;
-    }
-    return false;
-}
 
 struct PointOutcome
 {
@@ -67,8 +56,9 @@ bool JudgeWorker::runTestPoints(const QString &exeName)
                 {
                     QMutexLocker lock(&judgeMutex);
                     ensureDir(workDir);
-                    if (!emptyScratchDir(workDir)) {
-                        p.note = QStringLiteral("临时目录无法清空: 003");
+                    QString reason;
+                    if (!emptyScratchDir(workDir, &reason)) {
+                        p.note = scratchFault("003", reason);
                     } else if (!copyWritable(exeSource, exeCopy)) {
                         p.note = QStringLiteral("可执行文件拷贝失败: 001");
                     } else if (!QFileInfo::exists(exeCopy)) {
@@ -87,10 +77,17 @@ bool JudgeWorker::runTestPoints(const QString &exeName)
                         return false;
                     trace("core", "P3");
                     p.ran = true;
-                    const bool ran = runProgram(*this, workDir, exeName, p.timeUsed,
-                                                p.memoryUsed, p.state, p.note, point.time, point.mem);
+                    RunRequest request;
+                    request.workDir = workDir;
+                    request.executable = exeName;
+                    request.limits.time = point.time;
+                    request.limits.memory = point.mem;
+                    request.limits.cpu = cpu;
+                    const RunRecord record = runProgram(*this, request);
+                    const bool ran = record.unpack(p.timeUsed, p.memoryUsed, p.state, p.note);
                     // Stopped with the judge, it is no verdict.
-                    if (!ran && endedByStopSignal(p.state, p.note) && stopFollows())
+                    if (record.status == RunStatus::RuntimeError && isTreeStopSignal(record.signal)
+                        && stopFollows())
                         return false;
                     if (ran) {
                         // Only a regular file is output: the checker, with the

@@ -73,8 +73,33 @@ void queueCells(TestCore &judge, const QList<SiteItem *> &cells, bool rejudge)
     }
 }
 
+namespace {
+
+// Temporary files younger than this may be another judge's being written
+// (a shard on the same contest folder); a write takes milliseconds.
+constexpr int TemporaryAgeSeconds = 60;
+
+// What a judge killed while writing left of its files: beside the contest
+// file and the player list, the result list and the result files, each
+// player's report and each problem's configuration.
+void removeLeftTemporaries(const Contest &contest)
+{
+    QStringList dirs{contest.rootDir, contest.resultDir()};
+    for (const QString &problem : QDir(contest.resultDir()).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+        dirs.append(contest.resultProblemDir(problem));
+    for (const QString &problem : contest.problemNames)
+        dirs.append(contest.problemDir(problem));
+    for (const QString &player : contest.playerNames)
+        dirs.append(contest.playerDir(player));
+    for (const QString &dir : std::as_const(dirs))
+        removeStaleTemporaries(dir, TemporaryAgeSeconds);
+}
+
+} // namespace
+
 void beginRun(TestCore &judge, const Contest &contest)
 {
+    removeLeftTemporaries(contest);
     judge.problemConfigs = &contest.problemConfigs;
     judge.problemNames = contest.problemNames;
     judge.contest.problemFaults = contest.problemFaults;

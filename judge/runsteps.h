@@ -28,10 +28,12 @@ QList<SiteItem *> judgeableCells(const Contest &contest, const QList<SiteItem *>
 // old or its new result, never with none.
 void queueCells(TestCore &judge, const QList<SiteItem *> &cells, bool rejudge);
 
-// Lends the judge the contest's configurations, problem names and
-// configuration faults (a faulty problem is passed by even if queued), starts its
-// thread (the handshake), then deletes the result list: the grid is about to
-// change. The caller connects the judge's signals before.
+// Removes the temporary files a judge killed while writing left beside the
+// contest's files (writeFileAtomically), lends the judge the contest's
+// configurations, problem names and configuration faults (a faulty problem is
+// passed by even if queued), starts its thread (the handshake), then deletes
+// the result list: the grid is about to change. The caller connects the
+// judge's signals before.
 void beginRun(TestCore &judge, const Contest &contest);
 
 // After requestStop(): delivers the judge's signals still waiting in the

@@ -119,3 +119,17 @@ void registerJudgeMetaTypes()
     qRegisterMetaType<ScoreInfo>("ScoreInfo");
     qRegisterMetaType<SiteItem *>("SiteItem*");
 }
+
+QString terminalText(const QString &text)
+{
+    QString shown;
+    shown.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text.at(i).unicode();
+        if (c == u'\r' && i + 1 < text.size() && text.at(i + 1) == u'\n')
+            continue;
+        const bool control = c < 0x20 || (c >= 0x7F && c <= 0x9F);
+        shown += control && c != u'\n' && c != u'\t' ? QChar(QChar::ReplacementCharacter) : QChar(c);
+    }
+    return shown;
+}

@@ -27,6 +27,13 @@ ViewInfo subtaskRow(int score, int fullScore);
 ViewInfo pointRow(const QString &note, char state, int n);
 ViewInfo titleRow(const QString &text);
 
+// A row's text as it may reach a terminal: every control character but the
+// line feed and the tab (escape sequences, and the C1 controls U+0080 to
+// U+009F, which terminals may obey as escapes) becomes U+FFFD, so that
+// nothing a compiler or a checker printed can steer the terminal; a carriage
+// return ending a line just goes.
+QString terminalText(const QString &text);
+
 QColor scoreColour(int score, int full);
 QColor stateRowColour(char state);
 

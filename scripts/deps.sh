@@ -10,10 +10,11 @@ set -euo pipefail
 # OpenGL's) and Qt SVG draw the statistics, similarity-tester compares the
 # sources, and chromium renders the report pages in the tests;
 # qt6-translations-l10n has Qt's own texts in Chinese, which the window loads
-# (and its tests check); parallel runs the shards of the cluster recipe.
+# (and its tests check); e2fsprogs and mount give a test the small disk it fills;
+# parallel runs the shards of the cluster recipe.
 packages=(g++ cmake ninja-build qt6-base-dev libseccomp-dev libgl-dev fp-compiler fonts-noto-cjk
           desktop-file-utils dpkg-dev file qt6-charts-dev libqt6opengl6-dev qt6-svg-dev
-          similarity-tester chromium qt6-translations-l10n parallel)
+          similarity-tester chromium qt6-translations-l10n e2fsprogs mount parallel)
 daemons=(munge slurmctld slurmd slurm-client)
 if [ -n "${QXJ_CI:-}" ] || [ "${QXJ_SLURM:-}" = 1 ]; then
   packages+=("${daemons[@]}")

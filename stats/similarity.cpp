@@ -5,6 +5,7 @@
 #include "dirs.h"
 #include "problemfile.h"
 #include "simoutput.h"
+#include "submittedfile.h"
 
 #include <QDir>
 #include <QFile>
@@ -105,20 +106,25 @@ QList<SimSource> collectSimSources(const Contest &contest, qint64 sizeLimit, QSt
         for (const QString &player : contest.playerNames) {
             if (player == StandardPlayer)
                 continue;
-            QString path;
+            // As the judge reads them: a link is no source. One to a file
+            // only the judge may read would show that file in the report.
+            SubmittedFile submitted;
             QString file;
             for (const LanguageSpec &spec : specs) {
-                const QString candidate = contest.playerFile(player, dir, spec.file);
-                if (QFileInfo(candidate).isFile()) {
-                    path = candidate;
+                SubmittedFile candidate(contest.playerDir(player), dir + u'/' + spec.file);
+                if (candidate.isRegular()) {
+                    submitted = std::move(candidate);
                     file = spec.file;
                     break;
                 }
             }
             SimSource source;
-            bool readable = false;
-            if (!path.isEmpty())
-                source.text = readPart(path, sizeLimit, source.size, source.truncated, readable);
+            QByteArray bytes;
+            const bool readable = submitted.read(sizeLimit + 1, bytes);
+            if (readable) {
+                source.size = submitted.size();
+                source.text = firstPart(bytes, sizeLimit, source.truncated);
+            }
             if (!readable) {
                 ++missing;
                 continue;
@@ -136,7 +142,7 @@ QList<SimSource> collectSimSources(const Contest &contest, qint64 sizeLimit, QSt
             }
             source.player = player;
             source.problem = problem;
-            source.path = path;
+            source.path = contest.playerFile(player, dir, file);
             source.result = contest.cellSummary(player, problem);
             if (source.truncated)
                 notes.append(player + u" 的 "_s + problem + u" 源程序有 "_s + sizeText(source.size)

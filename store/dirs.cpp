@@ -1,14 +1,19 @@
 #include "dirs.h"
 
+#include "fileread.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <QThread>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
+#include <set>
 #include <vector>
 
 #include <dirent.h>
@@ -16,6 +21,8 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
+
+using namespace Qt::StringLiterals;
 
 static std::atomic<FileRemover> fileRemover{nullptr};
 
@@ -77,84 +84,181 @@ bool clearDir(const QString &path)
     return true;
 }
 
-// Removes a directory and everything inside it through descriptors, each
-// step relative to the directory above: no path grows with the depth, so a
-// tree nested beyond the longest path the system accepts goes too (paths
-// would fail there, and clearDir's retries at every level would take
-// forever). One directory is open at a time; links are removed, never
-// followed. Gives up at the first entry that stays.
-static bool removeTree(const QString &path)
+namespace {
+
+constexpr int DirFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+
+// Gives a directory's owner back the rights to list, enter and change it:
+// a program may leave its folder, or one it made, without them (chmod 000),
+// and a judge that is no root could then neither empty nor remove it. The
+// name is never followed when it is a link.
+void restoreAccess(int parent, const char *name)
 {
-    const QByteArray top = QFile::encodeName(path);
-    constexpr int dirFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-    int fd = ::open(top.constData(), dirFlags);
-    std::vector<QByteArray> below;  // the names on the way down from path
-    bool removed = fd >= 0;
-    while (removed) {
-        // Everything but directories goes; the first directory is entered.
-        QByteArray down;
+    struct stat info;
+    if (::fstatat(parent, name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(info.st_mode)
+        && (info.st_mode & S_IRWXU) != S_IRWXU)
+        ::fchmodat(parent, name, (info.st_mode & 07777) | S_IRWXU, AT_SYMLINK_NOFOLLOW);
+}
+
+// A path for a note: a tree nested thousands deep is shown by its ends.
+QString shownPath(const QByteArray &path)
+{
+    constexpr qsizetype Head = 120;
+    constexpr qsizetype Tail = 200;
+    if (path.size() <= Head + Tail)
+        return QFile::decodeName(path);
+    return QFile::decodeName(path.left(Head)) + u'…' + QFile::decodeName(path.right(Tail));
+}
+
+// Empties the open directory top (kept) through descriptors, each step
+// relative to the directory above: no path grows with the depth, so a tree
+// nested beyond the longest path the system accepts goes too. One directory
+// is open at a time; links are removed, never followed. An entry that stays
+// is passed by, so that everything else still goes; the first one is
+// described in failure.
+class TreeEmptier
+{
+public:
+    TreeEmptier(const QByteArray &topPath, QString *failure) : m_topPath(topPath), m_failure(failure) {}
+
+    bool empty(int top)
+    {
+        int fd = ::dup(top);
+        if (fd < 0) {
+            fail(m_topPath, errno);
+            return false;
+        }
+        m_levels.assign(1, Level());
+        while (fd >= 0) {
+            QByteArray down;
+            if (!removeFilesIn(fd, down)) {
+                ::close(fd);
+                return false;
+            }
+            if (!down.isEmpty()) {
+                restoreAccess(fd, down.constData());
+                const int child = ::openat(fd, down.constData(), DirFlags);
+                if (child < 0) {
+                    fail(pathOf(down), errno);
+                    m_levels.back().stays.insert(down);
+                    continue;
+                }
+                ::close(fd);
+                fd = child;
+                m_levels.push_back(Level{down, {}});
+                continue;
+            }
+            if (m_levels.size() == 1)
+                break;  // back at the top: what could go has gone
+            const QByteArray name = m_levels.back().name;
+            m_levels.pop_back();
+            const int parent = ::openat(fd, "..", DirFlags);
+            const int error = errno;
+            ::close(fd);
+            fd = parent;
+            if (fd < 0) {
+                fail(pathOf(name), error);
+                return false;
+            }
+            if (::unlinkat(fd, name.constData(), AT_REMOVEDIR) != 0) {
+                // Not empty: an entry inside stayed, and was named already.
+                fail(pathOf(name), errno);
+                m_levels.back().stays.insert(name);
+            }
+        }
+        if (fd >= 0)
+            ::close(fd);
+        return !m_failed;
+    }
+
+private:
+    struct Level
+    {
+        QByteArray name;  // of this directory in the one above; empty for the top
+        std::set<QByteArray> stays;  // entries of it that could not be removed
+    };
+
+    // Removes every entry of fd but directories, which are left for the
+    // caller: the first one still to do comes back in down.
+    bool removeFilesIn(int fd, QByteArray &down)
+    {
         const int listingFd = ::dup(fd);
         DIR *listing = listingFd < 0 ? nullptr : ::fdopendir(listingFd);
         if (!listing) {
+            fail(pathOf(QByteArray()), errno);
             if (listingFd >= 0)
                 ::close(listingFd);
-            removed = false;
-            break;
+            return false;
         }
         ::rewinddir(listing);
+        const std::set<QByteArray> &stays = m_levels.back().stays;
         while (const dirent *e = ::readdir(listing)) {
-            if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0)
+            const QByteArray name(e->d_name);
+            if (name == "." || name == ".." || stays.count(name))
                 continue;
             struct stat info;
             if (::fstatat(fd, e->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(info.st_mode)) {
-                down = e->d_name;
+                down = name;
                 break;
             }
-            if (::unlinkat(fd, e->d_name, 0) != 0 && errno != ENOENT) {
-                removed = false;
-                break;
+            if (!removeFile(fd, name)) {
+                fail(pathOf(name), errno);
+                m_levels.back().stays.insert(name);
             }
         }
         ::closedir(listing);
-        if (!removed)
-            break;
-        if (!down.isEmpty()) {
-            const int child = ::openat(fd, down.constData(), dirFlags);
-            ::close(fd);
-            fd = child;
-            removed = fd >= 0;
-            below.push_back(down);
-            continue;
-        }
-        if (below.empty())
-            break;  // back at the top, which is empty now
-        const int parent = ::openat(fd, "..", dirFlags);
-        ::close(fd);
-        fd = parent;
-        removed = fd >= 0 && ::unlinkat(fd, below.back().constData(), AT_REMOVEDIR) == 0;
-        below.pop_back();
+        return true;
     }
-    if (fd >= 0)
-        ::close(fd);
-    return removed && ::rmdir(top.constData()) == 0;
-}
 
-bool emptyScratchDir(const QString &path)
-{
-    constexpr QDir::Filters everything =
-        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
-    // First what clearDir does not reach: hidden entries, and whatever lies
-    // inside directories. Links are removed, never followed.
-    const QFileInfoList entries = QDir(path).entryInfoList(everything);
-    for (const QFileInfo &entry : entries) {
-        if (entry.isDir() && !entry.isSymLink()) {
-            if (!removeTree(entry.filePath()))
-                return false;
-        } else if (entry.isHidden()) {
-            QFile::remove(entry.filePath());
+    bool removeFile(int fd, const QByteArray &name)
+    {
+        if (const FileRemover remover = fileRemover.load()) {
+            errno = 0;
+            return remover(QFile::decodeName(pathOf(name)));
         }
+        return ::unlinkat(fd, name.constData(), 0) == 0 || errno == ENOENT;
     }
-    return clearDir(path) && QFileInfo(path).isDir() && QDir(path).isEmpty(everything);
+
+    QByteArray pathOf(const QByteArray &name) const
+    {
+        QByteArray path = m_topPath;
+        for (size_t i = 1; i < m_levels.size(); ++i)
+            path += '/' + m_levels[i].name;
+        return name.isEmpty() ? path : path + '/' + name;
+    }
+
+    void fail(const QByteArray &path, int error)
+    {
+        if (!m_failed && m_failure)
+            *m_failure = shownPath(path) + u": "_s + fileErrorText(error);
+        m_failed = true;
+    }
+
+    const QByteArray m_topPath;
+    QString *m_failure;
+    std::vector<Level> m_levels;
+    bool m_failed = false;
+};
+
+} // namespace
+
+bool emptyScratchDir(const QString &path, QString *failure)
+{
+    const QByteArray top = QFile::encodeName(path);
+    // The folder itself may have lost its owner's rights: it is the
+    // program's current directory. The folder is followed, as every path
+    // the judge is given; only what lies inside it is not.
+    restoreAccess(AT_FDCWD, top.constData());
+    const int fd = top.isEmpty() ? -1 : ::open(top.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        if (failure)
+            *failure = shownPath(top) + u": "_s
+                       + fileErrorText(top.isEmpty() ? ENOENT : errno);
+        return false;
+    }
+    const bool emptied = TreeEmptier(top, failure).empty(fd);
+    ::close(fd);
+    return emptied;
 }
 
 bool removeDir(const QString &path)
@@ -206,11 +310,13 @@ bool writeAll(int fd, const char *data, ssize_t size)
     return true;
 }
 
+// From the start of in, whatever its offset, to the end.
 bool copyContent(int in, int out)
 {
     // In the kernel where the file systems allow it.
+    off_t offset = 0;
     for (;;) {
-        const ssize_t copied = ::copy_file_range(in, nullptr, out, nullptr, size_t(1) << 30, 0);
+        const ssize_t copied = ::copy_file_range(in, &offset, out, nullptr, size_t(1) << 30, 0);
         if (copied > 0 || (copied < 0 && errno == EINTR))
             continue;
         if (copied < 0 && errno != EXDEV && errno != EINVAL && errno != ENOSYS
@@ -222,7 +328,7 @@ bool copyContent(int in, int out)
     // none, so only a read may say the source is done.
     char buffer[64 * 1024];
     for (;;) {
-        const ssize_t got = ::read(in, buffer, sizeof buffer);
+        const ssize_t got = ::pread(in, buffer, sizeof buffer, offset);
         if (got == 0)
             return true;
         if (got < 0) {
@@ -232,6 +338,7 @@ bool copyContent(int in, int out)
         }
         if (!writeAll(out, buffer, got))
             return false;
+        offset += got;
     }
 }
 
@@ -240,13 +347,18 @@ bool copyContent(int in, int out)
 bool copyWritable(const QString &from, const QString &to)
 {
     const QByteArray source = QFile::encodeName(from);
-    const QByteArray target = QFile::encodeName(to);
-    if (source.isEmpty() || target.isEmpty())
+    if (source.isEmpty())
         return false;
     // Non-blocking: opening a named pipe must not wait for a writer.
     Descriptor in(::open(source.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    return in.fd >= 0 && copyWritableFrom(in.fd, to);
+}
+
+bool copyWritableFrom(int fd, const QString &to)
+{
+    const QByteArray target = QFile::encodeName(to);
     struct stat sourceStat;
-    if (in.fd < 0 || ::fstat(in.fd, &sourceStat) != 0 || !S_ISREG(sourceStat.st_mode))
+    if (target.isEmpty() || ::fstat(fd, &sourceStat) != 0 || !S_ISREG(sourceStat.st_mode))
         return false;
 
     // Whatever is at the destination is replaced, a link as a link; the
@@ -262,10 +374,52 @@ bool copyWritable(const QString &from, const QString &to)
     if (out.fd < 0)
         return false;
     const mode_t mode = (sourceStat.st_mode & 0777) | S_IWUSR;
-    if (copyContent(in.fd, out.fd) && ::fchmod(out.fd, mode) == 0 && out.close())
+    if (copyContent(fd, out.fd) && ::fchmod(out.fd, mode) == 0 && out.close())
         return true;
     ::unlink(target.constData());
     return false;
+}
+
+namespace {
+
+// Between a file's name and the random part of its temporary's.
+constexpr char TemporaryMark[] = ".qxj-";
+
+} // namespace
+
+bool isAtomicTemporary(const QByteArray &name)
+{
+    const qsizetype mark = name.lastIndexOf(TemporaryMark);
+    if (mark <= 0)
+        return false;
+    const QByteArray random = name.mid(mark + qsizetype(sizeof TemporaryMark) - 1);
+    return !random.isEmpty() && random.size() <= 7
+           && std::all_of(random.cbegin(), random.cend(), [](char c) {
+                  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z');
+              });
+}
+
+int removeStaleTemporaries(const QString &dir, int olderThanSeconds)
+{
+    const QByteArray path = QFile::encodeName(dir);
+    const int fd = path.isEmpty() ? -1 : ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR *listing = fd < 0 ? nullptr : ::fdopendir(fd);
+    if (!listing) {
+        if (fd >= 0)
+            ::close(fd);
+        return 0;
+    }
+    const time_t before = ::time(nullptr) - olderThanSeconds;
+    int removed = 0;
+    while (const dirent *e = ::readdir(listing)) {
+        struct stat info;
+        if (isAtomicTemporary(QByteArray(e->d_name))
+            && ::fstatat(fd, e->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode)
+            && info.st_mtime < before && ::unlinkat(fd, e->d_name, 0) == 0)
+            ++removed;
+    }
+    ::closedir(listing);
+    return removed;
 }
 
 bool writeFileAtomically(const QString &path, const QByteArray &bytes)
@@ -281,7 +435,8 @@ bool writeFileAtomically(const QString &path, const QByteArray &bytes)
     QByteArray temporary;
     Descriptor out(-1);
     for (int attempt = 0; out.fd < 0; ++attempt) {
-        temporary = target + '.' + QByteArray::number(QRandomGenerator::global()->generate(), 36);
+        temporary = target + TemporaryMark
+                    + QByteArray::number(QRandomGenerator::global()->generate(), 36);
         // Private until it gets the old file's permissions; a new file gets
         // the usual ones, as the umask has them.
         out.fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
@@ -311,11 +466,11 @@ static bool measureStorage(const QString &path, StorageSpace &space)
     struct statvfs figures;
     if (::statvfs(QFile::encodeName(path).constData(), &figures) != 0)
         return false;
-    // Root may use the blocks and inodes the file system keeps back from others.
-    const bool root = ::geteuid() == 0;
+    // What compilers and programs may use: they run under users of their
+    // own, never as root, whatever user the judge runs as.
     space.readOnly = figures.f_flag & ST_RDONLY;
-    space.freeBytes = quint64(root ? figures.f_bfree : figures.f_bavail) * figures.f_frsize;
-    space.freeFiles = root ? figures.f_ffree : figures.f_favail;
+    space.freeBytes = quint64(figures.f_bavail) * figures.f_frsize;
+    space.freeFiles = figures.f_favail;
     space.fileCount = figures.f_files;
     return true;
 }

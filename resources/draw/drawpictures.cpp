@@ -3,6 +3,8 @@
 //
 //   draw_pictures OUT_DIR [--sheet SHEET_DIR]
 
+#include "uifont.h"
+
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
@@ -479,9 +481,7 @@ void stretch(QPainter &p, const QImage &pic, int x, int h)
 
 QFont windowFont(int points)
 {
-    QFont f;
-    f.setFamilies({QStringLiteral("微软雅黑"), QStringLiteral("Microsoft YaHei"), QStringLiteral("Noto Sans CJK SC"),
-                   QStringLiteral("WenQuanYi Micro Hei")});
+    QFont f = ::windowFont();
     f.setPointSize(points);
     return f;
 }

@@ -7,3 +7,5 @@ target_compile_definitions(tst_traditional PRIVATE QXJ_BUILD_DIR="${CMAKE_BINARY
 if(TARGET textcmp)
   add_dependencies(tst_traditional textcmp)
 endif()
+# The store tests' file helpers are shared.
+target_include_directories(tst_traditional PRIVATE ${PROJECT_SOURCE_DIR}/tests/store)

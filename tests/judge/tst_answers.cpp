@@ -11,7 +11,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cerrno>
+#include <cstring>
 #include <memory>
+
+#include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
 
@@ -43,7 +47,15 @@ printf '%s\n' "$verdict" > "$4"
 // Stands for a file that cannot be deleted (held open elsewhere, say).
 bool keepStuckFiles(const QString &path)
 {
-    return path.endsWith(u"/stuck"_s) ? false : QFile::remove(path);
+    if (!path.endsWith(u"/stuck"_s))
+        return QFile::remove(path);
+    errno = EBUSY;
+    return false;
+}
+
+QString busy()
+{
+    return u": "_s + QString::fromLocal8Bit(std::strerror(EBUSY));
 }
 
 // Answer file of point k (from 1) of subtask i (from 1).
@@ -107,6 +119,8 @@ private slots:
     void workDirectoryNotClearable();
     void hiddenLeftoversInWorkDirectoryRemoved();
     void answerNotCopyable();
+    void irregularAnswers_data();
+    void irregularAnswers();
     void stopKeepsPreviousResult();
     void fullTextChecker();
 
@@ -462,6 +476,10 @@ void TestAnswers::tmpDirectoryNotClearable_data()
 void TestAnswers::tmpDirectoryNotClearable()
 {
     QFETCH(bool, tmpIsAFile);
+    // The note names what stayed and why.
+    const QString note = u"临时目录无法清空: 011\n"_s
+                         + (tmpIsAFile ? contest.tmpDir() + u": 路径中有一段不是目录"_s
+                                       : contest.tmpDir() + u"/stuck"_s + busy());
     if (tmpIsAFile) {
         writeFile(contest.tmpDir(), "x");
     } else {
@@ -478,12 +496,12 @@ void TestAnswers::tmpDirectoryNotClearable()
     QCOMPARE(task.attribute(u"score"_s), u"0"_s);
     QCOMPARE(task.attribute(u"time"_s), u"0"_s);
     QCOMPARE(task.attribute(u"state"_s), u"E"_s);
-    QCOMPARE(task.firstChildElement(u"note"_s).text(), u"临时目录无法清空: 011"_s);
+    QCOMPARE(task.firstChildElement(u"note"_s).text(), note);
     QVERIFY(task.firstChildElement(u"subtask"_s).isNull());
     QVERIFY(checkedAnswers().isEmpty());
     QCOMPARE(recorder->items.last(), (ScoreInfo{0, 0.0, 'E'}));
     QCOMPARE(recorder->rows.size(), 3);  // heading, failure, end of run
-    QCOMPARE(recorder->rows[1].text, u"临时目录无法清空: 011"_s);
+    QCOMPARE(recorder->rows[1].text, note);
 }
 
 // Hidden files, and directories holding them, left in the scratch directory
@@ -518,11 +536,12 @@ void TestAnswers::workDirectoryNotClearable()
         return;
 
     const QList<ResultPoint> points = resultPoints();
+    const QString note = u"临时目录无法清空: 012\n"_s + contest.threadWorkDir(0) + u"/stuck"_s + busy();
     QCOMPARE(pointStates(), u"AEIE"_s);
-    QCOMPARE(points[1].note, u"临时目录无法清空: 012"_s);
+    QCOMPARE(points[1].note, note);
     QCOMPARE(points[1].ratio, u"0"_s);
     QCOMPARE(points[2].note, u"忽略"_s);
-    QCOMPARE(points[3].note, u"临时目录无法清空: 012"_s);
+    QCOMPARE(points[3].note, note);
     QCOMPARE(checkedAnswers(), QStringList{answerName(1, 1)});
     QCOMPARE(recorder->items.last(), (ScoreInfo{0, 0.0, 'E'}));
 }
@@ -546,11 +565,18 @@ void TestAnswers::hiddenLeftoversInWorkDirectoryRemoved()
 
 void TestAnswers::answerNotCopyable()
 {
-    // A submitted name that is a directory exists but cannot be copied.
-    QVERIFY(QDir().mkpath(contest.playerFile(Player, QString(), answerName(1, 1))));
+    // An answer named below a folder is found, but the work directory has
+    // no such folder to take the copy.
+    submit(answerName(1, 1), "1\n", u"in"_s);
     submit(answerName(1, 2), "1\n");
     submit(answerName(2, 1), "0.5\n");
     configure({10, 8}, {2, 1});
+    const QString config = contest.problemConfigPath(Problem);
+    QFile file(config);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray nested = file.readAll().replace("sub=\"1-1.out\"", "sub=\"in/1-1.out\"");
+    file.close();
+    writeFile(config, nested);
     judge();
     if (QTest::currentTestFailed())
         return;
@@ -561,6 +587,85 @@ void TestAnswers::answerNotCopyable()
     QCOMPARE(points[0].ratio, u"0"_s);
     QCOMPARE(checkedAnswers(), QStringList{answerName(2, 1)});
     QCOMPARE(recorder->items.last(), (ScoreInfo{4, 0.0, 'E'}));
+}
+
+// A submission is read only when it is a regular file reached without a
+// link below the player's folder: anything else is no submission. A link
+// would have the judge read, with its rights, the problem's own answers or
+// another player's as this player's.
+void TestAnswers::irregularAnswers_data()
+{
+    // Below the contest; "{player}" is the player's folder. The point's
+    // answer is the data's 1-1.ans, holding "1": the echo checker accepts it.
+    QTest::addColumn<QStringList>("entries");
+    QTest::addColumn<QString>("answerDir");
+    QTest::addColumn<QString>("note");  // when not checked
+    QTest::addColumn<bool>("checked");
+
+    const QString answer = u"data/p/1-1.ans"_s;
+    QTest::newRow("link to the problem's answer")
+        << QStringList{u"l:{player}/1-1.out>../../"_s + answer} << QString()
+        << u"未提交: 1-1.out 是符号链接，不是普通文件"_s << false;
+    QTest::newRow("link by an absolute path")
+        << QStringList{u"l:{player}/1-1.out>{root}/"_s + answer} << QString()
+        << u"未提交: 1-1.out 是符号链接，不是普通文件"_s << false;
+    QTest::newRow("answer folder a link to another player's")
+        << QStringList{u"f:src/bob/out/1-1.out"_s, u"l:{player}/out>../bob/out"_s} << u"out"_s
+        << u"未提交: out 是符号链接，不是普通文件"_s << false;
+    QTest::newRow("dangling link") << QStringList{u"l:{player}/1-1.out>/nonexistent/qxj"_s}
+                                   << QString() << u"未提交: 1-1.out 是符号链接，不是普通文件"_s
+                                   << false;
+    QTest::newRow("directory") << QStringList{u"d:{player}/1-1.out"_s} << QString()
+                               << u"未提交: 1-1.out 是目录，不是普通文件"_s << false;
+    QTest::newRow("named pipe") << QStringList{u"p:{player}/1-1.out"_s} << QString()
+                                << u"未提交: 1-1.out 是命名管道，不是普通文件"_s << false;
+    QTest::newRow("player's folder itself a link")
+        << QStringList{u"f:elsewhere/1-1.out"_s, u"l:{player}>../elsewhere"_s} << QString()
+        << QString() << true;
+}
+
+void TestAnswers::irregularAnswers()
+{
+    QFETCH(QStringList, entries);
+    QFETCH(QString, answerDir);
+    QFETCH(QString, note);
+    QFETCH(bool, checked);
+
+    writeFile(contest.problemDir(Problem) + u"/1-1.ans"_s, "1\n");
+    QVERIFY(QDir(contest.playerDir(Player)).removeRecursively());
+    const QString player = contest.srcDirName + u'/' + Player;
+    for (QString entry : entries) {
+        entry.replace(u"{player}"_s, player).replace(u"{root}"_s, contest.rootDir);
+        const QString path = contest.rootDir + u'/' + entry.mid(2).section(u'>', 0, 0);
+        QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+        switch (entry.at(0).unicode()) {
+        case 'f':
+            writeFile(path, "1\n");
+            break;
+        case 'd':
+            QVERIFY(QDir().mkpath(path));
+            break;
+        case 'p':
+            QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0644) == 0);
+            break;
+        case 'l':
+            QVERIFY(QFile::link(entry.section(u'>', 1), path));
+            break;
+        }
+    }
+    configure({10}, {1}, answerDir);
+    judge();
+    if (QTest::currentTestFailed())
+        return;
+
+    const QList<ResultPoint> points = resultPoints();
+    QCOMPARE(points.size(), 1);
+    if (!checked)
+        QCOMPARE(points[0].note, note);
+    QCOMPARE(pointStates(), checked ? u"A"_s : u"U"_s);
+    QCOMPARE(checkedAnswers(), checked ? QStringList{answerName(1, 1)} : QStringList());
+    QCOMPARE(recorder->items.last(), (ScoreInfo{checked ? 10 : 0, 0.0, 'N'}));
+    QCOMPARE(QFileInfo(contest.problemDir(Problem) + u"/1-1.ans"_s).size(), 2);
 }
 
 void TestAnswers::stopKeepsPreviousResult()

@@ -8,6 +8,7 @@
 #include "runner.h"
 #include "testcore.h"
 #include "viewinfo.h"
+#include "testfiles.h"
 #include "xmlfile.h"
 
 #include <QDir>
@@ -20,10 +21,14 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <functional>
 #include <memory>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -68,7 +73,10 @@ const QByteArray WrongPas = wrong(SumPas, "a + b", "a + b + 1");
 // One program for every run outcome, steered by its input file:
 // "burn s" uses s seconds of CPU, "loop" writes its pid and spins, "none"
 // writes nothing, "stuck" leaves a file named stuck in its directory, "hide"
-// leaves hidden files there and, where it may, in the directory above. The first output line is
+// leaves hidden files there and, where it may, in the directory above;
+// "lockdir", "lockfile", "readonly" and "deep" leave folders and files
+// without their owner's rights there, "lockverdict" such a folder inside a
+// folder where the checker writes its verdict. The first output line is
 // cpu=<its own CPU time>, plus " noinput" when it found no input file,
 // " leftover" when it found a hidden file in its directory and " above" when
 // it found one in the directory above.
@@ -103,6 +111,40 @@ int main(void) {
         touch(".left");
         touch("d/.left");
         touch("../.left");
+    }
+    if (!strcmp(cmd, "lockdir")) {
+        mkdir("d", 0755);
+        touch("d/f");
+        chmod("d", 0);
+    }
+    if (!strcmp(cmd, "lockfile")) {
+        touch("f");
+        chmod("f", 0);
+    }
+    if (!strcmp(cmd, "readonly")) {
+        mkdir("d", 0755);
+        mkdir("d/e", 0755);
+        touch("d/f");
+        touch("d/e/g");
+        chmod("d/e", 0);
+        chmod("d", 0500);
+    }
+    if (!strcmp(cmd, "lockverdict")) {
+        mkdir("check_info.txt", 0755);
+        mkdir("check_info.txt/d", 0755);
+        touch("check_info.txt/d/f");
+        chmod("check_info.txt/d", 0);
+    }
+    if (!strcmp(cmd, "deep")) {
+        char path[256] = "n";
+        for (int i = 0; i < 30; ++i, strcat(path, "/n"))
+            mkdir(path, 0755);
+        path[strlen(path) - 2] = 0;
+        touch(strcat(path, "/f"));
+        path[strlen(path) - 2] = 0;
+        chmod(path, 0);
+        path[15] = 0;
+        chmod(path, 0);
     }
     FILE *out = fopen("sum.out", "w");
     if (!strcmp(cmd, "loop")) {
@@ -375,6 +417,10 @@ private slots:
     void stopDuringCompile();
     void storageFaults_data();
     void storageFaults();
+    void submissionLinks_data();
+    void submissionLinks();
+    void lockedLeftovers_data();
+    void lockedLeftovers();
 
 private:
     // Judges the players' cells of "sum"; whileRunning, when given, replaces
@@ -718,7 +764,7 @@ void TestTraditional::compileFailures_data()
         << TaskState::FileMissing << u"找不到文件"_s << -1;
     QTest::newRow("source is a directory")
         << DefaultLanguages << QString() << QStringList{u"sum.c/"_s} << SumC << QByteArray()
-        << TaskState::FileMissing << u"找不到文件"_s << -1;
+        << TaskState::FileMissing << u"找不到文件\nsum/sum.c 是目录，不是普通文件"_s << -1;
     QTest::newRow("compiler missing")
         << QList<Language>{{u"sum.c"_s, u"qxj-no-such-compiler -o sum sum.c"_s}} << QString()
         << source << SumC << QByteArray() << TaskState::JudgeError << u"找不到编译器"_s << -1;
@@ -1055,6 +1101,7 @@ static bool keepStuckFiles(const QString &path)
         stuckSeen = true;
     else if (!(stuckSeen && QFileInfo(path).dir().dirName() == u"tmp"_s))
         return QFile::remove(path);
+    errno = EBUSY;
     return false;
 }
 
@@ -1075,8 +1122,12 @@ void TestTraditional::judgeErrors()
     setFileRemoverForTesting(nullptr);
     QVERIFY(run.ended);
 
-    const QStringList notes{u"临时目录无法清空: 003"_s, u"临时目录无法清空: 001"_s,
-                            u"临时目录无法清空: 002"_s};
+    // Each note names a file that stayed, below the directory, and why.
+    const QString busy = u": "_s + QString::fromLocal8Bit(std::strerror(EBUSY));
+    const QString work = site.contest.threadWorkDir(0);
+    const QString tmp = site.contest.tmpDir() + u'/';
+    const QStringList notes{u"临时目录无法清空: 003\n"_s + work + u"/stuck"_s + busy,
+                            u"临时目录无法清空: 001\n"_s + tmp, u"临时目录无法清空: 002\n"_s + tmp};
     for (int cell = 0; cell < 3; ++cell) {
         QDomDocument result;
         checkCell(site, run, cell, result);
@@ -1087,7 +1138,8 @@ void TestTraditional::judgeErrors()
             QCOMPARE(pointStates(result), u"AE"_s);
             QCOMPARE(pointAttributes(result, ResultXml::Note).value(1), notes[0]);
         } else {
-            QCOMPARE(queryUnder(result, ResultXml::Note).item(0).text(), notes[cell]);
+            const QString note = queryUnder(result, ResultXml::Note).item(0).text();
+            QVERIFY2(note.startsWith(notes[cell]) && note.endsWith(busy), qPrintable(note));
         }
     }
     QCOMPARE(run.selects, (QList<bool>{true, true, true}));
@@ -1205,7 +1257,8 @@ void TestTraditional::scratchAreaNotADirectory()
     if (QTest::currentTestFailed())
         return;
     QCOMPARE(readScoreInfo(result).state, TaskState::JudgeError);
-    QCOMPARE(queryUnder(result, ResultXml::Note).item(0).text(), u"临时目录无法清空: 002"_s);
+    QCOMPARE(queryUnder(result, ResultXml::Note).item(0).text(),
+             u"临时目录无法清空: 002\n"_s + site.contest.tmpDir() + u": 路径中有一段不是目录"_s);
 }
 
 void TestTraditional::stopDuringRun()
@@ -1335,5 +1388,216 @@ void TestTraditional::storageFaults()
     QVERIFY2(saved.startsWith(note), qPrintable(saved));
 }
 
-QTEST_MAIN(TestTraditional)
+// A submission is read only when it is a regular file reached without a
+// link below the player's folder; the player's folder itself may be a link.
+// A link would have the judge compile another player's source, or a file
+// only the judge may read, as this player's own.
+void TestTraditional::submissionLinks_data()
+{
+    // Below the contest: "f:path=name" a file holding the source of that
+    // name, "x:path" the compiled A+B, "d:path" a directory, "l:path>target"
+    // a link ("{root}": the contest).
+    QTest::addColumn<QStringList>("entries");
+    QTest::addColumn<bool>("prepared");  // the problem takes a prepared program
+    QTest::addColumn<char>("state");
+    QTest::addColumn<int>("score");
+    QTest::addColumn<QString>("note");  // of a cell that failed as a whole
+
+    const char F = TaskState::FileMissing;
+    const char N = TaskState::Normal;
+    QTest::newRow("source links to another player's")
+        << QStringList{u"f:src/std/sum/sum.c=SumC"_s, u"d:src/carol/sum"_s,
+                       u"l:src/carol/sum/sum.c>../../std/sum/sum.c"_s}
+        << false << F << 0 << u"找不到文件\nsum/sum.c 是符号链接，不是普通文件"_s;
+    QTest::newRow("source links to a file only the judge may read")
+        << QStringList{u"f:secret/answers=Secret"_s, u"d:src/carol/sum"_s,
+                       u"l:src/carol/sum/sum.c>{root}/secret/answers"_s}
+        << false << F << 0 << u"找不到文件\nsum/sum.c 是符号链接，不是普通文件"_s;
+    QTest::newRow("source folder links to another player's")
+        << QStringList{u"f:src/std/sum/sum.c=SumC"_s, u"d:src/carol"_s, u"l:src/carol/sum>../std/sum"_s}
+        << false << F << 0 << u"找不到文件\nsum 是符号链接，不是普通文件"_s;
+    QTest::newRow("prepared program links to another player's")
+        << QStringList{u"x:src/std/sum/sum"_s, u"d:src/carol/sum"_s,
+                       u"l:src/carol/sum/sum>../../std/sum/sum"_s}
+        << true << F << 0 << u"找不到文件\nsum/sum 是符号链接，不是普通文件"_s;
+    QTest::newRow("a linked source is passed by for the player's own")
+        << QStringList{u"f:elsewhere/sum.pas=WrongPas"_s, u"f:src/carol/sum/sum.c=SumC"_s,
+                       u"l:src/carol/sum/sum.pas>{root}/elsewhere/sum.pas"_s}
+        << false << N << 100 << QString();
+    QTest::newRow("player's folder itself a link")
+        << QStringList{u"f:elsewhere/carol/sum/sum.c=SumC"_s, u"l:src/carol>../elsewhere/carol"_s}
+        << false << N << 100 << QString();
+}
+
+void TestTraditional::submissionLinks()
+{
+    QFETCH(QStringList, entries);
+    QFETCH(bool, prepared);
+    QFETCH(char, state);
+    QFETCH(int, score);
+    QFETCH(QString, note);
+
+    const QHash<QString, QByteArray> sources{
+        {u"SumC"_s, SumC}, {u"WrongPas"_s, WrongPas}, {u"Secret"_s, "secret line one\nsecret line two\n"}};
+    Site site;
+    ProblemSetup setup;
+    if (prepared)
+        setup.runexe = Problem;
+    QVERIFY(site.configureOnePoint(setup));
+    for (QString entry : entries) {
+        entry.replace(u"{root}"_s, site.dir.path());
+        const QString path = site.path(entry.mid(2).section(u'>', 0, 0).section(u'=', 0, 0));
+        QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+        switch (entry.at(0).unicode()) {
+        case 'f':
+            QVERIFY(writeFile(path, sources.value(entry.section(u'=', 1))));
+            break;
+        case 'x':
+            QVERIFY(QFile::copy(m_sumBinary, path));
+            break;
+        case 'd':
+            QVERIFY(QDir().mkpath(path));
+            break;
+        case 'l':
+            QVERIFY(QFile::link(entry.section(u'>', 1), path));
+            break;
+        }
+    }
+
+    QDomDocument result;
+    judgeCell(site, u"carol"_s, result);
+    if (QTest::currentTestFailed())
+        return;
+    const ScoreInfo saved = readScoreInfo(result);
+    QCOMPARE(saved.state, state);
+    QCOMPARE(saved.score, score);
+    const QString savedNote = queryUnder(result, ResultXml::Note).item(0).text();
+    QCOMPARE(savedNote, note);
+    QVERIFY2(!savedNote.contains(u"secret"_s), qPrintable(savedNote));
+}
+
+namespace {
+
+// One run of the players' cells of "sum" in the contest at root: the lines
+// "<player> <point states> <score> <state>" and a last line telling whether
+// the scratch area could then be emptied ("emptied", or what stayed and why).
+QStringList judgeAndEmpty(const QString &root, const QStringList &players)
+{
+    Contest contest;
+    contest.rootDir = root;
+    contest.loadProblems();
+    if (!contest.problemConfigs.contains(Problem))
+        return {u"no problem"_s};
+    TestCore core(contest);
+    std::vector<std::unique_ptr<SiteItem>> cells;
+    for (const QString &player : players) {
+        cells.push_back(std::make_unique<SiteItem>());
+        cells.back()->player = player;
+        cells.back()->problem = Problem;
+        core.workQueue << cells.back().get();
+    }
+    core.problemConfigs = &contest.problemConfigs;
+    core.problemNames = contest.problemNames;
+    QSignalSpy ended(&core, &TestCore::testEnd);
+    core.startJudging();
+    if (!ended.wait(JudgeTimeoutMs))
+        core.requestStop();
+    core.wait();
+
+    QStringList lines;
+    for (const QString &player : players) {
+        XmlFile file;
+        if (!file.load(contest.resultFilePath(player, Problem))) {
+            lines << player + u" no result"_s;
+            continue;
+        }
+        const ScoreInfo info = readScoreInfo(file.document);
+        QString states;
+        const ElementQuery points = queryUnder(file.document, ResultXml::Point);
+        for (int i = 0; i < points.count(); ++i)
+            states += attributeText(points.item(i), ResultXml::State);
+        QString notes = queryUnder(file.document, ResultXml::Note).item(0).text();
+        for (int i = 0; i < points.count(); ++i) {
+            if (attributeText(points.item(i), ResultXml::State) == u"E")
+                notes += attributeText(points.item(i), ResultXml::Note);
+        }
+        lines << u"%1 %2 %3 %4%5"_s.arg(player, states)
+                     .arg(info.score)
+                     .arg(QLatin1Char(info.state))
+                     .arg(notes.isEmpty() ? QString() : u" "_s + notes.replace(u'\n', u' '));
+    }
+    QString reason;
+    lines << (emptyScratchDir(contest.tmpDir(), &reason) ? u"emptied"_s : reason);
+    return lines;
+}
+
+} // namespace
+
+// A program leaves folders and files without their owner's rights in its
+// work folder. The next point, the next player and the end of the run must
+// still find it emptied: a judge that is no root needs the rights back
+// first. Two players, each with a point that leaves them last and one that
+// follows; each subtask one point, so that every point is run.
+void TestTraditional::lockedLeftovers_data()
+{
+    QTest::addColumn<QString>("leave");  // the actor's command
+    QTest::addColumn<bool>("ordinaryUser");
+    for (const char *leave : {"lockdir", "lockfile", "readonly", "deep", "lockverdict"}) {
+        QTest::addRow("%s, judge as it is started", leave) << QString::fromLatin1(leave) << false;
+        if (::geteuid() == 0)
+            QTest::addRow("%s, judge as an ordinary user", leave) << QString::fromLatin1(leave) << true;
+    }
+}
+
+void TestTraditional::lockedLeftovers()
+{
+    QFETCH(QString, leave);
+    QFETCH(bool, ordinaryUser);
+
+    Site site;
+    QVERIFY(site.configure(actorProblem(u"25:1;25:2;25:3;25:4"_s)));
+    const QByteArray command = leave.toLatin1();
+    QVERIFY(site.writePoint(1, "burn 0", "1\n") && site.writePoint(2, command, "1\n")
+            && site.writePoint(3, "burn 0", "1\n") && site.writePoint(4, command, "1\n"));
+    const QStringList players{u"una"_s, u"vera"_s};
+    for (const QString &player : players)
+        QVERIFY(site.handIn(player, m_actor));
+
+    QStringList lines;
+    if (ordinaryUser) {
+        QVERIFY(chownTree(site.dir.path(), OrdinaryUser));
+        QProcess judge;
+        judge.start(u"setpriv"_s, QStringList{u"--reuid=%1"_s.arg(OrdinaryUser),
+                                              u"--regid=%1"_s.arg(OrdinaryUser), u"--clear-groups"_s,
+                                              QCoreApplication::applicationFilePath(), u"--judge"_s,
+                                              site.dir.path()}
+                                      + players);
+        QVERIFY(judge.waitForFinished(JudgeTimeoutMs));
+        lines = QString::fromUtf8(judge.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+        QVERIFY2(judge.exitCode() == 0, judge.readAllStandardError().constData());
+    } else {
+        lines = judgeAndEmpty(site.dir.path(), players);
+    }
+    QCOMPARE(lines, (QStringList{u"una AAAA 100 N"_s, u"vera AAAA 100 N"_s, u"emptied"_s}));
+}
+
+int main(int argc, char **argv)
+{
+    // The judging of lockedLeftovers, run as an ordinary user.
+    if (argc >= 4 && std::strcmp(argv[1], "--judge") == 0) {
+        QCoreApplication app(argc, argv);
+        registerJudgeMetaTypes();
+        QStringList players;
+        for (int i = 3; i < argc; ++i)
+            players << QString::fromLocal8Bit(argv[i]);
+        for (const QString &line : judgeAndEmpty(QString::fromLocal8Bit(argv[2]), players))
+            std::puts(line.toUtf8().constData());
+        return 0;
+    }
+    QCoreApplication app(argc, argv);
+    TestTraditional test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "tst_traditional.moc"

@@ -150,6 +150,15 @@ void TestSimilarity::sourcesLeftOut()
     f.addSource(u"blank"_s, u"copy"_s, u"copy.cpp"_s, " \n\t\n");
     f.addPlayer(u"none"_s);
     f.addSource(u"dir"_s, u"copy"_s, u"copy.cpp/inside"_s, program);  // a folder is no source
+    // Links are no sources either: not another player's, not one to a file
+    // only the judge may read, not through a linked folder.
+    f.addSource(u"linker"_s, u"secret"_s, u"answer.cpp"_s, "int secret;\n");
+    QVERIFY(QDir().mkpath(f.contest.playerSubDir(u"linker"_s, u"copy"_s)));
+    QVERIFY(QFile::link(u"../../a/copy/copy.cpp"_s, f.contest.playerFile(u"linker"_s, u"copy"_s, u"copy.cpp"_s)));
+    QVERIFY(QFile::link(f.contest.playerFile(u"linker"_s, u"secret"_s, u"answer.cpp"_s),
+                        f.contest.playerFile(u"linker"_s, u"copy"_s, u"copy.c"_s)));
+    f.addPlayer(u"folder"_s);
+    QVERIFY(QFile::link(u"../b/copy"_s, f.contest.playerSubDir(u"folder"_s, u"copy"_s)));
     f.addResult(u"a"_s, u"copy"_s, 40, 'N');
     QStringList notes;
     const QList<SimSource> sources = collectSimSources(f.opened(), 64 * 1024, notes);
@@ -159,7 +168,7 @@ void TestSimilarity::sourcesLeftOut()
                     + QString::number(source.result.score));
     QCOMPARE(seen, (QStringList{u"a C++ 40"_s, u"b C 0"_s}));
     QCOMPARE(notes, (QStringList{u"answers: 不是传统题, 不比较"_s,
-                                 u"copy: 比较 1 份 C、1 份 C++ 源程序; 2 名选手没有源程序; 1 份源程序是空的"_s}));
+                                 u"copy: 比较 1 份 C、1 份 C++ 源程序; 4 名选手没有源程序; 1 份源程序是空的"_s}));
 }
 
 void TestSimilarity::sizeBound()

@@ -6,6 +6,7 @@
 #include "scoreinfo.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QStringList>
@@ -19,6 +20,7 @@
 #include <unistd.h>
 #include <atomic>
 #include <csignal>
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <thread>
@@ -92,6 +94,31 @@ inline bool returnsAtOnce(const QString &fifo, const std::function<void()> &read
     }
     reader.join();
     return atOnce;
+}
+
+// Sets the last change of path (not followed) age seconds back.
+inline bool setAge(const QString &path, int age)
+{
+    timespec times[2];
+    ::clock_gettime(CLOCK_REALTIME, &times[0]);
+    times[0].tv_sec -= age;
+    times[1] = times[0];
+    return ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+// The user ("nobody") the tests that run the judge as an ordinary user take.
+constexpr uid_t OrdinaryUser = 65534;
+
+// Gives dir and everything below it to user (and the user's group), links as
+// links: for the tests that run the judge as an ordinary user.
+inline bool chownTree(const QString &dir, uid_t user)
+{
+    bool given = ::lchown(QFile::encodeName(dir).constData(), user, user) == 0;
+    QDirIterator it(dir, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        given = ::lchown(QFile::encodeName(it.next()).constData(), user, user) == 0 && given;
+    return given;
 }
 
 // A file name longer than any file system accepts.

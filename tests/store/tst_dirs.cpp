@@ -1,13 +1,19 @@
 #include "dirs.h"
 #include "testfiles.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QProcess>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <QRandomGenerator>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -43,8 +49,10 @@ bool stubbornRemover(const QString &path)
 {
     if (QFileInfo(path).fileName() == u"stuck") {
         stuckAttemptTimes.append(attemptClock.elapsed());
-        if (stuckAttemptTimes.size() <= stuckFailures)
+        if (stuckAttemptTimes.size() <= stuckFailures) {
+            errno = EBUSY;
             return false;
+        }
     }
     return QFile::remove(path);
 }
@@ -212,20 +220,27 @@ private slots:
         QTest::addColumn<QStringList>("entries");
         QTest::addColumn<bool>("emptied");
         QTest::addColumn<QStringList>("remaining");
+        QTest::addColumn<QString>("failure");  // below the directory
 
-        QTest::newRow("empty") << QStringList{} << true << QStringList{};
+        const QString busy = u": "_s + QString::fromLocal8Bit(std::strerror(EBUSY));
+        QTest::newRow("empty") << QStringList{} << true << QStringList{} << QString();
         QTest::newRow("hidden file directly inside")
-            << QStringList{u"f:.x"_s, u"f:a"_s} << true << QStringList{};
+            << QStringList{u"f:.x"_s, u"f:a"_s} << true << QStringList{} << QString();
         QTest::newRow("hidden file in a sub-directory")
-            << QStringList{u"d:d"_s, u"f:d/.x"_s, u"f:d/a"_s} << true << QStringList{};
+            << QStringList{u"d:d"_s, u"f:d/.x"_s, u"f:d/a"_s} << true << QStringList{} << QString();
         QTest::newRow("hidden directory, deeply nested")
-            << QStringList{u"d:.h/a/.b"_s, u"f:.h/a/.b/.c"_s, u"f:.h/z"_s} << true << QStringList{};
+            << QStringList{u"d:.h/a/.b"_s, u"f:.h/a/.b/.c"_s, u"f:.h/z"_s} << true << QStringList{}
+            << QString();
         QTest::newRow("hidden dangling link, pipe")
             << QStringList{u"l:.dangling>/nonexistent/qxj"_s, u"p:.pipe"_s, u"p:pipe"_s} << true
-            << QStringList{};
+            << QStringList{} << QString();
         QTest::newRow("a file that stays")
             << QStringList{u"f:.x"_s, u"f:stuck"_s, u"d:d"_s, u"f:d/.y"_s} << false
-            << QStringList{u"stuck"_s};
+            << QStringList{u"stuck"_s} << u"stuck"_s + busy;
+        // Everything else goes; the folders holding it stay.
+        QTest::newRow("a file that stays, deep down")
+            << QStringList{u"d:a/b"_s, u"f:a/b/stuck"_s, u"f:a/b/x"_s, u"f:a/y"_s, u"d:c"_s} << false
+            << QStringList{u"a"_s, u"a/b"_s, u"a/b/stuck"_s} << u"a/b/stuck"_s + busy;
     }
 
     void emptyScratchDir()
@@ -233,6 +248,7 @@ private slots:
         QFETCH(QStringList, entries);
         QFETCH(bool, emptied);
         QFETCH(QStringList, remaining);
+        QFETCH(QString, failure);
 
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
@@ -241,9 +257,97 @@ private slots:
         stuckAttemptTimes.clear();
         setFileRemoverForTesting(stubbornRemover);
         attemptClock.start();
-        QCOMPARE(::emptyScratchDir(dir.path()), emptied);
+        QString reason;
+        QCOMPARE(::emptyScratchDir(dir.path(), &reason), emptied);
         QCOMPARE(treeOf(dir.path()), remaining);
         QVERIFY(QFileInfo(dir.path()).isDir());
+        QCOMPARE(reason, failure.isEmpty() ? QString() : dir.path() + u'/' + failure);
+    }
+
+    // What a contestant's program may leave in its work folder: folders
+    // without their owner's rights, the work folder itself among them. A
+    // judge that is no root must still empty it, and never change the rights
+    // of anything a link points to.
+    void emptyScratchDirRestoresAccess_data()
+    {
+        QTest::addColumn<QStringList>("entries");
+        QTest::addColumn<QStringList>("modes");  // "path=octal", "." the folder itself
+        QTest::addColumn<bool>("ordinaryUser");
+
+        QStringList deep;
+        QString path = u"n"_s;
+        for (int level = 0; level < 40; ++level, path += u"/n"_s)
+            deep.append(u"d:"_s + path);
+        deep.append(u"f:"_s + path + u"/f"_s);
+        const QStringList deepModes{path.left(39) + u"=0"_s, path + u"=0"_s};
+
+        const struct
+        {
+            const char *name;
+            QStringList entries;
+            QStringList modes;
+        } cases[] = {
+            {"directory without rights", {u"d:d"_s, u"f:d/f"_s}, {u"d=0"_s}},
+            {"file without rights", {u"f:f"_s}, {u"f=0"_s}},
+            {"directory without write", {u"d:d/e"_s, u"f:d/f"_s}, {u"d=500"_s, u"d/e=0"_s}},
+            {"the folder itself without rights", {u"d:d"_s, u"f:d/f"_s, u"f:.x"_s}, {u".=100"_s}},
+            {"a deep tree locked at its middle and bottom", deep, deepModes},
+            {"link to a folder without rights", {u"l:link>{outside}"_s, u"d:d"_s, u"l:d/link>{outside}"_s},
+             {u"{outside}=0"_s}},
+        };
+        for (const auto &c : cases) {
+            QTest::addRow("%s, judge as it is started", c.name) << c.entries << c.modes << false;
+            if (::geteuid() == 0)
+                QTest::addRow("%s, judge as an ordinary user", c.name) << c.entries << c.modes << true;
+        }
+    }
+
+    void emptyScratchDirRestoresAccess()
+    {
+        QFETCH(QStringList, entries);
+        QFETCH(QStringList, modes);
+        QFETCH(bool, ordinaryUser);
+
+        QTemporaryDir dir;
+        QTemporaryDir outside;
+        QVERIFY(dir.isValid() && outside.isValid());
+        const QString work = dir.filePath(u"work"_s);
+        entries.replaceInStrings(u"{outside}"_s, outside.path());
+        modes.replaceInStrings(u"{outside}"_s, outside.path());
+        QVERIFY(QDir().mkdir(work) && build(work, entries));
+        QVERIFY(writeTestFile(outside.filePath(u"precious"_s), "kept"));
+        if (ordinaryUser) {
+            for (const QString &top : {dir.path(), outside.path()})
+                QVERIFY(chownTree(top, OrdinaryUser));
+        }
+        // The deepest first: a folder without rights hides what lies below it.
+        for (qsizetype i = modes.size() - 1; i >= 0; --i) {
+            const QString target = modes[i].section(u'=', 0, 0);
+            const QString path = target.startsWith(u'/') ? target : work + u'/' + target;
+            QVERIFY2(::chmod(QFile::encodeName(path).constData(),
+                             mode_t(modes[i].section(u'=', 1).toInt(nullptr, 8))) == 0,
+                     qPrintable(path));
+        }
+
+        QString outcome;
+        if (ordinaryUser) {
+            QProcess judge;
+            judge.start(u"setpriv"_s, {u"--reuid=%1"_s.arg(OrdinaryUser), u"--regid=%1"_s.arg(OrdinaryUser),
+                                       u"--clear-groups"_s, QCoreApplication::applicationFilePath(),
+                                       u"--empty"_s, work});
+            QVERIFY(judge.waitForFinished(60000));
+            outcome = QString::fromUtf8(judge.readAllStandardOutput()).trimmed();
+        } else {
+            QString reason;
+            outcome = ::emptyScratchDir(work, &reason) ? u"emptied"_s : reason;
+        }
+        QCOMPARE(outcome, u"emptied"_s);
+        QCOMPARE(treeOf(work), QStringList{});
+        QVERIFY(QFileInfo(work).isDir());
+        // What the links point to keeps its rights and its content.
+        QCOMPARE(modeOf(outside.path()), modes.last().startsWith(outside.path()) ? 0 : 0700);
+        QVERIFY(::chmod(QFile::encodeName(outside.path()).constData(), 0700) == 0);
+        QCOMPARE(readTestFile(outside.filePath(u"precious"_s)), QByteArray("kept"));
     }
 
     // A contestant's program can nest directories deeper than any path the
@@ -282,18 +386,22 @@ private slots:
     void emptyScratchDirNeedsADirectory_data()
     {
         QTest::addColumn<QString>("path");
-        QTest::newRow("missing") << u"absent"_s;
-        QTest::newRow("regular file") << u"plain"_s;
-        QTest::newRow("through a regular file") << u"plain/sub"_s;
+        QTest::addColumn<QString>("error");
+        QTest::newRow("missing") << u"absent"_s << u"不存在"_s;
+        QTest::newRow("regular file") << u"plain"_s << u"路径中有一段不是目录"_s;
+        QTest::newRow("through a regular file") << u"plain/sub"_s << u"路径中有一段不是目录"_s;
     }
 
     void emptyScratchDirNeedsADirectory()
     {
         QFETCH(QString, path);
+        QFETCH(QString, error);
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
         QVERIFY(writeTestFile(dir.filePath(u"plain"_s), "plain"));
-        QVERIFY(!::emptyScratchDir(dir.filePath(path)));
+        QString reason;
+        QVERIFY(!::emptyScratchDir(dir.filePath(path), &reason));
+        QCOMPARE(reason, dir.filePath(path) + u": "_s + error);
         QCOMPARE(readTestFile(dir.filePath(u"plain"_s)), QByteArray("plain"));
     }
 
@@ -472,6 +580,76 @@ private slots:
         QCOMPARE(copied, readTestFile(u"/proc/self/cmdline"_s));
     }
 
+    // The temporary files of writeFileAtomically that a killed judge left
+    // are removed once they are old enough; nothing else is.
+    void staleTemporaries_data()
+    {
+        QTest::addColumn<QString>("entry");  // as for build
+        QTest::addColumn<int>("age");  // seconds since last changed
+        QTest::addColumn<bool>("named");  // as writeFileAtomically names its temporaries
+        QTest::addColumn<bool>("removed");
+
+        const QString report = u"result.html.qxj-1k2j3h"_s;
+        QTest::newRow("report's temporary") << u"f:"_s + report << 3600 << true << true;
+        QTest::newRow("result file's temporary") << u"f:p01.res.qxj-0"_s << 61 << true << true;
+        QTest::newRow("result list's temporary") << u"f:.reslist.qxj-zz9a8b7"_s << 3600 << true << true;
+        QTest::newRow("one being written") << u"f:"_s + report << 0 << true << false;
+        QTest::newRow("not yet a minute old") << u"f:"_s + report << 50 << true << false;
+        QTest::newRow("a link so named") << u"l:"_s + report + u">keep"_s << 3600 << true << false;
+        QTest::newRow("a directory so named") << u"d:"_s + report << 3600 << true << false;
+        QTest::newRow("a contestant's backup") << u"f:result.html.bak"_s << 3600 << false << false;
+        QTest::newRow("capitals") << u"f:result.html.qxj-1K2J3H"_s << 3600 << false << false;
+        QTest::newRow("too long") << u"f:result.html.qxj-12345678"_s << 3600 << false << false;
+        QTest::newRow("the mark alone") << u"f:.qxj-1k2j3h"_s << 3600 << false << false;
+        QTest::newRow("nothing after the mark") << u"f:result.html.qxj-"_s << 3600 << false << false;
+    }
+
+    void staleTemporaries()
+    {
+        QFETCH(QString, entry);
+        QFETCH(int, age);
+        QFETCH(bool, named);
+        QFETCH(bool, removed);
+
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QVERIFY(build(dir.path(), {u"f:keep"_s, u"f:result.html"_s, entry}));
+        const QString name = entry.mid(2).section(u'>', 0, 0);
+        QVERIFY(setAge(dir.filePath(name), age));
+        QCOMPARE(::isAtomicTemporary(QFile::encodeName(name)), named);
+        QCOMPARE(::removeStaleTemporaries(dir.path(), 60), removed ? 1 : 0);
+        QStringList expected{u"keep"_s, u"result.html"_s};
+        if (!removed)
+            expected.append(name);
+        expected.sort();
+        QCOMPARE(treeOf(dir.path()), expected);
+        QCOMPARE(readTestFile(dir.filePath(u"keep"_s)), QByteArray("content"));
+    }
+
+    // A writer killed half way leaves its temporary beside the file, and
+    // that is what the sweep removes once it is old.
+    void temporaryLeftByAKilledWriter()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QVERIFY(writeTestFile(dir.filePath(u"result.html"_s), "old report"));
+        QProcess writer;
+        writer.start(QCoreApplication::applicationFilePath(),
+                     {u"--killed-writing"_s, dir.filePath(u"result.html"_s)});
+        QVERIFY(writer.waitForFinished(60000));
+        QCOMPARE(writer.exitStatus(), QProcess::CrashExit);
+        const QStringList left = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
+        QCOMPARE(left.size(), 2);
+        const QString temporary = left.filter(u"result.html."_s).value(0);
+        QVERIFY2(::isAtomicTemporary(QFile::encodeName(temporary)), qPrintable(temporary));
+
+        QCOMPARE(::removeStaleTemporaries(dir.path(), 60), 0);
+        QVERIFY(setAge(dir.filePath(temporary), 120));
+        QCOMPARE(::removeStaleTemporaries(dir.path(), 60), 1);
+        QCOMPARE(treeOf(dir.path()), QStringList{u"result.html"_s});
+        QCOMPARE(readTestFile(dir.filePath(u"result.html"_s)), QByteArray("old report"));
+    }
+
     void writeFileAtomically_data()
     {
         QTest::addColumn<QString>("name");
@@ -566,5 +744,29 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestDirs)
+int main(int argc, char **argv)
+{
+    // The judge's part, run as another user by the tests above.
+    if (argc == 3 && std::strcmp(argv[1], "--empty") == 0) {
+        QString reason;
+        const bool emptied = ::emptyScratchDir(QFile::decodeName(argv[2]), &reason);
+        std::puts(emptied ? "emptied" : reason.toUtf8().constData());
+        return 0;
+    }
+    // Killed by the file size limit half way through writing: what a kill
+    // -9 of the judge leaves.
+    if (argc == 3 && std::strcmp(argv[1], "--killed-writing") == 0) {
+        const rlimit small{4096, 4096};
+        const rlimit none{0, 0};
+        ::setrlimit(RLIMIT_FSIZE, &small);
+        ::setrlimit(RLIMIT_CORE, &none);
+        ::writeFileAtomically(QFile::decodeName(argv[2]), QByteArray(64 * 1024, 'x'));
+        return 0;
+    }
+    QCoreApplication app(argc, argv);
+    TestDirs test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "tst_dirs.moc"

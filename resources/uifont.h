@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QFont>
+#include <QStringList>
 
 // The window's font: the family the system was designed with where it is
 // installed, else a CJK family Linux desktops have.

@@ -92,7 +92,7 @@ QList<int> childrenOfTest()
     return found;
 }
 
-pid_t runningPid(JudgeState &judge)
+pid_t runningPid(RunSlot &judge)
 {
     QMutexLocker lock(&judge.judgeMutex);
     return judge.childProcess.pid;
@@ -108,7 +108,7 @@ struct RunResult
     double wall = 0.0;
 };
 
-RunResult runIn(JudgeState &judge, const QString &workDir, const QString &exeName,
+RunResult runIn(RunSlot &judge, const QString &workDir, const QString &exeName,
                 double timeLimit, double memoryLimit)
 {
     RunResult result;
@@ -153,6 +153,8 @@ class RunnerTest : public QObject
 private slots:
     void outcome_data();
     void outcome();
+    void idleAndClock_data();
+    void idleAndClock();
     void creationErrors_data();
     void creationErrors();
     void procStat_data();
@@ -191,6 +193,17 @@ private slots:
     void stop_data();
     void stop();
     void stopBeforeStart();
+
+    void standardStreams_data();
+    void standardStreams();
+    void streamFailures_data();
+    void streamFailures();
+    void recordText_data();
+    void recordText();
+    void recordFromBadText_data();
+    void recordFromBadText();
+    void recordOfRun_data();
+    void recordOfRun();
 };
 
 void RunnerTest::outcome_data()
@@ -253,6 +266,47 @@ void RunnerTest::outcome()
     char gotState = '?';
     QString gotNote = u"untouched"_s;
     const RunSample sample{time, memory, ended, waitStatus};
+    QCOMPARE(int(judgeSample(sample, 1.0, 128.0, gotState, gotNote)), outcome);
+    QCOMPARE(QString(QLatin1Char(gotState)), state);
+    QCOMPARE(gotNote, note);
+}
+
+void RunnerTest::idleAndClock_data()
+{
+    QTest::addColumn<double>("memory");
+    QTest::addColumn<bool>("ended");
+    QTest::addColumn<bool>("idle");
+    QTest::addColumn<bool>("pastClock");
+    QTest::addColumn<int>("outcome");
+    QTest::addColumn<QString>("state");
+    QTest::addColumn<QString>("note");
+
+    const int failed = int(RunOutcome::Failed);
+    // Limits: 1 s and 128 MB; 0.5 s used throughout.
+    QTest::newRow("idle too long") << 1.0 << false << true << false << failed << u"R"_s << u"运行时错误: 未知"_s;
+    QTest::newRow("too long by the clock") << 1.0 << false << false << true << failed << u"T"_s << u"超过时间限制"_s;
+    QTest::newRow("both: idleness first") << 1.0 << false << true << true << failed << u"R"_s << u"运行时错误: 未知"_s;
+    QTest::newRow("over memory and idle: memory first")
+        << 200.0 << false << true << true << failed << u"M"_s << u"超过内存限制"_s;
+    QTest::newRow("neither counts once it has ended")
+        << 1.0 << true << true << true << int(RunOutcome::Passed) << u"?"_s << u"时间: 0.50s 内存: 1.00MB"_s;
+}
+
+void RunnerTest::idleAndClock()
+{
+    QFETCH(double, memory);
+    QFETCH(bool, ended);
+    QFETCH(bool, idle);
+    QFETCH(bool, pastClock);
+    QFETCH(int, outcome);
+    QFETCH(QString, state);
+    QFETCH(QString, note);
+
+    RunSample sample{0.5, memory, ended, W_EXITCODE(0, 0)};
+    sample.idle = idle;
+    sample.pastClock = pastClock;
+    char gotState = '?';
+    QString gotNote = u"untouched"_s;
     QCOMPARE(int(judgeSample(sample, 1.0, 128.0, gotState, gotNote)), outcome);
     QCOMPARE(QString(QLatin1Char(gotState)), state);
     QCOMPARE(gotNote, note);
@@ -422,6 +476,10 @@ void RunnerTest::programs_data()
         << u"hog300"_s << 5.0 << 128.0 << false << u"M"_s << u"超过内存限制"_s << 0.0 << 5.0 << 128.0 << 400.0 << 0.0 << 20.0;
     QTest::newRow("512 MB static array, 1 MB touched")
         << u"static512"_s << 5.0 << 128.0 << false << u"M"_s << u"超过内存限制"_s << 0.0 << 5.0 << 512.0 << 600.0 << 0.0 << 10.0;
+    // Static data is the program's from its first instruction, even when it
+    // dies before the first look at it.
+    QTest::newRow("512 MB static array, dies at its first instruction")
+        << u"staticfault"_s << 5.0 << 128.0 << false << u"M"_s << u"超过内存限制"_s << 0.0 << 5.0 << 512.0 << 600.0 << 0.0 << 10.0;
     QTest::newRow("200 MB burst, freed, then computing")
         << u"burst200"_s << 5.0 << 128.0 << false << u"M"_s << u"超过内存限制"_s << 0.0 << 5.0 << 128.0 << 300.0 << 0.0 << 20.0;
     QTest::newRow("sleeps 10 s")
@@ -461,7 +519,7 @@ void RunnerTest::programs()
     QVERIFY(dir->isValid());
     const QString exeName = u"prog"_s;
     QVERIFY(copyProgram(program, dir->path(), exeName));
-    JudgeState judge;
+    RunSlot judge;
     const RunResult result = runIn(judge, dir->path(), exeName, timeLimit, memoryLimit);
 
     const QString figures = u"%1 %2 %3 s %4 MB, %5 s wall"_s.arg(QString(QLatin1Char(result.state)), result.note)
@@ -534,7 +592,7 @@ void RunnerTest::fairVerdicts()
             QCOMPARE(input.write(block), block.size());
         input.close();
     }
-    JudgeState judge;
+    RunSlot judge;
     const RunResult result = runIn(judge, dir->path(), u"prog"_s, timeLimit, memoryLimit);
     const QString figures = u"%1 %2, %3 s %4 MB"_s.arg(QString(QLatin1Char(result.state)), result.note)
                                 .arg(result.time).arg(result.memory);
@@ -568,7 +626,7 @@ void RunnerTest::startedAsDocumented()
     ::pthread_sigmask(SIG_BLOCK, &usr1, &previousMask);
     const auto previousPipe = std::signal(SIGPIPE, SIG_IGN);
 
-    JudgeState judge;
+    RunSlot judge;
     const RunResult result = runIn(judge, work.path(), u"probe"_s, 2.5, 100.0);
 
     std::signal(SIGPIPE, previousPipe);
@@ -640,7 +698,7 @@ void RunnerTest::startFailures()
         plain.close();
         workDir = plain.fileName();
     }
-    JudgeState judge;
+    RunSlot judge;
     const RunResult result = runIn(judge, workDir, u"prog"_s, 1.0, 64.0);
     QVERIFY(!result.ok);
     QCOMPARE(QString(QLatin1Char(result.state)), state);
@@ -656,7 +714,7 @@ void RunnerTest::familyDoesNotSurvive()
 {
     auto dir = makeWorkDir();
     QVERIFY(copyProgram(u"family"_s, dir->path(), u"family"_s));
-    JudgeState judge;
+    RunSlot judge;
     const RunResult result = runIn(judge, dir->path(), u"family"_s, 5.0, 64.0);
     QVERIFY2(result.ok, qPrintable(result.note));
 
@@ -671,7 +729,7 @@ void RunnerTest::processCreationCapped()
 {
     auto dir = makeWorkDir();
     QVERIFY(copyProgram(u"forks"_s, dir->path(), u"forks"_s));
-    JudgeState judge;
+    RunSlot judge;
     const RunResult result = runIn(judge, dir->path(), u"forks"_s, 5.0, 64.0);
     QVERIFY2(result.ok, qPrintable(result.note));
     QFile count(dir->filePath(u"forks.txt"_s));
@@ -683,7 +741,7 @@ void RunnerTest::processCreationCapped()
 void RunnerTest::nothingLeaks()
 {
     auto dir = makeWorkDir();
-    JudgeState judge;
+    RunSlot judge;
     // One run first, so that whatever is made once per process is counted.
     QVERIFY(copyProgram(u"trivial"_s, dir->path(), u"prog"_s));
     QVERIFY(runIn(judge, dir->path(), u"prog"_s, 5.0, 64.0).ok);
@@ -763,7 +821,7 @@ void RunnerTest::stop()
     const QString exePath = dir->filePath(u"prog"_s);
     QVERIFY(copyProgram(program, dir->path(), u"prog"_s));
 
-    JudgeState judge;
+    RunSlot judge;
     RunResult result;
     std::atomic<bool> returned = false;
     // A plain thread: its join is a synchronisation a thread sanitizer sees.
@@ -820,7 +878,7 @@ void RunnerTest::stopBeforeStart()
 {
     auto dir = makeWorkDir();
     QVERIFY(copyProgram(u"trivial"_s, dir->path(), u"prog"_s));
-    JudgeState judge;
+    RunSlot judge;
     {
         QMutexLocker lock(&judge.judgeMutex);
         judge.keepRunning = false;
@@ -857,7 +915,7 @@ void RunnerTest::wholeRunCounts()
         QSKIP(qPrintable(sandboxWarning()));
     auto dir = makeWorkDir();
     QVERIFY(copyProgram(program, dir->path(), u"prog"_s));
-    JudgeState judge;
+    RunSlot judge;
     const RunResult result = runIn(judge, dir->path(), u"prog"_s, timeLimit, memoryLimit);
     QVERIFY2(QString(QLatin1Char(result.state)) == state,
              qPrintable(u"%1 %2 %3 s %4 MB"_s.arg(QLatin1Char(result.state)).arg(result.note).arg(result.time).arg(result.memory)));
@@ -968,11 +1026,11 @@ void RunnerTest::confined()
         QVERIFY2(otherRun.startsWith(u"1 ?"_s), qPrintable(otherRun + QString::fromUtf8(judge.readAllStandardError())));
     } else {
         QVERIFY(copyProgram(u"cpu500"_s, site.top->path(), u"other"_s));
-        JudgeState otherJudge;
+        RunSlot otherJudge;
         RunResult other;
         std::thread beside([&] { other = runIn(otherJudge, site.top->path(), u"other"_s, 5.0, 64.0); });
         QTest::qWait(100);  // the other program is computing when kill(-1) comes
-        JudgeState judge;
+        RunSlot judge;
         const RunResult result = runIn(judge, site.work, u"prog"_s, 5.0, 64.0);
         beside.join();
         QVERIFY2(result.ok, qPrintable(result.note));
@@ -1039,7 +1097,7 @@ void RunnerTest::replacedWorkFolder()
     for (int round = 0; round < 3; ++round) {
         QVERIFY(QDir(top->path()).mkdir(u"tmp"_s));
         QVERIFY(copyProgram(u"probe"_s, work, u"prog"_s));
-        JudgeState judge;
+        RunSlot judge;
         const RunResult result = runIn(judge, work, u"prog"_s, 5.0, 64.0);
         QVERIFY2(result.ok, qPrintable(result.note));
         QVERIFY(QFile::exists(work + u"/probe.txt"_s));
@@ -1101,7 +1159,7 @@ void RunnerTest::withoutNamespaces()
 static int runOne(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    JudgeState judge;
+    RunSlot judge;
     double time = 0.0;
     double memory = 0.0;
     char state = '?';
@@ -1142,6 +1200,280 @@ static int runWithoutNamespaces(int argc, char **argv)
     if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || ::syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, 0, &filter) < 0)
         return 2;
     return runOne(argc, argv);
+}
+
+namespace {
+
+// Runs the request with the program sandboxed or not, as asked.
+RunRecord runWith(bool sandboxed, RunSlot &slot, const RunRequest &request)
+{
+    setProgramSandboxForTesting(sandboxed);
+    const auto restore = qScopeGuard([] { setProgramSandboxForTesting(true); });
+    return runProgram(slot, request);
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
+}
+
+} // namespace
+
+void RunnerTest::standardStreams_data()
+{
+    QTest::addColumn<bool>("sandboxed");
+    QTest::addColumn<QByteArray>("input");  // kept outside the work folder; empty: none given
+    QTest::addColumn<QByteArray>("stale");  // in the output file before the run; empty: no such file
+    QTest::addColumn<qint64>("outputLimit");
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<QString>("note");  // empty: the time and memory note
+    QTest::addColumn<qint64>("outputSize");
+
+    const QByteArray lines = QByteArray("3 4\n5 6\n").repeated(1000);
+    const QByteArray twoMb = QByteArray(2 << 20, 'x');
+    for (const bool sandboxed : {true, false}) {
+        const char *how = sandboxed ? "sandboxed" : "unsandboxed";
+        QTest::addRow("%s: input file in, output file out", how)
+            << sandboxed << lines << QByteArray() << (qint64(256) << 20) << u"passed"_s << QString() << qint64(lines.size());
+        QTest::addRow("%s: no input file, standard input at its end", how)
+            << sandboxed << QByteArray() << QByteArray() << (qint64(256) << 20) << u"passed"_s << QString() << qint64(0);
+        QTest::addRow("%s: an old output file emptied first", how)
+            << sandboxed << QByteArray("new\n") << QByteArray("stale output, much longer than the new\n")
+            << (qint64(256) << 20) << u"passed"_s << QString() << qint64(4);
+        QTest::addRow("%s: output over its limit", how)
+            << sandboxed << twoMb << QByteArray() << (qint64(1) << 20) << u"runtime-error"_s
+            << u"运行时错误: 输出文件过大"_s << (qint64(1) << 20);
+    }
+}
+
+// The program reads the input file as standard input and its standard
+// output lands in the named file, wherever the two lie.
+void RunnerTest::standardStreams()
+{
+    QFETCH(bool, sandboxed);
+    QFETCH(QByteArray, input);
+    QFETCH(QByteArray, stale);
+    QFETCH(qint64, outputLimit);
+    QFETCH(QString, status);
+    QFETCH(QString, note);
+    QFETCH(qint64, outputSize);
+    if (sandboxed && !sandboxWarning().isEmpty())
+        QSKIP(qPrintable(sandboxWarning()));
+
+    auto work = makeWorkDir();
+    auto data = makeWorkDir();  // the problem's data: out of the program's sight
+    QVERIFY(copyProgram(u"copy"_s, work->path(), u"prog"_s));
+    RunRequest request;
+    request.workDir = work->path();
+    request.executable = u"prog"_s;
+    request.limits.time = 5.0;
+    request.limits.memory = 64.0;
+    request.limits.outputBytes = outputLimit;
+    if (!input.isEmpty()) {
+        request.input.file = data->filePath(u"case 1.in"_s);
+        QVERIFY(writeFile(request.input.file, input));
+    }
+    request.output.file = work->filePath(u"prog.out"_s);
+    if (!stale.isEmpty())
+        QVERIFY(writeFile(request.output.file, stale));
+
+    RunSlot slot;
+    const RunRecord record = runWith(sandboxed, slot, request);
+    const QString text = record.toText();
+    QCOMPARE(RunRecord::fromText(text).value_or(RunRecord()).toText(), text);
+    QVERIFY2(text.startsWith(u"status:"_s + status + u'\n'), qPrintable(text));
+    QCOMPARE(record.note, note.isEmpty() ? usageNote(record.time, record.memory) : note);
+    const QByteArray written = readFile(request.output.file);
+    QCOMPARE(written.size(), outputSize);
+    QCOMPARE(written, input.left(outputSize));
+    QCOMPARE(readFile(request.input.file.isEmpty() ? work->filePath(u"none"_s) : request.input.file),
+             input.isEmpty() ? QByteArray("(unreadable)") : input);
+    QVERIFY(!QFile::exists(work->filePath(u"prog"_s)));
+    QVERIFY(childrenOfTest().isEmpty());
+    QTRY_COMPARE_WITH_TIMEOUT(openFilesIn(work->path()) + openFilesIn(data->path()), 0, 10000);
+}
+
+void RunnerTest::streamFailures_data()
+{
+    QTest::addColumn<QString>("setup");
+    QTest::addColumn<int>("error");
+    QTest::newRow("input file missing") << u"missing input"_s << ENOENT;
+    QTest::newRow("input is a folder") << u"folder input"_s << EINVAL;
+    QTest::newRow("input is a FIFO nobody writes to") << u"fifo input"_s << EINVAL;
+    QTest::newRow("output through a regular file") << u"output below a file"_s << ENOTDIR;
+    QTest::newRow("output is a link to a file of the judge's") << u"output link"_s << ELOOP;
+}
+
+// A stream the judge cannot open is its own failure, before anything starts.
+void RunnerTest::streamFailures()
+{
+    QFETCH(QString, setup);
+    QFETCH(int, error);
+    auto work = makeWorkDir();
+    QVERIFY(copyProgram(u"copy"_s, work->path(), u"prog"_s));
+    const QString precious = work->filePath(u"answer"_s);
+    QVERIFY(writeFile(precious, "42\n"));
+    RunRequest request;
+    request.workDir = work->path();
+    request.executable = u"prog"_s;
+    request.input.file = work->filePath(u"in"_s);
+    request.output.file = work->filePath(u"out"_s);
+    if (setup == u"folder input") {
+        QVERIFY(QDir(work->path()).mkdir(u"in"_s));
+    } else if (setup == u"fifo input") {
+        QVERIFY(::mkfifo(QFile::encodeName(request.input.file).constData(), 0600) == 0);
+    } else if (setup == u"output below a file") {
+        QVERIFY(writeFile(request.input.file, "1\n"));
+        request.output.file = precious + u"/out"_s;
+    } else if (setup == u"output link") {
+        QVERIFY(writeFile(request.input.file, "1\n"));
+        QVERIFY(QFile::link(precious, request.output.file));
+    }
+
+    RunSlot slot;
+    QElapsedTimer clock;
+    clock.start();
+    const RunRecord record = runProgram(slot, request);
+    QVERIFY(clock.elapsed() < 10000);
+    QCOMPARE(record.status, RunStatus::StartFailed);
+    QVERIFY(!record.started);
+    QCOMPARE(record.note, u"线程创建失败: "_s + QString::number(error));
+    QCOMPARE(readFile(precious), QByteArray("42\n"));
+    QVERIFY(!QFile::exists(work->filePath(u"prog"_s)));
+    QVERIFY(slot.runningExePath.isEmpty());
+    QCOMPARE(slot.childProcess.pid, 0);
+    QVERIFY(childrenOfTest().isEmpty());
+}
+
+void RunnerTest::recordText_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<bool>("started");
+    QTest::addColumn<double>("time");
+    QTest::addColumn<double>("memory");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<QString>("note");
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("passed") << int(RunStatus::Passed) << true << 0.031 << 1.25 << 0 << 0
+                            << u"时间: 0.03s 内存: 1.25MB"_s
+                            << u"status:passed\ntime:0.031\nmemory:1.25\nexitcode:0\nnote:时间: 0.03s 内存: 1.25MB\n"_s;
+    QTest::newRow("ended by a signal") << int(RunStatus::RuntimeError) << true << 0.5 << 3.0 << -1 << 11
+                                       << u"运行时错误: SIGSEGV"_s
+                                       << u"status:runtime-error\ntime:0.5\nmemory:3\nexitsig:11\nnote:运行时错误: SIGSEGV\n"_s;
+    QTest::newRow("killed over its time, figures to the microsecond")
+        << int(RunStatus::TimeLimit) << true << 1.010001 << 0.6640625 << -1 << 9 << u"超过时间限制"_s
+        << u"status:time-limit\ntime:1.010001\nmemory:0.6640625\nexitsig:9\nnote:超过时间限制\n"_s;
+    QTest::newRow("never started: no figures") << int(RunStatus::MemoryLimit) << false << 0.0 << 0.0 << -1 << 0
+                                               << u"超过内存限制"_s << u"status:memory-limit\nnote:超过内存限制\n"_s;
+    QTest::newRow("stopped") << int(RunStatus::Stopped) << false << 0.0 << 0.0 << -1 << 0 << QString()
+                             << u"status:stopped\nnote:\n"_s;
+    QTest::newRow("a note of two lines and a backslash")
+        << int(RunStatus::StartFailed) << false << 0.0 << 0.0 << -1 << 0 << u"a\\b\nc:d"_s
+        << u"status:start-failed\nnote:a\\\\b\\nc:d\n"_s;
+}
+
+void RunnerTest::recordText()
+{
+    QFETCH(int, status);
+    QFETCH(bool, started);
+    QFETCH(double, time);
+    QFETCH(double, memory);
+    QFETCH(int, exitCode);
+    QFETCH(int, signal);
+    QFETCH(QString, note);
+    QFETCH(QString, text);
+    RunRecord record;
+    record.status = RunStatus(status);
+    record.started = started;
+    record.time = time;
+    record.memory = memory;
+    record.exitCode = exitCode;
+    record.signal = signal;
+    record.note = note;
+    QCOMPARE(record.toText(), text);
+
+    const std::optional<RunRecord> read = RunRecord::fromText(text);
+    QVERIFY(read);
+    QCOMPARE(int(read->status), status);
+    QCOMPARE(read->started, started);
+    QCOMPARE(read->time, time);
+    QCOMPARE(read->memory, memory);
+    QCOMPARE(read->exitCode, exitCode);
+    QCOMPARE(read->signal, signal);
+    QCOMPARE(read->note, note);
+}
+
+void RunnerTest::recordFromBadText_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("valid");
+    QTest::newRow("a key this reader does not know") << u"status:passed\ncg-mem:12\nnote:\n"_s << true;
+    QTest::newRow("no status") << u"time:1\nmemory:2\nnote:x\n"_s << false;
+    QTest::newRow("unknown status") << u"status:TO\nnote:x\n"_s << false;
+    QTest::newRow("time without memory") << u"status:passed\ntime:1\nnote:x\n"_s << false;
+    QTest::newRow("time not a number") << u"status:passed\ntime:fast\nmemory:1\n"_s << false;
+    QTest::newRow("negative signal") << u"status:runtime-error\nexitsig:-9\n"_s << false;
+    QTest::newRow("unknown escape") << u"status:passed\nnote:a\\tb\n"_s << false;
+    QTest::newRow("a line without a key") << u"status:passed\njust words\n"_s << false;
+    QTest::newRow("empty") << QString() << false;
+}
+
+void RunnerTest::recordFromBadText()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, valid);
+    QCOMPARE(RunRecord::fromText(text).has_value(), valid);
+}
+
+void RunnerTest::recordOfRun_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<bool>("stopFirst");
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<int>("signal");
+    QTest::newRow("normal exit") << u"trivial"_s << false << u"passed"_s << 0 << 0;
+    QTest::newRow("exit code 3") << u"exit3"_s << false << u"runtime-error"_s << 3 << 0;
+    QTest::newRow("SIGSEGV") << u"segv"_s << false << u"runtime-error"_s << -1 << int(SIGSEGV);
+    QTest::newRow("killed by the judge at its time limit") << u"loop"_s << false << u"time-limit"_s << -1 << int(SIGKILL);
+    QTest::newRow("stopped before the start") << u"trivial"_s << true << u"stopped"_s << -1 << 0;
+}
+
+// How the program ended, as its record says.
+void RunnerTest::recordOfRun()
+{
+    QFETCH(QString, program);
+    QFETCH(bool, stopFirst);
+    QFETCH(QString, status);
+    QFETCH(int, exitCode);
+    QFETCH(int, signal);
+    auto dir = makeWorkDir();
+    QVERIFY(copyProgram(program, dir->path(), u"prog"_s));
+    RunRequest request;
+    request.workDir = dir->path();
+    request.executable = u"prog"_s;
+    request.limits.time = 0.5;
+    RunSlot slot;
+    slot.keepRunning = !stopFirst;
+    const RunRecord record = runProgram(slot, request);
+    const QString text = record.toText();
+    QVERIFY2(text.startsWith(u"status:"_s + status + u'\n'), qPrintable(text));
+    QCOMPARE(record.exitCode, exitCode);
+    QCOMPARE(record.signal, signal);
+    QCOMPARE(record.started, !stopFirst);
+    if (!stopFirst)
+        QVERIFY2(record.time >= 0.0 && record.time <= 1.0 && record.memory > 0.0, qPrintable(text));
+    QCOMPARE(RunRecord::fromText(text).value_or(RunRecord()).toText(), text);
+    QVERIFY(childrenOfTest().isEmpty());
 }
 
 int main(int argc, char **argv)

@@ -49,7 +49,7 @@ Run runOnce(const QString &workDir, const QString &program, double timeLimit, do
         std::fprintf(stderr, "cannot copy %s\n", qPrintable(program));
         std::exit(1);
     }
-    JudgeState judge;
+    RunSlot judge;
     QElapsedTimer clock;
     clock.start();
     run.ok = runProgram(judge, workDir, u"prog"_s, run.time, run.memory, run.state, run.note,

@@ -28,8 +28,13 @@ RunOutcome judgeSample(const RunSample &sample, double timeLimit, double memoryL
         return fail(state, note, 'M', u"超过内存限制"_s);
     if (sample.time > timeLimit)
         return fail(state, note, 'T', u"超过时间限制"_s);
-    if (!sample.ended)
+    if (!sample.ended) {
+        if (sample.idle)
+            return fail(state, note, 'R', u"运行时错误: 未知"_s);
+        if (sample.pastClock)
+            return fail(state, note, 'T', u"超过时间限制"_s);
         return RunOutcome::Running;
+    }
     const int status = sample.waitStatus;
     if (WIFSIGNALED(status)) {
         const int signal = WTERMSIG(status);
@@ -76,4 +81,12 @@ QString signalName(int signal)
     if (const char *name = ::sigabbrev_np(signal))
         return u"SIG"_s + QLatin1String(name);
     return u"SIG"_s + QString::number(signal);
+}
+
+void recordExit(RunRecord &record, int waitStatus)
+{
+    if (WIFEXITED(waitStatus))
+        record.exitCode = WEXITSTATUS(waitStatus);
+    else if (WIFSIGNALED(waitStatus))
+        record.signal = WTERMSIG(waitStatus);
 }

@@ -1,0 +1,160 @@
+#pragma once
+
+// The process runner: starts a contestant's program, confines it, measures
+// it, says how it ended and leaves nothing of it behind. Read this first;
+// a run's steps are runstart_linux, runwatch_linux, runoutcome_linux and
+// runcleanup_linux, its sandbox sandbox_linux.
+
+#include <QMutex>
+#include <QString>
+
+#include <optional>
+
+#include <sys/types.h>
+
+class QProcess;
+
+// ---- a run ----------------------------------------------------------------
+
+// Where one of the program's standard streams leads.
+struct RunStream
+{
+    // A regular file as the judge names it, opened by the judge: the
+    // program needs no way to it (its sandbox hides all but the work folder).
+    // Standard input reads it; standard output creates or empties it.
+    // Empty: /dev/null.
+    QString file;
+};
+
+// What a run may use. Time and memory are strict: a figure equal to its
+// limit passes.
+struct RunLimits
+{
+    double time = 1.0;  // s of user CPU
+    // MB (1024 * 1024 bytes): the peak of what the run owns, its private
+    // writable memory (of a thread's stack only the part it has touched) and
+    // the shared memory it maps or holds in memfd files, not the pages of
+    // files it maps to read.
+    double memory = 128.0;
+    // Processes the program may start (more fail with EAGAIN) and, in a
+    // sandbox, processes and threads alive at once.
+    int processes = 64;
+    // The most a file it writes may hold; more is "运行时错误: 输出文件过大".
+    qint64 outputBytes = qint64(256) << 20;
+    int cpu = -1;  // the one CPU it runs on; -1: any
+};
+
+// What to start: workDir/executable, directly (no shell), with no arguments,
+// workDir as its current directory, in a session of its own.
+struct RunRequest
+{
+    QString workDir;
+    QString executable;  // a file name in workDir
+    RunStream input;
+    RunStream output;    // standard error always goes to /dev/null
+    RunLimits limits;
+};
+
+// How a run ended. A failure's value is the letter a test point records for it.
+enum class RunStatus : char {
+    Passed = 0,          // exit code 0 within every limit
+    TimeLimit = 'T',     // user time over the limit, or far too long by the clock
+    MemoryLimit = 'M',   // over the memory limit, or exec failed with ENOMEM, EBADF or ENOENT
+    RuntimeError = 'R',  // another exit code, a signal, output too large, idle
+    StartFailed = 'E',   // the judge could not start it
+    Stopped = 1,         // ended by the stop request; nothing else below holds
+};
+
+// What comes back from a run.
+struct RunRecord
+{
+    RunStatus status = RunStatus::StartFailed;
+    // Whether the program was started: only then do time and memory hold.
+    bool started = false;
+    double time = 0.0;    // s of user CPU, of every process of the run
+    double memory = 0.0;  // MB, the peak of what the run owned
+    int exitCode = -1;    // when it exited
+    int signal = 0;       // when a signal ended it (SIGKILL: the judge did)
+    // "时间: 0.03s 内存: 1.25MB" for a passed run, else why it failed.
+    QString note;
+
+    // The result in the judge's long-standing terms: true only for a passed
+    // run (note: time and memory); otherwise state and note say why. False
+    // without touching anything when stopped; time and memory are only
+    // written by a program that was started.
+    bool unpack(double &timeUsed, double &memoryUsed, char &state, QString &note) const;
+
+    // "key:value" lines (status, time, memory, exitcode, exitsig, note), one
+    // record a tool reads without parsing prose; time and memory only for a
+    // started run, exitcode and exitsig only where they hold.
+    QString toText() const;
+    // nullopt when the text is not such a record.
+    static std::optional<RunRecord> fromText(QStringView text);
+};
+
+// ---- a slot: one run at a time, and its stop request ---------------------
+
+// The program the runner has started. pid 0: none runs.
+struct ChildProcess
+{
+    pid_t pid = 0;
+    int pidfd = -1;
+};
+
+// What a slot's runs share with its stop request. Every member is read and
+// written only under judgeMutex. Slots run side by side: in its sandbox a
+// run has its own user and process tree, so that no run can touch another's
+// processes.
+struct RunSlot
+{
+    bool keepRunning = true;
+    QMutex judgeMutex;
+    ChildProcess childProcess;
+    QString runningExePath;
+};
+
+// Runs the request's program on this slot and waits for its end. The
+// executable is deleted afterwards, and nothing the program started is left
+// running. Status Stopped when judging is stopped: if keepRunning is already
+// false nothing is started; during the run the stop request
+// (stopRunningProgram) ends the program and owns the clean-up.
+RunRecord runProgram(RunSlot &slot, const RunRequest &request);
+
+// The same, unpacked (RunRecord::unpack), with no CPU of its own.
+bool runProgram(RunSlot &slot, const QString &workDir, const QString &exeName,
+                double &timeUsed, double &memoryUsed, char &state, QString &note,
+                double timeLimit, double memoryLimit);
+
+// Stop request side, called with judgeMutex held after keepRunning was
+// cleared: ends the running program and everything it started, reaps it,
+// closes and clears childProcess, and deletes runningExePath. The runner
+// sees the cleared record at its next sample and returns Stopped; it never
+// uses the released pid or descriptor.
+void stopRunningProgram(RunSlot &slot);
+
+// "沙箱不可用: <reason>" when contestants' programs run without a sandbox
+// on this machine, for the judge to say once; empty otherwise.
+QString sandboxWarning();
+// Benchmarks compare runs with and without it.
+void setProgramSandboxForTesting(bool enabled);
+
+// ---- compilers and checkers, started through QProcess --------------------
+
+// Kills a process and everything it started, leaving none alive: the process,
+// the members of its session and process group, and their descendants. The
+// process itself is left for its owner (QProcess) to reap. processId 0 (or
+// any id below 2, the judge or one of its ancestors) does nothing.
+void killProcessTree(qint64 processId);
+
+// Makes a QProcess start its program in a session of its own, so that
+// killProcessTree can end the whole tree. A positive addressSpace bounds the
+// address space (RLIMIT_AS, bytes) of the program and all it starts.
+void startInOwnSession(QProcess &process, qint64 addressSpace = 0);
+
+// The same for a compiler, in a sandbox of its own: the system's compilers,
+// headers and libraries read-only, workDir (its sources and its output) at
+// /box, read-write, as current directory, and a private /tmp. Without
+// namespaces, as startInOwnSession.
+void startSandboxed(QProcess &process, const QString &workDir, qint64 addressSpace);
+// Tests whose stand-in compilers are scripts beside the contest turn it off.
+void setCompilerSandboxForTesting(bool enabled);
