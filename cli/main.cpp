@@ -6,10 +6,14 @@
 #include "contestgrid.h"
 #include "cpus.h"
 #include "gridcells.h"
+#include "merge.h"
 #include "reportcommand.h"
+#include "resultcheck.h"
 #include "runner.h"
 #include "runsteps.h"
 #include "scoretable.h"
+#include "shardsession.h"
+#include "stopsignal.h"
 #include "testcore.h"
 #include "viewinfo.h"
 
@@ -23,6 +27,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 #include <fcntl.h>
 #include <signal.h>
@@ -40,6 +45,7 @@ int signalPipe[2] = {-1, -1};
 
 void onTerminationSignal(int)
 {
+    noteStopSignal();
     const int savedErrno = errno;
     const char byte = 1;
     [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
@@ -212,12 +218,18 @@ struct Options
     int jobs = 1;
     QStringList players;
     QStringList problems;
+    std::optional<ShardSpec> shard;
+    bool merge = false;
 };
 
 class JudgeRun : public QObject
 {
 public:
-    JudgeRun(const Options &options, Contest &contest) : m_options(options), m_contest(contest) {}
+    // With a shard, the run ends through it and writes no result list.
+    JudgeRun(const Options &options, Contest &contest, ShardSession *shard = nullptr)
+        : m_options(options), m_contest(contest), m_shard(shard)
+    {
+    }
     ~JudgeRun() override
     {
         if (m_judge)
@@ -260,7 +272,7 @@ public:
         const qsizetype unfinished = restoreUnfinishedCells(m_contest, *m_judge).size();
         m_console.endProgress();
         const bool written = reportUnwritten();
-        const bool saved = tidyUp() && written;
+        const bool saved = tidyUp(false) && written;
         QString message = QStringLiteral("judging stopped");
         if (unfinished == 1)
             message += QStringLiteral("; 1 cell keeps its previous result");
@@ -352,7 +364,7 @@ private:
         m_judge->wait();
         m_console.endProgress();
         const bool written = reportUnwritten();
-        bool ok = tidyUp() && written;
+        bool ok = tidyUp(true) && written;
         sortRowsByTotal(m_rows);
         printGrid();
         // Said again at the end, where a long run's output would hide the start.
@@ -372,8 +384,15 @@ private:
 
     // What the window does when a run ends: the scratch directory goes, the
     // result list is written from the grid in the order it was walked.
-    bool tidyUp()
+    // A shard leaves the list to --merge.
+    bool tidyUp(bool completed)
     {
+        if (m_shard) {
+            if (m_shard->end(completed, int(m_judge->workQueue.size()), m_done))
+                return true;
+            fail(QStringLiteral("cannot write %1").arg(shardRecordPath(m_contest, m_shard->record().shard)));
+            return false;
+        }
         if (finishRun(m_contest, m_rows))
             return true;
         fail(QStringLiteral("cannot write %1").arg(m_contest.resultListPath()));
@@ -443,6 +462,7 @@ private:
 
     Options m_options;
     Contest &m_contest;
+    ShardSession *m_shard;
     Console m_console;
     QList<AllSiteItem *> m_rows;
     std::unique_ptr<TestCore> m_judge;
@@ -452,6 +472,46 @@ private:
     bool m_rowsShown = false;
     bool m_over = false;
 };
+
+// --shard and --merge, checked against the other options: a usage error's
+// exit status, or -1.
+int parseClusterOptions(const QCommandLineParser &parser, const QCommandLineOption &shard,
+                        const QCommandLineOption &merge, const QString &tryHelp, Options &options)
+{
+    const QStringList shards = parser.values(shard);
+    if (shards.size() > 1) {
+        fail(QStringLiteral("--shard given more than once") + tryHelp);
+        return ExitUsage;
+    }
+    if (!shards.isEmpty()) {
+        ShardSpec spec;
+        if (!parseShard(shards.first(), spec)) {
+            fail(QStringLiteral("--shard takes K/N, two numbers with 0 <= K < N <= %1 (\"%2\" is not)")
+                     .arg(MaxShards)
+                     .arg(shards.first())
+                 + tryHelp);
+            return ExitUsage;
+        }
+        options.shard = spec;
+        if (!options.exportPath.isEmpty()) {
+            fail(QStringLiteral("--export and --shard: a shard sees only its own players; "
+                                "export with --merge")
+                 + tryHelp);
+            return ExitUsage;
+        }
+    }
+    options.merge = parser.isSet(merge);
+    if (options.merge) {
+        for (const char *other : {"shard", "all", "player", "problem", "jobs"}) {
+            if (parser.isSet(QLatin1String(other))) {
+                fail(QStringLiteral("--merge judges nothing and takes no --%1").arg(QLatin1String(other))
+                     + tryHelp);
+                return ExitUsage;
+            }
+        }
+    }
+    return -1;
+}
 
 // Fills options from the command line. Returns -1 to go on, otherwise the
 // exit status (help shown, or a usage error already reported).
@@ -484,7 +544,18 @@ int parseArguments(const QStringList &arguments, Options &options)
         QStringLiteral("Judge N cells at once, each on a CPU of its own (default 1; 0: one "
                        "per CPU, leaving one to the judge when there are more than two)."),
         QStringLiteral("N"), QStringLiteral("1"));
-    parser.addOptions({help, version, all, player, problem, exportOption, jobs});
+    const QCommandLineOption shard(
+        QStringLiteral("shard"),
+        QStringLiteral("Judge only shard K of N (0 <= K < N): every N-th player of the name-sorted "
+                       "list from the K-th, in a scratch folder of its own. For judging on several "
+                       "machines at once; the result list is left to --merge."),
+        QStringLiteral("K/N"));
+    const QCommandLineOption merge(
+        QStringLiteral("merge"),
+        QStringLiteral("Judge nothing: rebuild the result list (and with --export the score table) "
+                       "from the result files, show where the shards ran, and fail naming every "
+                       "cell without a result."));
+    parser.addOptions({help, version, all, player, problem, exportOption, jobs, shard, merge});
     parser.addPositionalArgument(QStringLiteral("CONTEST_DIR"),
                                  QStringLiteral("The contest directory."));
 
@@ -529,7 +600,7 @@ int parseArguments(const QStringList &arguments, Options &options)
     options.all = parser.isSet(all);
     options.players = parser.values(player);
     options.problems = parser.values(problem);
-    return -1;
+    return parseClusterOptions(parser, shard, merge, tryHelp, options);
 }
 
 // Makes every path absolute and checks it; nothing is created on failure.
@@ -564,6 +635,33 @@ bool resolvePaths(Options &options)
     return true;
 }
 
+// Narrows the contest to the shard's players, each cell untested unless its
+// result file says otherwise (other shards write the files, and the result
+// list may be out of date), and takes the shard. Null on failure, told.
+std::unique_ptr<ShardSession> beginShard(Contest &contest, ShardSpec spec)
+{
+    contest.playerNames = shardPlayers(contest.playerNames, spec);
+    contest.cachedResults = checkResultFiles(contest).summaries();
+    auto shard = std::make_unique<ShardSession>(contest, spec, QCoreApplication::applicationVersion(),
+                                                QDir::current().filePath(QStringLiteral("qxj-calibrate")));
+    QString error;
+    if (!shard->begin(error)) {
+        fail(error);
+        return nullptr;
+    }
+    if (!shard->calibrationProblem().isEmpty())
+        fail(QStringLiteral("the machine's speed is not recorded: %1").arg(shard->calibrationProblem()));
+    const ShardRecord &record = shard->record();
+    const QString calibration = record.calibration < 0
+                                    ? QStringLiteral("unknown")
+                                    : QString::number(record.calibration * 1000.0, 'f', 1) + QStringLiteral(" ms");
+    writeTo(stdout, QStringLiteral("shard %1: %2 players on %3 (%4), calibration %5\n")
+                        .arg(shardText(spec))
+                        .arg(contest.playerNames.size())
+                        .arg(record.host, record.cpuModel, calibration));
+    return shard;
+}
+
 bool checkNames(const QStringList &asked, const QStringList &known, const QString &what)
 {
     for (const QString &name : asked) {
@@ -596,10 +694,13 @@ int main(int argc, char *argv[])
     contest.loadProblems();
     contest.loadRealNames();
     contest.loadPlayers();
-    contest.loadResultList();
+    if (!options.shard)
+        contest.loadResultList();
     if (!checkNames(options.players, contest.playerNames, QStringLiteral("player"))
         || !checkNames(options.problems, contest.problemNames, QStringLiteral("problem")))
         return ExitUsage;
+    if (options.merge)
+        return mergeResults(contest, options.exportPath);
 
     // The judge finds the shared checkers as checker/<name> from here.
     QDir::setCurrent(checkerHome());
@@ -621,7 +722,11 @@ int main(int argc, char *argv[])
     if (const QString warning = sandboxWarning(); !warning.isEmpty())
         fail(warning);
 
-    JudgeRun run(options, contest);
+    std::unique_ptr<ShardSession> shard;
+    if (options.shard && !(shard = beginShard(contest, *options.shard)))
+        return ExitFailure;
+
+    JudgeRun run(options, contest, shard.get());
     QSocketNotifier notifier(signalPipe[0], QSocketNotifier::Read);
     QObject::connect(&notifier, &QSocketNotifier::activated, &run, [&run] {
         char buffer[16];

@@ -3,6 +3,7 @@
 #include "dirs.h"
 #include "platform.h"
 #include "runner.h"
+#include "stopsignal.h"
 #include "testcore.h"
 #include "xmlfile.h"
 
@@ -225,6 +226,10 @@ bool JudgeWorker::runChecker(const QString &workDir, const QString &inputFile,
         return true;
     }
     if (stopped())
+        return false;
+    // Killed with the judge, it is no verdict.
+    if (WIFSIGNALED(process.waitStatus()) && isTreeStopSignal(WTERMSIG(process.waitStatus()))
+        && stopFollows())
         return false;
     if (!process.exitedCleanly()) {
         state = PointState::CheckerError;

@@ -3,6 +3,7 @@
 #include "platform.h"
 #include "problemfile.h"
 #include "runner.h"
+#include "stopsignal.h"
 #include "submittedfile.h"
 #include "testcore.h"
 
@@ -229,7 +230,9 @@ bool JudgeWorker::judgeTraditionalProblem()
                 compilerPid = 0;
             }
             // A stop kills the compiler; its outcome means nothing then.
-            if (stopped())
+            if (stopped()
+                || (compiler.exitStatus() == QProcess::CrashExit
+                    && isTreeStopSignal(compiler.exitCode()) && stopFollows()))
                 return false;
             compileOutput = compilerText(out, err);
             if (QFileInfo::exists(exePath) || attempt > 0)

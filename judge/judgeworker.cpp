@@ -6,12 +6,22 @@
 #include "htmlreport.h"
 #include "problemfile.h"
 #include "runner.h"
+#include "stopsignal.h"
 #include "testcore.h"
 
 #include <QProcess>
 #include <QScopeGuard>
+#include <QThread>
 
 using namespace Qt::StringLiterals;
+
+namespace {
+
+// How long after a process of the cell the judge's own stop may come, when
+// both are stopped by one signal to the whole process tree.
+constexpr int StopSignalGraceMs = 200;
+
+} // namespace
 
 JudgeWorker::JudgeWorker(TestCore &core, int slot, int jobs, int cpu)
     : slot(slot),
@@ -102,8 +112,17 @@ void JudgeWorker::stop()
 
 bool JudgeWorker::stopped()
 {
+    if (stopSignalled())
+        return true;
     QMutexLocker locker(&judgeMutex);
     return !keepRunning;
+}
+
+bool JudgeWorker::stopFollows()
+{
+    for (int waited = 0; waited < StopSignalGraceMs && !stopped(); waited += 10)
+        QThread::msleep(10);
+    return stopped();
 }
 
 void JudgeWorker::ensureScratchDir()

@@ -61,6 +61,10 @@ public:
     static QString scratchFault(const char *code, const QString &reason);
     void trace(const char *tag, const char *text) const;
     bool stopped();  // keepRunning tested under judgeMutex
+    // After a process of the cell ended by a signal that stops whole process
+    // trees: waits a moment for the judge's own stop, which may come just
+    // after; true when judging was stopped.
+    bool stopFollows();
     // Makes scratchDir when missing (tmp/ first, when it lies in it).
     void ensureScratchDir();
     // A detail row of the current cell: sent at once when this is the only

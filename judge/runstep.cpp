@@ -2,6 +2,7 @@
 #include "dirs.h"
 #include "problemfile.h"
 #include "runner.h"
+#include "stopsignal.h"
 #include "testcore.h"
 
 #include <QFileInfo>
@@ -102,7 +103,13 @@ bool JudgeWorker::runTestPoints(const QString &exeName)
                             request.input.file = input.canonicalFilePath();
                         request.output.file = outputFile;
                     }
-                    if (runProgram(*this, request).unpack(p.timeUsed, p.memoryUsed, p.state, p.note)) {
+                    const RunRecord record = runProgram(*this, request);
+                    const bool ran = record.unpack(p.timeUsed, p.memoryUsed, p.state, p.note);
+                    // Stopped with the judge, it is no verdict.
+                    if (record.status == RunStatus::RuntimeError && isTreeStopSignal(record.signal)
+                        && stopFollows())
+                        return false;
+                    if (ran) {
                         // Only a regular file is output: the checker, with the
                         // judge's rights, would read what a link points to (the
                         // answer, say), and a pipe or device could stall it.

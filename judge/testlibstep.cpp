@@ -6,6 +6,7 @@
 #include "dirs.h"
 #include "problemfile.h"
 #include "runner.h"
+#include "stopsignal.h"
 #include "testcore.h"
 #include "testlibchecker.h"
 
@@ -284,6 +285,10 @@ bool JudgeWorker::runTestlibChecker(const QString &inputFile, const QString &ans
         note = process.error() == QProcess::FailedToStart ? u"校验器无法启动"_s : u"校验器超时"_s;
         return true;
     }
+    // Killed with the judge, it is no verdict (exitCode is the signal then).
+    if (process.exitStatus() == QProcess::CrashExit && isTreeStopSignal(process.exitCode())
+        && stopFollows())
+        return false;
     if (process.exitStatus() != QProcess::NormalExit) {
         state = PointState::CheckerError;
         note = u"校验器崩溃"_s;

@@ -200,6 +200,12 @@ QString printableName(const QByteArray &name)
     return text;
 }
 
+bool folderNameBefore(const QString &a, const QString &b)
+{
+    const int c = a.compare(b, Qt::CaseInsensitive);
+    return c != 0 ? c < 0 : a < b;
+}
+
 QStringList sortedSubDirs(const QString &dir, QList<SkippedFolder> *skipped,
                           const QByteArray &marker)
 {
@@ -227,15 +233,10 @@ QStringList sortedSubDirs(const QString &dir, QList<SkippedFolder> *skipped,
         }
         ::closedir(listing);
     }
-    // Names equal but for case keep a fixed order between them.
-    const auto before = [](const QString &a, const QString &b) {
-        const int c = a.compare(b, Qt::CaseInsensitive);
-        return c != 0 ? c < 0 : a < b;
-    };
-    std::sort(names.begin(), names.end(), before);
+    std::sort(names.begin(), names.end(), folderNameBefore);
     if (skipped) {
-        std::sort(left.begin(), left.end(), [&before](const SkippedFolder &a, const SkippedFolder &b) {
-            return before(a.name, b.name);
+        std::sort(left.begin(), left.end(), [](const SkippedFolder &a, const SkippedFolder &b) {
+            return folderNameBefore(a.name, b.name);
         });
         *skipped = left;
     }

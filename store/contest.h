@@ -90,8 +90,12 @@ public:
     void loadResultList();
 };
 
+// The order of the contest's folder names: ignoring case, and names equal
+// but for case in a fixed order between them.
+bool folderNameBefore(const QString &a, const QString &b);
+
 // Sub-directory names of dir (links to directories too), hidden ones left
-// out, sorted ignoring case. A name the contest's files cannot carry is left
+// out, sorted by folderNameBefore. A name the contest's files cannot carry is left
 // out as well, and goes to skipped when that is given; with marker, only if
 // the folder holds an entry of that name.
 QStringList sortedSubDirs(const QString &dir, QList<SkippedFolder> *skipped = nullptr,

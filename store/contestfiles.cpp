@@ -69,18 +69,22 @@ static void appendResultLine(QByteArray &out, const CellResult &cell)
     out += "/\n";
 }
 
+QByteArray resultListContent(const QList<CellResult> &cells)
+{
+    QByteArray content;
+    content.reserve(cells.size() * 32);
+    for (const CellResult &cell : cells)
+        appendResultLine(content, cell);
+    return content;
+}
+
 bool writeResultList(const Contest &contest, const QList<CellResult> &cells)
 {
     const QString path = contest.resultListPath();
     if (QFile::exists(path))
         return true;
-    QByteArray content;
-    content.reserve(cells.size() * 32);
-    for (const CellResult &cell : cells)
-        appendResultLine(content, cell);
-
     ensureDir(contest.resultDir());
-    return writeFileAtomically(path, content);
+    return writeFileAtomically(path, resultListContent(cells));
 }
 
 void Contest::loadResultList()

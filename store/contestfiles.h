@@ -36,5 +36,7 @@ struct CellResult
     QString problem;
     ScoreInfo info;
 };
+// The result list's lines for these cells, in their order.
+QByteArray resultListContent(const QList<CellResult> &cells);
 // Writes the result list unless it exists already. False on a write failure.
 bool writeResultList(const Contest &contest, const QList<CellResult> &cells);

@@ -6,6 +6,7 @@
 #include <QImageReader>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QRegularExpression>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -80,6 +81,18 @@ private slots:
         const QStringList built = scores(m_work.filePath(u"built/contest"_s));
         QVERIFY(built.size() > 1);
         QCOMPARE(scores(m_work.filePath(u"installed/contest"_s)), built);
+    }
+
+    // The installed judge times its machine with the installed qxj-calibrate.
+    void shardFromElsewhere()
+    {
+        QVERIFY(copyTree(QStringLiteral(QXJ_SAMPLE), m_work.filePath(u"shard/contest"_s)));
+        const Run judged = run(installed(u"bin/qxj-judge"_s), {u"--shard"_s, u"0/1"_s, u"contest"_s},
+                               m_work.filePath(u"shard"_s));
+        QVERIFY2(judged.exitCode == 0, qPrintable(judged.out));
+        static const QRegularExpression measured(u"^shard 0/1: 7 players on .*, calibration \\d+\\.\\d ms$"_s,
+                                                 QRegularExpression::MultilineOption);
+        QVERIFY2(measured.match(judged.out).hasMatch(), qPrintable(judged.out));
     }
 
     void withoutDisplay_data()
