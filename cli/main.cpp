@@ -218,7 +218,7 @@ struct Options
     int jobs = 1;
     QStringList players;
     QStringList problems;
-    std::optional<ShardSpec> shard;
+    std::optional<ShardPart> shard;
     bool merge = false;
 };
 
@@ -484,15 +484,15 @@ int parseClusterOptions(const QCommandLineParser &parser, const QCommandLineOpti
         return ExitUsage;
     }
     if (!shards.isEmpty()) {
-        ShardSpec spec;
-        if (!parseShard(shards.first(), spec)) {
+        ShardPart part;
+        if (!parseShard(shards.first(), part)) {
             fail(QStringLiteral("--shard takes K/N, two numbers with 0 <= K < N <= %1 (\"%2\" is not)")
                      .arg(MaxShards)
                      .arg(shards.first())
                  + tryHelp);
             return ExitUsage;
         }
-        options.shard = spec;
+        options.shard = part;
         if (!options.exportPath.isEmpty()) {
             fail(QStringLiteral("--export and --shard: a shard sees only its own players; "
                                 "export with --merge")
@@ -638,11 +638,11 @@ bool resolvePaths(Options &options)
 // Narrows the contest to the shard's players, each cell untested unless its
 // result file says otherwise (other shards write the files, and the result
 // list may be out of date), and takes the shard. Null on failure, told.
-std::unique_ptr<ShardSession> beginShard(Contest &contest, ShardSpec spec)
+std::unique_ptr<ShardSession> beginShard(Contest &contest, ShardPart part)
 {
-    contest.playerNames = shardPlayers(contest.playerNames, spec);
+    contest.playerNames = shardPlayers(contest.playerNames, part);
     contest.cachedResults = checkResultFiles(contest).summaries();
-    auto shard = std::make_unique<ShardSession>(contest, spec, QCoreApplication::applicationVersion(),
+    auto shard = std::make_unique<ShardSession>(contest, part, QCoreApplication::applicationVersion(),
                                                 QDir::current().filePath(QStringLiteral("qxj-calibrate")));
     QString error;
     if (!shard->begin(error)) {
@@ -656,7 +656,7 @@ std::unique_ptr<ShardSession> beginShard(Contest &contest, ShardSpec spec)
                                     ? QStringLiteral("unknown")
                                     : QString::number(record.calibration * 1000.0, 'f', 1) + QStringLiteral(" ms");
     writeTo(stdout, QStringLiteral("shard %1: %2 players on %3 (%4), calibration %5\n")
-                        .arg(shardText(spec))
+                        .arg(shardText(part))
                         .arg(contest.playerNames.size())
                         .arg(record.host, record.cpuModel, calibration));
     return shard;

@@ -9,12 +9,12 @@
 
 using namespace Qt::StringLiterals;
 
-ShardSession::ShardSession(Contest &contest, ShardSpec spec, const QString &version,
+ShardSession::ShardSession(Contest &contest, ShardPart part, const QString &version,
                            const QString &calibrationProgram)
     : m_contest(contest), m_calibrationProgram(calibrationProgram)
 {
-    m_contest.tmpDirName = shardScratchName(spec);
-    m_record.shard = spec;
+    m_contest.tmpDirName = shardScratchName(part);
+    m_record.shard = part;
     m_record.version = version;
 }
 

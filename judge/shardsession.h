@@ -17,7 +17,7 @@ class ShardSession
 {
 public:
     // From here on the contest's tmp/ is the shard's own: tmp/shard-K-of-N.
-    ShardSession(Contest &contest, ShardSpec spec, const QString &version,
+    ShardSession(Contest &contest, ShardPart part, const QString &version,
                  const QString &calibrationProgram);
 
     // Takes the shard's lock (false, with the run that holds it in error,

@@ -110,11 +110,11 @@ QList<SimSource> collectSimSources(const Contest &contest, qint64 sizeLimit, QSt
             // only the judge may read would show that file in the report.
             SubmittedFile submitted;
             QString file;
-            for (const LanguageSpec &spec : specs) {
-                SubmittedFile candidate(contest.playerDir(player), dir + u'/' + spec.file);
+            for (const LanguageSpec &language : specs) {
+                SubmittedFile candidate(contest.playerDir(player), dir + u'/' + language.file);
                 if (candidate.isRegular()) {
                     submitted = std::move(candidate);
-                    file = spec.file;
+                    file = language.file;
                     break;
                 }
             }

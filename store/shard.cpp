@@ -8,7 +8,7 @@
 
 using namespace Qt::StringLiterals;
 
-bool parseShard(const QString &text, ShardSpec &spec)
+bool parseShard(const QString &text, ShardPart &part)
 {
     static const QRegularExpression form(
         QRegularExpression::anchoredPattern(u"([0-9]{1,9})/([0-9]{1,9})"_s));
@@ -19,42 +19,42 @@ bool parseShard(const QString &text, ShardSpec &spec)
     const int count = match.captured(2).toInt();
     if (count < 1 || count > MaxShards || index >= count)
         return false;
-    spec = ShardSpec{index, count};
+    part = ShardPart{index, count};
     return true;
 }
 
-QString shardText(ShardSpec spec)
+QString shardText(ShardPart part)
 {
-    return QString::number(spec.index) + u'/' + QString::number(spec.count);
+    return QString::number(part.index) + u'/' + QString::number(part.count);
 }
 
-QStringList shardPlayers(QStringList players, ShardSpec spec)
+QStringList shardPlayers(QStringList players, ShardPart part)
 {
     std::sort(players.begin(), players.end(), folderNameBefore);
     QStringList mine;
-    for (qsizetype i = spec.index; i < players.size(); i += spec.count)
+    for (qsizetype i = part.index; i < players.size(); i += part.count)
         mine.append(players.at(i));
     return mine;
 }
 
-static QString shardName(ShardSpec spec)
+static QString shardName(ShardPart part)
 {
-    return u"shard-%1-of-%2"_s.arg(spec.index).arg(spec.count);
+    return u"shard-%1-of-%2"_s.arg(part.index).arg(part.count);
 }
 
-QString shardScratchName(ShardSpec spec)
+QString shardScratchName(ShardPart part)
 {
-    return u"tmp/"_s + shardName(spec);
+    return u"tmp/"_s + shardName(part);
 }
 
-QString shardLockPath(const Contest &contest, ShardSpec spec)
+QString shardLockPath(const Contest &contest, ShardPart part)
 {
-    return contest.rootDir + u'/' + shardScratchName(spec) + u".lock"_s;
+    return contest.rootDir + u'/' + shardScratchName(part) + u".lock"_s;
 }
 
-QString shardRecordPath(const Contest &contest, ShardSpec spec)
+QString shardRecordPath(const Contest &contest, ShardPart part)
 {
-    return contest.resultDir() + u"/."_s + shardName(spec) + u".xml"_s;
+    return contest.resultDir() + u"/."_s + shardName(part) + u".xml"_s;
 }
 
 bool isShardRecordName(const QString &fileName)

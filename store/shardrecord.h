@@ -17,7 +17,7 @@ struct ShardRecord
 {
     enum class State { Running, Done, Stopped };
 
-    ShardSpec shard;
+    ShardPart shard;
     QString host;
     QString cpuModel;
     QString version;  // of the judge

@@ -206,7 +206,7 @@ void TestShards::threeShardsOneAfterAnother()
     int cells = 0;
     for (int k = 0; k < 3; ++k) {
         const ShardRecord &record = records[k];
-        QCOMPARE(record.shard, (ShardSpec{k, 3}));
+        QCOMPARE(record.shard, (ShardPart{k, 3}));
         QCOMPARE(record.state, ShardRecord::State::Done);
         QCOMPARE(record.judged, record.cells);
         cells += record.cells;

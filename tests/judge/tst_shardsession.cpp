@@ -111,7 +111,7 @@ private slots:
     void session()
     {
         QVERIFY(writeTestFile(m_dir->path() + u"/tmp/shard-1-of-3/test_thread_0/left.out"_s, "a killed run's"));
-        ShardSession session(m_contest, ShardSpec{1, 3}, u"9.8.7"_s, Calibrator);
+        ShardSession session(m_contest, ShardPart{1, 3}, u"9.8.7"_s, Calibrator);
         QCOMPARE(m_contest.tmpDir(), m_dir->path() + u"/tmp/shard-1-of-3"_s);
         QString error;
         QVERIFY2(session.begin(error), qPrintable(error));
@@ -120,7 +120,7 @@ private slots:
         QVERIFY(QFileInfo::exists(m_dir->path() + u"/tmp/shard-1-of-3.lock"_s));
 
         ShardRecord record;
-        const QString recordPath = shardRecordPath(m_contest, ShardSpec{1, 3});
+        const QString recordPath = shardRecordPath(m_contest, ShardPart{1, 3});
         QCOMPARE(readShardRecord(recordPath, record), QString());
         QCOMPARE(record.state, ShardRecord::State::Running);
         QCOMPARE(record.version, u"9.8.7"_s);
@@ -142,12 +142,12 @@ private slots:
 
     void stoppedSession()
     {
-        ShardSession session(m_contest, ShardSpec{0, 1}, u"1"_s, Calibrator);
+        ShardSession session(m_contest, ShardPart{0, 1}, u"1"_s, Calibrator);
         QString error;
         QVERIFY(session.begin(error));
         QVERIFY(session.end(false, 5, 2));
         ShardRecord record;
-        QCOMPARE(readShardRecord(shardRecordPath(m_contest, ShardSpec{0, 1}), record), QString());
+        QCOMPARE(readShardRecord(shardRecordPath(m_contest, ShardPart{0, 1}), record), QString());
         QCOMPARE(record.state, ShardRecord::State::Stopped);
         QCOMPARE(record.judged, 2);
     }
@@ -155,8 +155,8 @@ private slots:
     void sameShardTwice()
     {
         Contest other = m_contest;
-        ShardSession first(m_contest, ShardSpec{0, 2}, u"1"_s, Calibrator);
-        ShardSession second(other, ShardSpec{0, 2}, u"1"_s, Calibrator);
+        ShardSession first(m_contest, ShardPart{0, 2}, u"1"_s, Calibrator);
+        ShardSession second(other, ShardPart{0, 2}, u"1"_s, Calibrator);
         QString error;
         QVERIFY(first.begin(error));
         QVERIFY(!second.begin(error));
@@ -170,8 +170,8 @@ private slots:
     void sharedTmp()
     {
         Contest other = m_contest;
-        ShardSession first(m_contest, ShardSpec{0, 2}, u"1"_s, Calibrator);
-        ShardSession second(other, ShardSpec{1, 2}, u"1"_s, Calibrator);
+        ShardSession first(m_contest, ShardPart{0, 2}, u"1"_s, Calibrator);
+        ShardSession second(other, ShardPart{1, 2}, u"1"_s, Calibrator);
         QString error;
         QVERIFY(first.begin(error));
         QVERIFY(second.begin(error));
@@ -184,7 +184,7 @@ private slots:
 
     void withoutCalibrator()
     {
-        ShardSession session(m_contest, ShardSpec{0, 1}, u"1"_s, m_dir->path() + u"/qxj-calibrate"_s);
+        ShardSession session(m_contest, ShardPart{0, 1}, u"1"_s, m_dir->path() + u"/qxj-calibrate"_s);
         QString error;
         QVERIFY(session.begin(error));
         QCOMPARE(session.calibrationProblem(), u"校准程序不存在: qxj-calibrate"_s);
@@ -196,13 +196,13 @@ private slots:
     void recordCannotBeWritten()
     {
         QVERIFY(writeTestFile(m_contest.resultDir(), "a file where result/ belongs"));
-        ShardSession session(m_contest, ShardSpec{0, 1}, u"1"_s, Calibrator);
+        ShardSession session(m_contest, ShardPart{0, 1}, u"1"_s, Calibrator);
         QString error;
         QVERIFY(!session.begin(error));
-        QCOMPARE(error, u"cannot write "_s + shardRecordPath(m_contest, ShardSpec{0, 1}));
+        QCOMPARE(error, u"cannot write "_s + shardRecordPath(m_contest, ShardPart{0, 1}));
         ShardLock lock;
         QString holder;
-        QVERIFY(lock.acquire(shardLockPath(m_contest, ShardSpec{0, 1}), holder));
+        QVERIFY(lock.acquire(shardLockPath(m_contest, ShardPart{0, 1}), holder));
     }
 };
 

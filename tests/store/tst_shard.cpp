@@ -30,11 +30,11 @@ const QByteArray GoodResult = resultXml(
     "<task score=\"60\" time=\"0.25\" state=\"N\"><subtask score=\"60\">"
     "<point ratio=\"1\" state=\"A\" note=\"\"/></subtask></task>");
 
-ShardRecord sampleRecord(ShardSpec spec)
+ShardRecord sampleRecord(ShardPart part)
 {
     ShardRecord record;
-    record.shard = spec;
-    record.host = u"node-%1"_s.arg(spec.index);
+    record.shard = part;
+    record.host = u"node-%1"_s.arg(part.index);
     record.cpuModel = u"AMD EPYC 7B13 \"64-Core\""_s;
     record.version = u"0.5.0"_s;
     record.calibration = 0.0251;
@@ -97,13 +97,13 @@ private slots:
         QFETCH(bool, valid);
         QFETCH(int, index);
         QFETCH(int, count);
-        ShardSpec spec{42, 43};
-        QCOMPARE(parseShard(text, spec), valid);
+        ShardPart part{42, 43};
+        QCOMPARE(parseShard(text, part), valid);
         if (valid) {
-            QCOMPARE(spec, (ShardSpec{index, count}));
-            QCOMPARE(shardText(spec), u"%1/%2"_s.arg(index).arg(count));
+            QCOMPARE(part, (ShardPart{index, count}));
+            QCOMPARE(shardText(part), u"%1/%2"_s.arg(index).arg(count));
         } else {
-            QCOMPARE(spec, (ShardSpec{42, 43}));  // untouched
+            QCOMPARE(part, (ShardPart{42, 43}));  // untouched
         }
     }
 
@@ -141,8 +141,8 @@ private slots:
         qsizetype least = players.size();
         qsizetype most = 0;
         for (int k = 0; k < count; ++k) {
-            const QStringList mine = shardPlayers(players, ShardSpec{k, count});
-            QCOMPARE(shardPlayers(shuffled, ShardSpec{k, count}), mine);
+            const QStringList mine = shardPlayers(players, ShardPart{k, count});
+            QCOMPARE(shardPlayers(shuffled, ShardPart{k, count}), mine);
             QStringList inOrder = mine;
             std::sort(inOrder.begin(), inOrder.end(), folderNameBefore);
             QCOMPARE(mine, inOrder);
@@ -162,17 +162,17 @@ private slots:
     {
         // A before a-with-capital B before b: the folder listing's order.
         const QStringList players{u"b"_s, u"A"_s, u"c"_s, u"B"_s};
-        QCOMPARE(shardPlayers(players, ShardSpec{0, 2}), (QStringList{u"A"_s, u"b"_s}));
-        QCOMPARE(shardPlayers(players, ShardSpec{1, 2}), (QStringList{u"B"_s, u"c"_s}));
+        QCOMPARE(shardPlayers(players, ShardPart{0, 2}), (QStringList{u"A"_s, u"b"_s}));
+        QCOMPARE(shardPlayers(players, ShardPart{1, 2}), (QStringList{u"B"_s, u"c"_s}));
     }
 
     void names()
     {
         m_contest.tmpDirName = u"elsewhere"_s;  // the lock stays in the contest's tmp/
-        const ShardSpec spec{2, 12};
-        QCOMPARE(shardScratchName(spec), u"tmp/shard-2-of-12"_s);
-        QCOMPARE(shardLockPath(m_contest, spec), m_dir->path() + u"/tmp/shard-2-of-12.lock"_s);
-        QCOMPARE(shardRecordPath(m_contest, spec), m_dir->path() + u"/result/.shard-2-of-12.xml"_s);
+        const ShardPart part{2, 12};
+        QCOMPARE(shardScratchName(part), u"tmp/shard-2-of-12"_s);
+        QCOMPARE(shardLockPath(m_contest, part), m_dir->path() + u"/tmp/shard-2-of-12.lock"_s);
+        QCOMPARE(shardRecordPath(m_contest, part), m_dir->path() + u"/result/.shard-2-of-12.xml"_s);
     }
 
     void recordRoundTrip_data()
@@ -186,7 +186,7 @@ private slots:
     void recordRoundTrip()
     {
         QFETCH(int, state);
-        ShardRecord record = sampleRecord(ShardSpec{1, 3});
+        ShardRecord record = sampleRecord(ShardPart{1, 3});
         record.state = ShardRecord::State(state);
         if (record.state == ShardRecord::State::Running)
             record.finished = QDateTime();
@@ -200,7 +200,7 @@ private slots:
 
     void unknownCalibration()
     {
-        ShardRecord record = sampleRecord(ShardSpec{0, 1});
+        ShardRecord record = sampleRecord(ShardPart{0, 1});
         record.calibration = -1.0;
         QVERIFY(writeShardRecord(m_contest, record));
         ShardRecord read;
@@ -212,8 +212,8 @@ private slots:
     // name that holds none, or another shard's, is named and left out.
     void recordListing()
     {
-        for (const ShardSpec spec : {ShardSpec{2, 3}, ShardSpec{0, 3}, ShardSpec{1, 2}, ShardSpec{1, 3}})
-            QVERIFY(writeShardRecord(m_contest, sampleRecord(spec)));
+        for (const ShardPart part : {ShardPart{2, 3}, ShardPart{0, 3}, ShardPart{1, 2}, ShardPart{1, 3}})
+            QVERIFY(writeShardRecord(m_contest, sampleRecord(part)));
         const QString results = m_contest.resultDir() + u'/';
         QVERIFY(writeTestFile(results + u".shard-0-of-2.xml"_s, "<shard index=\"0\""));
         QVERIFY(writeTestFile(results + u".shard-4-of-5.xml"_s, "<?xml version=\"1.0\"?>\n<task/>\n"));
@@ -257,7 +257,7 @@ private slots:
         QFETCH(QByteArray, content);
         const QString path = m_contest.resultDir() + u"/.shard-0-of-1.xml"_s;
         QVERIFY(writeTestFile(path, content));
-        ShardRecord record = sampleRecord(ShardSpec{0, 1});
+        ShardRecord record = sampleRecord(ShardPart{0, 1});
         const ShardRecord before = record;
         QVERIFY(!readShardRecord(path, record).isEmpty());
         QCOMPARE(record, before);
@@ -332,8 +332,8 @@ private slots:
             QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0644) == 0);
         ScoreInfo info;
         QCOMPARE(resultFileFault(path, info), reason);
-        QVERIFY(writeShardRecord(m_contest, sampleRecord(ShardSpec{0, 1})));
-        const QString record = shardRecordPath(m_contest, ShardSpec{1, 2});
+        QVERIFY(writeShardRecord(m_contest, sampleRecord(ShardPart{0, 1})));
+        const QString record = shardRecordPath(m_contest, ShardPart{1, 2});
         QVERIFY(::mkfifo(QFile::encodeName(record).constData(), 0644) == 0);
         QStringList unreadable;
         QCOMPARE(readShardRecords(m_contest, &unreadable).size(), 1);
@@ -361,7 +361,7 @@ private slots:
         QVERIFY(writeTestFile(results + u"notes.txt"_s, "mine"));
         // The judge's own.
         QVERIFY(writeTestFile(results + u".reslist"_s, "A/two/60/0.25/N/\n"));
-        QVERIFY(writeShardRecord(m_contest, sampleRecord(ShardSpec{0, 2})));
+        QVERIFY(writeShardRecord(m_contest, sampleRecord(ShardPart{0, 2})));
 
         const ResultCheck check = checkResultFiles(m_contest);
         QStringList cells;

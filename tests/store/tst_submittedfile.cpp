@@ -23,8 +23,8 @@ namespace {
 bool build(const QString &root, const QStringList &entries)
 {
     for (const QString &entry : entries) {
-        const QString spec = entry.mid(2);
-        const QString path = root + u'/' + spec.section(u'>', 0, 0);
+        const QString layout = entry.mid(2);
+        const QString path = root + u'/' + layout.section(u'>', 0, 0);
         const QByteArray name = QFile::encodeName(path);
         bool made = QDir().mkpath(QFileInfo(path).path());
         switch (entry.at(0).unicode()) {
@@ -32,7 +32,7 @@ bool build(const QString &root, const QStringList &entries)
             made = made && QDir().mkpath(path);
             break;
         case 'f':
-            made = made && writeTestFile(path, spec.toUtf8());
+            made = made && writeTestFile(path, layout.toUtf8());
             break;
         case 'p':
             made = made && ::mkfifo(name.constData(), 0644) == 0;
@@ -51,7 +51,7 @@ bool build(const QString &root, const QStringList &entries)
             break;
         }
         case 'l':
-            made = made && QFile::link(spec.section(u'>', 1), path);
+            made = made && QFile::link(layout.section(u'>', 1), path);
             break;
         default:
             made = false;
