@@ -6,6 +6,8 @@
 #include "contest.h"
 #include "testfiles.h"
 
+#include <QDirIterator>
+#include <QFile>
 #include <QString>
 #include <QStringList>
 
@@ -99,3 +101,17 @@ public:
 
     Contest contest;
 };
+
+// The children of this process, from every thread's list: a similarity run
+// must leave none behind.
+inline QStringList childProcesses()
+{
+    QStringList children;
+    QDirIterator tasks(QStringLiteral("/proc/self/task"), QDir::Dirs | QDir::NoDotAndDotDot);
+    while (tasks.hasNext()) {
+        QFile file(tasks.next() + QStringLiteral("/children"));
+        if (file.open(QIODevice::ReadOnly))
+            children += QString::fromLatin1(file.readAll()).split(u' ', Qt::SkipEmptyParts);
+    }
+    return children;
+}

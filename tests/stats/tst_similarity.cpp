@@ -29,19 +29,6 @@ bool haveSim()
         }                                                                              \
     } while (false)
 
-// The children of this process, from every thread's list.
-QStringList childProcesses()
-{
-    QStringList children;
-    QDirIterator tasks(u"/proc/self/task"_s, QDir::Dirs | QDir::NoDotAndDotDot);
-    while (tasks.hasNext()) {
-        QFile file(tasks.next() + u"/children"_s);
-        if (file.open(QIODevice::ReadOnly))
-            children += QString::fromLatin1(file.readAll()).split(u' ', Qt::SkipEmptyParts);
-    }
-    return children;
-}
-
 const SimPair *findPair(const SimilarityReport &report, const QString &a, const QString &b)
 {
     for (const SimPair &pair : report.pairs) {

@@ -30,18 +30,6 @@ QStringList rowTexts(const QTableWidget *table, int row)
     return texts;
 }
 
-QStringList childProcesses()
-{
-    QStringList children;
-    QDirIterator tasks(u"/proc/self/task"_s, QDir::Dirs | QDir::NoDotAndDotDot);
-    while (tasks.hasNext()) {
-        QFile file(tasks.next() + u"/children"_s);
-        if (file.open(QIODevice::ReadOnly))
-            children += QString::fromLatin1(file.readAll()).split(u' ', Qt::SkipEmptyParts);
-    }
-    return children;
-}
-
 } // namespace
 
 class TestStatsDialog : public QObject
