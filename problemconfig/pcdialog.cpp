@@ -5,6 +5,7 @@
 #include "detection.h"
 #include "platform.h"
 #include "problemfile.h"
+#include "problemsetup.h"
 #include "uifont.h"
 
 #include <QDir>
@@ -21,8 +22,23 @@ namespace {
 const QString CustomEntry = QStringLiteral("其他(&A)...");
 const QString NamedFiles = QStringLiteral("文件");
 const QString StandardStreams = QStringLiteral("标准输入输出");
-const QStringList Defaults{QStringLiteral("1"), QStringLiteral("128"), QStringLiteral("全文比较"), NamedFiles};
+const QString Interactive = QStringLiteral("交互");
+constexpr int CheckerRow = 2;
 constexpr int StreamsRow = 3;
+
+QString streamsText(const ProblemPlan &plan)
+{
+    if (!plan.interactor.isEmpty())
+        return Interactive;
+    return plan.stdio ? StandardStreams : NamedFiles;
+}
+
+// The interactor a configuration names, as the dialog wrote it.
+QString configuredInteractor(const QDomDocument &document)
+{
+    const QDomElement task = queryUnder(document, QStringLiteral("task")).item(0);
+    return attributeText(queryWithin(task, QStringLiteral("interactor")).item(0), QStringLiteral("path"));
+}
 
 constexpr int HeaderWidth = 64;
 constexpr int ColumnWidth = 88;
@@ -59,8 +75,6 @@ PCDialog::PCDialog(QWidget *parent)
     presets(timeMenu, {"1", "2", "3"});
     presets(memoryMenu, {"128", "256", "512"});
     streamsMenu = new QMenu(this);
-    for (const QString &choice : {NamedFiles, StandardStreams})
-        connect(streamsMenu->addAction(choice), &QAction::triggered, this, &PCDialog::assignItem);
 }
 
 PCDialog::~PCDialog()
@@ -71,29 +85,28 @@ PCDialog::~PCDialog()
 void PCDialog::init()
 {
     QList<SkippedFolder> unusable;
-    const QStringList listing = sortedSubDirs(contestDirs.dataDir(), &unusable);
-    QStringList names;
-    for (const QString &name : std::as_const(problemNames))
-        if (listing.contains(name) && !names.contains(name))
-            names.append(name);
-    for (const QString &name : listing)
-        if (!names.contains(name))
-            names.append(name);
+    const QStringList names = problemColumnOrder(problemNames, sortedSubDirs(contestDirs.dataDir(), &unusable));
     problemNames = names;
 
     const qsizetype n = names.size();
     const int shown = int(qBound(qsizetype(4), n, qsizetype(13)));
     setFixedSize(HeaderWidth + ColumnWidth * shown, n >= 14 ? 235 : 218);
 
+    QStringList notes;
     QTableWidget *table = ui->tableWidget;
     table->setColumnCount(int(n));
     table->setHorizontalHeaderLabels(names);
     for (int column = 0; column < n; ++column) {
-        QStringList values = Defaults;
+        // What the folder holds (a package's limits, its checker) until a
+        // configuration says otherwise.
+        const ProblemSetup setup = detectProblemSetup(contestDirs.problemDir(names[column]), names[column], false);
+        QStringList values{setup.plan.time, setup.plan.mem, checkerChoiceText(setup.plan.checker, setup.plan.checkerType),
+                           streamsText(setup.plan)};
         // From the file as it is now, not as the window loaded it: a folder
         // copied in since shows its own limits.
         XmlFile config;
-        if (config.load(contestDirs.problemConfigPath(names[column]))) {
+        const bool configured = config.load(contestDirs.problemConfigPath(names[column]));
+        if (configured) {
             const QDomDocument &document = config.document;
             const DialogDefaults found = problemDialogDefaults(document);
             if (queryUnder(document, QStringLiteral("point")).count() > 0) {
@@ -101,10 +114,16 @@ void PCDialog::init()
                 values[1] = found.mem;
             }
             if (queryUnder(document, QStringLiteral("task")).count() > 0) {
-                values[2] = found.checker;
-                values[StreamsRow] = problemTask(document).stdio ? StandardStreams : NamedFiles;
+                const TaskSpec task = problemTask(document);
+                values[CheckerRow] = checkerChoiceText(task.checker, task.checkerType);
+                ProblemPlan written;
+                written.stdio = task.stdio;
+                written.interactor = configuredInteractor(document);
+                values[StreamsRow] = streamsText(written);
             }
         }
+        if (!setup.fault.isEmpty() && (!configured || mayReplaceConfigFile(config)))
+            notes.append(QStringLiteral("试题 ") + names[column] + QStringLiteral("：") + setup.fault);
         values.append(QString());
         for (int row = 0; row < table->rowCount(); ++row) {
             auto *item = new QTableWidgetItem(values.value(row));
@@ -114,7 +133,6 @@ void PCDialog::init()
     }
 
     // A folder the contest file cannot name gets no column; say why.
-    QStringList notes;
     for (const SkippedFolder &folder : std::as_const(unusable))
         notes.append(QStringLiteral("跳过试题目录 ") + folder.name + QStringLiteral("：") + folder.reason);
     ui->label->setText(notes.join(QStringLiteral("；")));
@@ -141,8 +159,12 @@ void PCDialog::assignItem()
         assign(action->text().replace(QStringLiteral("&&"), QStringLiteral("&")));
 }
 
-void PCDialog::addCheckers(const QString &dir)
+void PCDialog::addCheckers(const QString &dir, bool withSources)
 {
+    const auto add = [this](QString text) {
+        connect(checkerMenu->addAction(text.replace(u'&', QStringLiteral("&&"))), &QAction::triggered, this,
+                &PCDialog::assignItem);
+    };
     const QFileInfoList files = QDir(dir).entryInfoList(QDir::Files | QDir::Executable,
                                                         QDir::Name | QDir::IgnoreCase);
     for (const QFileInfo &file : files) {
@@ -150,8 +172,11 @@ void PCDialog::addCheckers(const QString &dir)
         if (!file.isFile() || !name.endsWith(ExecutableSuffix))
             continue;
         name.chop(ExecutableSuffix.size());
-        connect(checkerMenu->addAction(name.replace(u'&', QStringLiteral("&&"))), &QAction::triggered,
-                this, &PCDialog::assignItem);
+        add(name);
+    }
+    if (withSources) {
+        for (const QString &source : testlibCheckersIn(dir))
+            add(checkerChoiceText(source, CheckerTestlib));
     }
 }
 
@@ -162,15 +187,21 @@ void PCDialog::openMenu(int row, const QString &problem, QWidget *from, QPoint p
         menu = timeMenu;
     } else if (row == 1) {
         menu = memoryMenu;
-    } else if (row == 2) {
+    } else if (row == CheckerRow) {
         checkerMenu->clear();
-        addCheckers(QStringLiteral("checker"));
+        addCheckers(QStringLiteral("checker"), false);
         if (!problem.isNull()) {
             checkerMenu->addSeparator();
-            addCheckers(contestDirs.problemDir(problem));
+            addCheckers(contestDirs.problemDir(problem), true);
         }
         menu = checkerMenu;
     } else if (row == StreamsRow) {
+        streamsMenu->clear();
+        QStringList choices{NamedFiles, StandardStreams};
+        if (!problem.isNull() && !interactorIn(contestDirs.problemDir(problem)).isEmpty())
+            choices.append(Interactive);
+        for (const QString &choice : std::as_const(choices))
+            connect(streamsMenu->addAction(choice), &QAction::triggered, this, &PCDialog::assignItem);
         menu = streamsMenu;
     }
     // popup, not exec: the choice arrives through the entries' slots.
@@ -252,12 +283,26 @@ void PCDialog::on_pushButton_clicked()
     std::swap(contestDirs.problemConfigs, configs);
     for (const int column : std::as_const(columns)) {
         const QString &name = problemNames[column];
-        ProblemPlan plan;
+        // The guard is the store's; asked first, so that a hand-written
+        // file's folder is not searched for nothing.
+        XmlFile current;
+        current.load(contestDirs.problemConfigPath(name));
+        if (!mayReplaceConfigFile(current))
+            continue;
+        const ProblemSetup setup = detectProblemSetup(contestDirs.problemDir(name), name);
+        if (!setup.fault.isEmpty()) {
+            notes.append(QStringLiteral("试题 ") + name + QStringLiteral(" 未配置：") + setup.fault);
+            continue;
+        }
+        ProblemPlan plan = setup.plan;
         plan.time = table->item(0, column)->text();
         plan.mem = table->item(1, column)->text();
-        plan.checker = table->item(2, column)->text();
-        plan.stdio = table->item(StreamsRow, column)->text() == StandardStreams;
-        plan.pairs = detectTestDataIn(contestDirs.problemDir(name));
+        readCheckerChoice(table->item(CheckerRow, column)->text(), plan.checker, plan.checkerType);
+        const QString streams = table->item(StreamsRow, column)->text();
+        if (streams != Interactive || plan.interactor.isEmpty()) {
+            plan.interactor.clear();
+            plan.stdio = streams != NamedFiles;
+        }
         writeProblemConfig(contestDirs, name, plan);
     }
     std::swap(contestDirs.problemConfigs, configs);

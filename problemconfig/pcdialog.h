@@ -61,7 +61,8 @@ private:
     bool applyCustomValue(const QString &text);
     void assign(const QString &text);
     void openMenu(int row, const QString &problem, QWidget *from, QPoint pos);
-    void addCheckers(const QString &dir);
+    // The executables of dir, and with withSources its testlib checker sources.
+    void addCheckers(const QString &dir, bool withSources);
 
     Ui::PCDialog *ui;
 };
