@@ -2,6 +2,7 @@
 // engine and the same files as the window.
 
 #include "checkerhome.h"
+#include "configurecommand.h"
 #include "contest.h"
 #include "contestgrid.h"
 #include "cpus.h"
@@ -82,6 +83,7 @@ struct Options
     QStringList problems;
     std::optional<ShardPart> shard;
     bool merge = false;
+    bool configure = false;
 };
 
 class JudgeRun : public QObject
@@ -385,7 +387,7 @@ int parseArguments(const QStringList &arguments, Options &options)
         "Untested cells are judged row by row, the result files, reports and result list\n"
         "are written as the window writes them, and the grid is printed at the end.\n"
         "--stats and --similarity write the contest's report pages instead (see\n"
-        "qxj-judge --stats --help)."));
+        "qxj-judge --stats --help); --configure writes the problems' configurations."));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Show this help and exit."));
     const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
@@ -417,7 +419,13 @@ int parseArguments(const QStringList &arguments, Options &options)
         QStringLiteral("Judge nothing: rebuild the result list (and with --export the score table) "
                        "from the result files, show where the shards ran, and fail naming every "
                        "cell without a result."));
-    parser.addOptions({help, version, all, player, problem, exportOption, jobs, shard, merge});
+    const QCommandLineOption configure(
+        QStringLiteral("configure"),
+        QStringLiteral("Judge nothing: write the configuration of every problem folder that has none, as "
+                       "the configuration dialog's defaults and a problem package's problem.xml give it, "
+                       "one line a problem. With --all the dialog's own configurations are written again "
+                       "too; one written by hand is never touched."));
+    parser.addOptions({help, version, all, player, problem, exportOption, jobs, shard, merge, configure});
     parser.addPositionalArgument(QStringLiteral("CONTEST_DIR"),
                                  QStringLiteral("The contest directory."));
 
@@ -462,6 +470,16 @@ int parseArguments(const QStringList &arguments, Options &options)
     options.all = parser.isSet(all);
     options.players = parser.values(player);
     options.problems = parser.values(problem);
+    options.configure = parser.isSet(configure);
+    if (options.configure) {
+        for (const char *other : {"shard", "merge", "player", "problem", "jobs", "export"}) {
+            if (parser.isSet(QLatin1String(other))) {
+                fail(QStringLiteral("--configure judges nothing and takes no --%1").arg(QLatin1String(other))
+                     + tryHelp);
+                return ExitUsage;
+            }
+        }
+    }
     return parseClusterOptions(parser, shard, merge, tryHelp, options);
 }
 
@@ -563,6 +581,8 @@ int main(int argc, char *argv[])
         return ExitUsage;
     if (options.merge)
         return mergeResults(contest, options.exportPath);
+    if (options.configure)
+        return configureContest(contest, options.all);
 
     // The judge finds the shared checkers as checker/<name> from here.
     QDir::setCurrent(checkerHome());
