@@ -47,7 +47,8 @@ int configureContest(Contest &contest, bool rewriteOwn)
         }
         const ProblemSetup setup = detectProblemSetup(contest.problemDir(name), name);
         if (!setup.fault.isEmpty()) {
-            fail(QStringLiteral("%1 not configured: %2").arg(name, setup.fault));
+            fail(QStringLiteral("%1 not configured: %2").arg(
+                name, setup.detail.isEmpty() ? setup.fault : setup.fault + QStringLiteral(": ") + setup.detail));
             status = 1;
             continue;
         }

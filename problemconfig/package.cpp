@@ -108,8 +108,12 @@ public:
                 break;
             }
         }
-        if (m_fault.isEmpty() && m_reader.hasError())
-            failHere(QStringLiteral("problem.xml 格式错误: ") + m_reader.errorString());
+        if (m_fault.isEmpty() && m_reader.hasError()) {
+            failHere(QStringLiteral("XML 格式错误"));
+            read.detail = m_reader.errorString();
+            while (read.detail.endsWith(u'.'))
+                read.detail.chop(1);
+        }
         if (!m_fault.isEmpty()) {
             read.fault = m_fault;
             read.line = m_line;

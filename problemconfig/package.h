@@ -47,6 +47,7 @@ struct PackageRead
     // Why the package cannot be configured, with its line in problem.xml (0: none).
     QString fault;
     int line = 0;
+    QString detail;  // the XML parser's own words, when it failed
 };
 
 PackageRead readProblemPackage(const QString &dir);

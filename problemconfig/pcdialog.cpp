@@ -51,6 +51,8 @@ PCDialog::PCDialog(QWidget *parent)
     ui->setupUi(this);
     setWindowModality(Qt::ApplicationModal);
     setFont(windowFont());
+    // A package's fault with its line takes more than one line of text.
+    ui->label->setWordWrap(true);
 
     QHeaderView *columns = ui->tableWidget->horizontalHeader();
     columns->setSectionsMovable(true);
@@ -124,10 +126,13 @@ void PCDialog::init()
         }
         if (!setup.fault.isEmpty() && (!configured || mayReplaceConfigFile(config)))
             notes.append(QStringLiteral("试题 ") + names[column] + QStringLiteral("：") + setup.fault);
+        if (!setup.detail.isEmpty())
+            m_details.append(setup.detail);
         values.append(QString());
         for (int row = 0; row < table->rowCount(); ++row) {
-            auto *item = new QTableWidgetItem(values.value(row));
+            auto *item = new QTableWidgetItem();
             item->setTextAlignment(Qt::AlignCenter);
+            setValue(item, values.value(row));
             table->setItem(row, column, item);
         }
     }
@@ -135,7 +140,26 @@ void PCDialog::init()
     // A folder the contest file cannot name gets no column; say why.
     for (const SkippedFolder &folder : std::as_const(unusable))
         notes.append(QStringLiteral("跳过试题目录 ") + folder.name + QStringLiteral("：") + folder.reason);
-    ui->label->setText(notes.join(QStringLiteral("；")));
+    showNotes(notes);
+}
+
+void PCDialog::setValue(QTableWidgetItem *item, const QString &text)
+{
+    // A checker source's path does not fit a column: its name is shown, the
+    // whole choice kept beside it.
+    item->setData(Qt::UserRole, text);
+    QString checker;
+    QString type;
+    readCheckerChoice(text, checker, type);
+    const QString shown = type == CheckerTestlib ? checker.section(u'/', -1) : text;
+    item->setText(shown);
+    item->setToolTip(shown == text ? QString() : text);
+}
+
+QString PCDialog::value(int row, int column) const
+{
+    const QTableWidgetItem *item = ui->tableWidget->item(row, column);
+    return item ? item->data(Qt::UserRole).toString() : QString();
 }
 
 void PCDialog::assign(const QString &text)
@@ -143,13 +167,24 @@ void PCDialog::assign(const QString &text)
     QTableWidget *table = ui->tableWidget;
     if (targetIsCell) {
         if (targetItem)
-            targetItem->setText(text);
+            setValue(targetItem, text);
         return;
     }
     if (targetRow < 0 || targetRow >= table->rowCount())
         return;
     for (int column = 0; column < table->columnCount(); ++column)
-        table->item(targetRow, column)->setText(text);
+        setValue(table->item(targetRow, column), text);
+}
+
+void PCDialog::showNotes(const QStringList &notes)
+{
+    const QString text = notes.join(QStringLiteral("；"));
+    ui->label->setText(text);
+    // The parser's own words, and the whole text should it not fit.
+    QStringList tip{text};
+    tip.append(m_details);
+    ui->label->setToolTip(text.isEmpty() ? QString() : tip.join(u'\n'));
+    m_details.clear();
 }
 
 void PCDialog::assignItem()
@@ -215,7 +250,7 @@ void PCDialog::showRowMenu(QPoint pos)
     const int row = header->logicalIndexAt(pos);
     if (row < 0)
         return;
-    ui->label->clear();
+    showNotes({});
     targetIsCell = false;
     targetRow = row;
     openMenu(row, QString(), header->viewport(), pos);
@@ -226,7 +261,7 @@ void PCDialog::on_tableWidget_customContextMenuRequested(QPoint pos)
     QTableWidgetItem *item = ui->tableWidget->itemAt(pos);
     if (!item)
         return;
-    ui->label->clear();
+    showNotes({});
     targetIsCell = true;
     targetItem = item;
     openMenu(item->row(), problemNames.value(item->column()), ui->tableWidget->viewport(), pos);
@@ -292,13 +327,15 @@ void PCDialog::on_pushButton_clicked()
         const ProblemSetup setup = detectProblemSetup(contestDirs.problemDir(name), name);
         if (!setup.fault.isEmpty()) {
             notes.append(QStringLiteral("试题 ") + name + QStringLiteral(" 未配置：") + setup.fault);
+            if (!setup.detail.isEmpty())
+                m_details.append(setup.detail);
             continue;
         }
         ProblemPlan plan = setup.plan;
-        plan.time = table->item(0, column)->text();
-        plan.mem = table->item(1, column)->text();
-        readCheckerChoice(table->item(CheckerRow, column)->text(), plan.checker, plan.checkerType);
-        const QString streams = table->item(StreamsRow, column)->text();
+        plan.time = value(0, column);
+        plan.mem = value(1, column);
+        readCheckerChoice(value(CheckerRow, column), plan.checker, plan.checkerType);
+        const QString streams = value(StreamsRow, column);
         if (streams != Interactive || plan.interactor.isEmpty()) {
             plan.interactor.clear();
             plan.stdio = streams != NamedFiles;
@@ -310,7 +347,7 @@ void PCDialog::on_pushButton_clicked()
     accepted = true;
     // With something skipped the dialog stays, so the message can be read.
     if (!notes.isEmpty()) {
-        ui->label->setText(notes.join(QStringLiteral("；")));
+        showNotes(notes);
         return;
     }
     close();

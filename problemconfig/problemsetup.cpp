@@ -165,11 +165,16 @@ ProblemSetup packageSetup(const QString &dir, const QString &problem, const Pack
 {
     ProblemSetup setup;
     setup.package = true;
+    // Shown by the dialog whatever becomes of the package.
+    setup.plan.time = DefaultTime;
+    setup.plan.mem = DefaultMemory;
+    setup.plan.checker = DefaultChecker;
     const auto failed = [&setup](const QString &fault) {
         setup.fault = fault;
         return setup;
     };
     if (!read.fault.isEmpty()) {
+        setup.detail = read.detail;
         return failed(read.line > 0 ? PackageFileName + QStringLiteral(" 第 %1 行: ").arg(read.line) + read.fault
                                     : read.fault);
     }

@@ -21,6 +21,7 @@ struct ProblemSetup
     // Why nothing may be written for this folder (a package that cannot be
     // read, tests it names that are missing); empty when the plan is whole.
     QString fault;
+    QString detail;  // what the XML parser said of problem.xml, when it failed
 };
 
 // The plan "完成" writes for a folder left at the dialog's defaults. Without

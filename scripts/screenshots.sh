@@ -193,7 +193,7 @@ make_package() {  # folder, extra <assets> text
 <time-limit>2000</time-limit><memory-limit>536870912</memory-limit><test-count>3</test-count>
 <input-path-pattern>tests/%02d</input-path-pattern><answer-path-pattern>tests/%02d.a</answer-path-pattern>
 <tests><test points="30" group="1"/><test points="30" group="1"/><test points="40" group="2"/></tests>
-</testset></judging><assets><checker type="testlib"><source path="files/check.cpp"/></checker>$2</assets></problem>
+</testset></judging><assets><checker type="testlib"><source path="files/check.cpp"/></checker>${2:-}</assets></problem>
 XML
 }
 make_package "$pkg/data/apb"
@@ -215,7 +215,7 @@ xdotool key F4
 sleep 1.5
 full config-packages
 # The checker cell of the first column (apb): its own testlib sources.
-xdotool mousemove "${QXJ_PC_CHECKER_AT_X:-108}" "${QXJ_PC_CHECKER_AT_Y:-100}" click 3
+xdotool mousemove "${QXJ_PC_CHECKER_AT_X:-303}" "${QXJ_PC_CHECKER_AT_Y:-215}" click 3
 sleep 0.8
 full config-package-checkers
 xdotool key Escape

@@ -92,7 +92,7 @@ void TestConfigure::configure_data()
         << QStringLiteral("written");
     QTest::newRow("malformed problem.xml reported")
         << QByteArray() << QByteArray("<problem>\n<judging input-file=\"\">\n</problem>\n") << false << 1
-        << QStringLiteral("qxj-judge: sum not configured: problem.xml 第 3 行: problem.xml 格式错误")
+        << QStringLiteral("qxj-judge: sum not configured: problem.xml 第 3 行: XML 格式错误: ")
         << QStringLiteral("none");
     QTest::newRow("test data missing reported")
         << QByteArray() << QByteArray(packagefixture::ProblemXml).replace("<test-count>4", "<test-count>5").replace("%1", "")

@@ -175,7 +175,7 @@ QStringList PCDialogTest::row(int row) const
 {
     QStringList texts;
     for (int column = 0; column < table()->columnCount(); ++column)
-        texts.append(table()->item(row, column)->text());
+        texts.append(m_dialog->value(row, column));
     return texts;
 }
 
@@ -536,6 +536,10 @@ void PCDialogTest::testlibChecker()
     m_dialog->checkerMenu->hide();
     entry(m_dialog->checkerMenu, chosen)->trigger();
     QCOMPARE(row(2), QStringList{chosen});
+    // The column shows the file's name; the whole choice is its tip.
+    const QTableWidgetItem *cell = table()->item(2, 0);
+    QCOMPARE(cell->text(), type.isEmpty() ? chosen : checker.section(u'/', -1));
+    QCOMPARE(cell->toolTip(), type.isEmpty() ? QString() : chosen);
     finish();
 
     const TaskSpec task = problemTask(loadXml(m_contest.problemConfigPath(QStringLiteral("p"))).document);
