@@ -51,6 +51,8 @@ private slots:
     void plainFolder();
     void writtenConfiguration_data();
     void writtenConfiguration();
+    void packageStreams_data();
+    void packageStreams();
 
 private:
     QString dir() const { return m_dir->path(); }
@@ -409,6 +411,48 @@ void ProblemSetupTest::writtenConfiguration()
     const QList<LanguageSpec> languages = problemLanguages(file.document);
     QCOMPARE(languages.size(), 1);
     QCOMPARE(languages[0].cmd, QStringLiteral("g++ -o sum sum.cpp grader.cpp -lm"));
+}
+
+void ProblemSetupTest::packageStreams_data()
+{
+    QTest::addColumn<QByteArray>("judging");
+    QTest::addColumn<QString>("input");  // as written in the task; "-" when nothing is written
+    QTest::addColumn<QString>("output");
+    QTest::addColumn<bool>("stdio");
+    QTest::newRow("standard streams") << QByteArray("input-file=\"\" output-file=\"\"") << QString() << QString()
+                                      << true;
+    QTest::newRow("no names at all") << QByteArray() << QString() << QString() << true;
+    QTest::newRow("named files") << QByteArray("input-file=\"data.txt\" output-file=\"result.txt\"")
+                                 << QStringLiteral("data.txt") << QStringLiteral("result.txt") << false;
+    QTest::newRow("one of each: reported") << QByteArray("input-file=\"\" output-file=\"sum.out\"")
+                                           << QStringLiteral("-") << QStringLiteral("-") << false;
+}
+
+void ProblemSetupTest::packageStreams()
+{
+    QFETCH(QByteArray, judging);
+    QFETCH(QString, input);
+    QFETCH(QString, output);
+    QFETCH(bool, stdio);
+    Contest contest;
+    contest.rootDir = dir();
+    const QString folder = contest.problemDir(QStringLiteral("sum"));
+    QVERIFY(write(folder + QStringLiteral("/tests/01"), "1 2\n"));
+    QVERIFY(write(folder + QStringLiteral("/tests/01.a"), "3\n"));
+    QVERIFY(write(folder + QStringLiteral("/problem.xml"), package("<test-count>1</test-count>", judging)));
+    const ProblemSetup setup = detectProblemSetup(folder, QStringLiteral("sum"));
+    if (input == u"-") {
+        QVERIFY2(setup.fault.contains(QStringLiteral("标准输入输出")), qPrintable(setup.fault));
+        return;
+    }
+    QVERIFY2(setup.fault.isEmpty(), qPrintable(setup.fault));
+    QVERIFY(writeProblemConfig(contest, QStringLiteral("sum"), setup.plan));
+    XmlFile file;
+    QVERIFY(file.load(contest.problemConfigPath(QStringLiteral("sum"))));
+    const TaskSpec task = problemTask(file.document);
+    QCOMPARE(task.stdio, stdio);
+    QCOMPARE(task.input, input);
+    QCOMPARE(task.output, output);
 }
 
 QTEST_GUILESS_MAIN(ProblemSetupTest)
