@@ -2,6 +2,7 @@
 // engine and the same files as the window.
 
 #include "checkerhome.h"
+#include "configurecommand.h"
 #include "contest.h"
 #include "contestgrid.h"
 #include "cpus.h"
@@ -14,6 +15,7 @@
 #include "scoretable.h"
 #include "shardsession.h"
 #include "stopsignal.h"
+#include "terminal.h"
 #include "testcore.h"
 #include "viewinfo.h"
 
@@ -38,8 +40,6 @@ namespace {
 constexpr int ExitFailure = 1;
 constexpr int ExitUsage = 2;
 constexpr int ExitInterrupted = 130;
-
-const QString StandardPlayer = QStringLiteral("std");
 
 int signalPipe[2] = {-1, -1};
 
@@ -73,143 +73,6 @@ bool installSignalHandlers()
     return ::sigaction(SIGPIPE, &action, nullptr) == 0;
 }
 
-void writeTo(FILE *stream, const QString &text)
-{
-    const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
-    std::fflush(stream);
-}
-
-void fail(const QString &message)
-{
-    writeTo(stderr, QStringLiteral("qxj-judge: ") + message + u'\n');
-}
-
-// Columns a text takes on a terminal: East Asian wide characters take two.
-int displayWidth(const QString &text)
-{
-    int width = 0;
-    for (const char32_t c : text.toUcs4()) {
-        const bool wide = (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0x303E)
-                          || (c >= 0x3041 && c <= 0x33FF) || (c >= 0x3400 && c <= 0x4DBF)
-                          || (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0xA000 && c <= 0xA4CF)
-                          || (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF)
-                          || (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFF60)
-                          || (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x20000 && c <= 0x3FFFD);
-        width += wide ? 2 : 1;
-    }
-    return width;
-}
-
-QString padded(const QString &text, int width, bool right = false)
-{
-    const QString fill(qMax(0, width - displayWidth(text)), u' ');
-    return right ? fill + text : text + fill;
-}
-
-
-// Standard output gets the detail rows and the grid; standard error a
-// progress line, both only dressed up when they are terminals.
-class Console
-{
-public:
-    Console() : m_colour(::isatty(STDOUT_FILENO)), m_progress(::isatty(STDERR_FILENO)) {}
-
-    QString paint(const QString &text, const char *code) const
-    {
-        if (!m_colour)
-            return text;
-        return QStringLiteral("\x1b[") + QLatin1String(code) + u'm' + text
-               + QStringLiteral("\x1b[0m");
-    }
-
-    void line(const QString &text)
-    {
-        hideProgress();
-        writeTo(stdout, text + u'\n');
-        showProgress();
-    }
-
-    void setProgress(const QString &text)
-    {
-        m_progressText = text;
-        showProgress();
-    }
-
-    void endProgress()
-    {
-        hideProgress();
-        m_progressText.clear();
-    }
-
-private:
-    void hideProgress()
-    {
-        if (m_progress && m_progressShown) {
-            writeTo(stderr, QStringLiteral("\r\x1b[K"));
-            m_progressShown = false;
-        }
-    }
-
-    void showProgress()
-    {
-        if (m_progress && !m_progressText.isEmpty()) {
-            writeTo(stderr, QStringLiteral("\r\x1b[K") + m_progressText);
-            m_progressShown = true;
-        }
-    }
-
-    bool m_colour;
-    bool m_progress;
-    bool m_progressShown = false;
-    QString m_progressText;
-};
-
-const char *pointColour(char letter)
-{
-    switch (letter) {
-    case PointState::Accepted:
-        return "32";
-    case PointState::Partial:
-        return "92";
-    case PointState::Wrong:
-    case PointState::TimeLimit:
-        return "33";
-    case PointState::MemoryLimit:
-    case PointState::RunError:
-        return "31";
-    case PointState::CheckerError:
-    case PointState::JudgeError:
-        return "35";
-    default:
-        return "90";
-    }
-}
-
-const char *cellColour(const SiteItem *cell)
-{
-    switch (cell->info.state) {
-    case TaskState::Normal:
-        if (cell->info.score >= cell->full.fullScore && cell->info.score > 0)
-            return "32";
-        return cell->info.score > 0 ? "33" : "0";
-    case TaskState::JudgeError:
-        return "35";
-    case TaskState::NotJudged:
-    case TaskState::Judging:
-        return "90";
-    default:
-        return "31";
-    }
-}
-
-QString rowName(const Contest &contest, const QString &player)
-{
-    if (player == StandardPlayer && contest.realNames.value(player).isEmpty())
-        return QStringLiteral("标准程序");
-    return terminalText(contest.displayName(player));
-}
-
 struct Options
 {
     QString contestDir;
@@ -220,6 +83,7 @@ struct Options
     QStringList problems;
     std::optional<ShardPart> shard;
     bool merge = false;
+    bool configure = false;
 };
 
 class JudgeRun : public QObject
@@ -523,7 +387,7 @@ int parseArguments(const QStringList &arguments, Options &options)
         "Untested cells are judged row by row, the result files, reports and result list\n"
         "are written as the window writes them, and the grid is printed at the end.\n"
         "--stats and --similarity write the contest's report pages instead (see\n"
-        "qxj-judge --stats --help)."));
+        "qxj-judge --stats --help); --configure writes the problems' configurations."));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Show this help and exit."));
     const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
@@ -555,7 +419,13 @@ int parseArguments(const QStringList &arguments, Options &options)
         QStringLiteral("Judge nothing: rebuild the result list (and with --export the score table) "
                        "from the result files, show where the shards ran, and fail naming every "
                        "cell without a result."));
-    parser.addOptions({help, version, all, player, problem, exportOption, jobs, shard, merge});
+    const QCommandLineOption configure(
+        QStringLiteral("configure"),
+        QStringLiteral("Judge nothing: write the configuration of every problem folder that has none, as "
+                       "the configuration dialog's defaults and a problem package's problem.xml give it, "
+                       "one line a problem. With --all the dialog's own configurations are written again "
+                       "too; one written by hand is never touched."));
+    parser.addOptions({help, version, all, player, problem, exportOption, jobs, shard, merge, configure});
     parser.addPositionalArgument(QStringLiteral("CONTEST_DIR"),
                                  QStringLiteral("The contest directory."));
 
@@ -600,6 +470,16 @@ int parseArguments(const QStringList &arguments, Options &options)
     options.all = parser.isSet(all);
     options.players = parser.values(player);
     options.problems = parser.values(problem);
+    options.configure = parser.isSet(configure);
+    if (options.configure) {
+        for (const char *other : {"shard", "merge", "player", "problem", "jobs", "export"}) {
+            if (parser.isSet(QLatin1String(other))) {
+                fail(QStringLiteral("--configure judges nothing and takes no --%1").arg(QLatin1String(other))
+                     + tryHelp);
+                return ExitUsage;
+            }
+        }
+    }
     return parseClusterOptions(parser, shard, merge, tryHelp, options);
 }
 
@@ -701,6 +581,8 @@ int main(int argc, char *argv[])
         return ExitUsage;
     if (options.merge)
         return mergeResults(contest, options.exportPath);
+    if (options.configure)
+        return configureContest(contest, options.all);
 
     // The judge finds the shared checkers as checker/<name> from here.
     QDir::setCurrent(checkerHome());

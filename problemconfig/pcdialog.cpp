@@ -5,6 +5,7 @@
 #include "detection.h"
 #include "platform.h"
 #include "problemfile.h"
+#include "problemsetup.h"
 #include "uifont.h"
 
 #include <QDir>
@@ -21,8 +22,23 @@ namespace {
 const QString CustomEntry = QStringLiteral("其他(&A)...");
 const QString NamedFiles = QStringLiteral("文件");
 const QString StandardStreams = QStringLiteral("标准输入输出");
-const QStringList Defaults{QStringLiteral("1"), QStringLiteral("128"), QStringLiteral("全文比较"), NamedFiles};
+const QString Interactive = QStringLiteral("交互");
+constexpr int CheckerRow = 2;
 constexpr int StreamsRow = 3;
+
+QString streamsText(const ProblemPlan &plan)
+{
+    if (!plan.interactor.isEmpty())
+        return Interactive;
+    return plan.stdio ? StandardStreams : NamedFiles;
+}
+
+// The interactor a configuration names, as the dialog wrote it.
+QString configuredInteractor(const QDomDocument &document)
+{
+    const QDomElement task = queryUnder(document, QStringLiteral("task")).item(0);
+    return attributeText(queryWithin(task, QStringLiteral("interactor")).item(0), QStringLiteral("path"));
+}
 
 constexpr int HeaderWidth = 64;
 constexpr int ColumnWidth = 88;
@@ -35,6 +51,8 @@ PCDialog::PCDialog(QWidget *parent)
     ui->setupUi(this);
     setWindowModality(Qt::ApplicationModal);
     setFont(windowFont());
+    // A package's fault with its line takes more than one line of text.
+    ui->label->setWordWrap(true);
 
     QHeaderView *columns = ui->tableWidget->horizontalHeader();
     columns->setSectionsMovable(true);
@@ -59,8 +77,6 @@ PCDialog::PCDialog(QWidget *parent)
     presets(timeMenu, {"1", "2", "3"});
     presets(memoryMenu, {"128", "256", "512"});
     streamsMenu = new QMenu(this);
-    for (const QString &choice : {NamedFiles, StandardStreams})
-        connect(streamsMenu->addAction(choice), &QAction::triggered, this, &PCDialog::assignItem);
 }
 
 PCDialog::~PCDialog()
@@ -71,29 +87,28 @@ PCDialog::~PCDialog()
 void PCDialog::init()
 {
     QList<SkippedFolder> unusable;
-    const QStringList listing = sortedSubDirs(contestDirs.dataDir(), &unusable);
-    QStringList names;
-    for (const QString &name : std::as_const(problemNames))
-        if (listing.contains(name) && !names.contains(name))
-            names.append(name);
-    for (const QString &name : listing)
-        if (!names.contains(name))
-            names.append(name);
+    const QStringList names = problemColumnOrder(problemNames, sortedSubDirs(contestDirs.dataDir(), &unusable));
     problemNames = names;
 
     const qsizetype n = names.size();
     const int shown = int(qBound(qsizetype(4), n, qsizetype(13)));
     setFixedSize(HeaderWidth + ColumnWidth * shown, n >= 14 ? 235 : 218);
 
+    QStringList notes;
     QTableWidget *table = ui->tableWidget;
     table->setColumnCount(int(n));
     table->setHorizontalHeaderLabels(names);
     for (int column = 0; column < n; ++column) {
-        QStringList values = Defaults;
+        // What the folder holds (a package's limits, its checker) until a
+        // configuration says otherwise.
+        const ProblemSetup setup = detectProblemSetup(contestDirs.problemDir(names[column]), names[column], false);
+        QStringList values{setup.plan.time, setup.plan.mem, checkerChoiceText(setup.plan.checker, setup.plan.checkerType),
+                           streamsText(setup.plan)};
         // From the file as it is now, not as the window loaded it: a folder
         // copied in since shows its own limits.
         XmlFile config;
-        if (config.load(contestDirs.problemConfigPath(names[column]))) {
+        const bool configured = config.load(contestDirs.problemConfigPath(names[column]));
+        if (configured) {
             const QDomDocument &document = config.document;
             const DialogDefaults found = problemDialogDefaults(document);
             if (queryUnder(document, QStringLiteral("point")).count() > 0) {
@@ -101,23 +116,50 @@ void PCDialog::init()
                 values[1] = found.mem;
             }
             if (queryUnder(document, QStringLiteral("task")).count() > 0) {
-                values[2] = found.checker;
-                values[StreamsRow] = problemTask(document).stdio ? StandardStreams : NamedFiles;
+                const TaskSpec task = problemTask(document);
+                values[CheckerRow] = checkerChoiceText(task.checker, task.checkerType);
+                ProblemPlan written;
+                written.stdio = task.stdio;
+                written.interactor = configuredInteractor(document);
+                values[StreamsRow] = streamsText(written);
             }
         }
+        if (!setup.fault.isEmpty() && (!configured || mayReplaceConfigFile(config)))
+            notes.append(QStringLiteral("试题 ") + names[column] + QStringLiteral("：") + setup.fault);
+        if (!setup.detail.isEmpty())
+            m_details.append(setup.detail);
         values.append(QString());
         for (int row = 0; row < table->rowCount(); ++row) {
-            auto *item = new QTableWidgetItem(values.value(row));
+            auto *item = new QTableWidgetItem();
             item->setTextAlignment(Qt::AlignCenter);
+            setValue(item, values.value(row));
             table->setItem(row, column, item);
         }
     }
 
     // A folder the contest file cannot name gets no column; say why.
-    QStringList notes;
     for (const SkippedFolder &folder : std::as_const(unusable))
         notes.append(QStringLiteral("跳过试题目录 ") + folder.name + QStringLiteral("：") + folder.reason);
-    ui->label->setText(notes.join(QStringLiteral("；")));
+    showNotes(notes);
+}
+
+void PCDialog::setValue(QTableWidgetItem *item, const QString &text)
+{
+    // A checker source's path does not fit a column: its name is shown, the
+    // whole choice kept beside it.
+    item->setData(Qt::UserRole, text);
+    QString checker;
+    QString type;
+    readCheckerChoice(text, checker, type);
+    const QString shown = type == CheckerTestlib ? checker.section(u'/', -1) : text;
+    item->setText(shown);
+    item->setToolTip(shown == text ? QString() : text);
+}
+
+QString PCDialog::value(int row, int column) const
+{
+    const QTableWidgetItem *item = ui->tableWidget->item(row, column);
+    return item ? item->data(Qt::UserRole).toString() : QString();
 }
 
 void PCDialog::assign(const QString &text)
@@ -125,13 +167,24 @@ void PCDialog::assign(const QString &text)
     QTableWidget *table = ui->tableWidget;
     if (targetIsCell) {
         if (targetItem)
-            targetItem->setText(text);
+            setValue(targetItem, text);
         return;
     }
     if (targetRow < 0 || targetRow >= table->rowCount())
         return;
     for (int column = 0; column < table->columnCount(); ++column)
-        table->item(targetRow, column)->setText(text);
+        setValue(table->item(targetRow, column), text);
+}
+
+void PCDialog::showNotes(const QStringList &notes)
+{
+    const QString text = notes.join(QStringLiteral("；"));
+    ui->label->setText(text);
+    // The parser's own words, and the whole text should it not fit.
+    QStringList tip{text};
+    tip.append(m_details);
+    ui->label->setToolTip(text.isEmpty() ? QString() : tip.join(u'\n'));
+    m_details.clear();
 }
 
 void PCDialog::assignItem()
@@ -141,8 +194,12 @@ void PCDialog::assignItem()
         assign(action->text().replace(QStringLiteral("&&"), QStringLiteral("&")));
 }
 
-void PCDialog::addCheckers(const QString &dir)
+void PCDialog::addCheckers(const QString &dir, bool withSources)
 {
+    const auto add = [this](QString text) {
+        connect(checkerMenu->addAction(text.replace(u'&', QStringLiteral("&&"))), &QAction::triggered, this,
+                &PCDialog::assignItem);
+    };
     const QFileInfoList files = QDir(dir).entryInfoList(QDir::Files | QDir::Executable,
                                                         QDir::Name | QDir::IgnoreCase);
     for (const QFileInfo &file : files) {
@@ -150,8 +207,11 @@ void PCDialog::addCheckers(const QString &dir)
         if (!file.isFile() || !name.endsWith(ExecutableSuffix))
             continue;
         name.chop(ExecutableSuffix.size());
-        connect(checkerMenu->addAction(name.replace(u'&', QStringLiteral("&&"))), &QAction::triggered,
-                this, &PCDialog::assignItem);
+        add(name);
+    }
+    if (withSources) {
+        for (const QString &source : testlibCheckersIn(dir))
+            add(checkerChoiceText(source, CheckerTestlib));
     }
 }
 
@@ -162,15 +222,21 @@ void PCDialog::openMenu(int row, const QString &problem, QWidget *from, QPoint p
         menu = timeMenu;
     } else if (row == 1) {
         menu = memoryMenu;
-    } else if (row == 2) {
+    } else if (row == CheckerRow) {
         checkerMenu->clear();
-        addCheckers(QStringLiteral("checker"));
+        addCheckers(QStringLiteral("checker"), false);
         if (!problem.isNull()) {
             checkerMenu->addSeparator();
-            addCheckers(contestDirs.problemDir(problem));
+            addCheckers(contestDirs.problemDir(problem), true);
         }
         menu = checkerMenu;
     } else if (row == StreamsRow) {
+        streamsMenu->clear();
+        QStringList choices{NamedFiles, StandardStreams};
+        if (!problem.isNull() && !interactorIn(contestDirs.problemDir(problem)).isEmpty())
+            choices.append(Interactive);
+        for (const QString &choice : std::as_const(choices))
+            connect(streamsMenu->addAction(choice), &QAction::triggered, this, &PCDialog::assignItem);
         menu = streamsMenu;
     }
     // popup, not exec: the choice arrives through the entries' slots.
@@ -184,7 +250,7 @@ void PCDialog::showRowMenu(QPoint pos)
     const int row = header->logicalIndexAt(pos);
     if (row < 0)
         return;
-    ui->label->clear();
+    showNotes({});
     targetIsCell = false;
     targetRow = row;
     openMenu(row, QString(), header->viewport(), pos);
@@ -195,7 +261,7 @@ void PCDialog::on_tableWidget_customContextMenuRequested(QPoint pos)
     QTableWidgetItem *item = ui->tableWidget->itemAt(pos);
     if (!item)
         return;
-    ui->label->clear();
+    showNotes({});
     targetIsCell = true;
     targetItem = item;
     openMenu(item->row(), problemNames.value(item->column()), ui->tableWidget->viewport(), pos);
@@ -252,12 +318,28 @@ void PCDialog::on_pushButton_clicked()
     std::swap(contestDirs.problemConfigs, configs);
     for (const int column : std::as_const(columns)) {
         const QString &name = problemNames[column];
-        ProblemPlan plan;
-        plan.time = table->item(0, column)->text();
-        plan.mem = table->item(1, column)->text();
-        plan.checker = table->item(2, column)->text();
-        plan.stdio = table->item(StreamsRow, column)->text() == StandardStreams;
-        plan.pairs = detectTestDataIn(contestDirs.problemDir(name));
+        // The guard is the store's; asked first, so that a hand-written
+        // file's folder is not searched for nothing.
+        XmlFile current;
+        current.load(contestDirs.problemConfigPath(name));
+        if (!mayReplaceConfigFile(current))
+            continue;
+        const ProblemSetup setup = detectProblemSetup(contestDirs.problemDir(name), name);
+        if (!setup.fault.isEmpty()) {
+            notes.append(QStringLiteral("试题 ") + name + QStringLiteral(" 未配置：") + setup.fault);
+            if (!setup.detail.isEmpty())
+                m_details.append(setup.detail);
+            continue;
+        }
+        ProblemPlan plan = setup.plan;
+        plan.time = value(0, column);
+        plan.mem = value(1, column);
+        readCheckerChoice(value(CheckerRow, column), plan.checker, plan.checkerType);
+        const QString streams = value(StreamsRow, column);
+        if (streams != Interactive || plan.interactor.isEmpty()) {
+            plan.interactor.clear();
+            plan.stdio = streams != NamedFiles;
+        }
         writeProblemConfig(contestDirs, name, plan);
     }
     std::swap(contestDirs.problemConfigs, configs);
@@ -265,7 +347,7 @@ void PCDialog::on_pushButton_clicked()
     accepted = true;
     // With something skipped the dialog stays, so the message can be read.
     if (!notes.isEmpty()) {
-        ui->label->setText(notes.join(QStringLiteral("；")));
+        showNotes(notes);
         return;
     }
     close();

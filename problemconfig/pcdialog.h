@@ -35,6 +35,9 @@ public:
     // are on disk now, and the window's size.
     void init();
 
+    // A cell's value as 完成 takes it (the shown text may be shorter).
+    QString value(int row, int column) const;
+
     // True once "完成" wrote the files.
     bool accepted = false;
 
@@ -60,8 +63,12 @@ private:
     // in the label, when it is no number of the accepted form.
     bool applyCustomValue(const QString &text);
     void assign(const QString &text);
+    void setValue(QTableWidgetItem *item, const QString &text);
+    void showNotes(const QStringList &notes);
+    QStringList m_details;
     void openMenu(int row, const QString &problem, QWidget *from, QPoint pos);
-    void addCheckers(const QString &dir);
+    // The executables of dir, and with withSources its testlib checker sources.
+    void addCheckers(const QString &dir, bool withSources);
 
     Ui::PCDialog *ui;
 };

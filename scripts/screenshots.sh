@@ -6,7 +6,9 @@
 # player list import. The contest of 20 problems is opened the way a file
 # manager or a terminal does it: qxj DIR. Last, under LANG=C.UTF-8 and
 # zh_CN.UTF-8, a contest with a .prb cut short (its message and its column),
-# the file dialog of F2 and the configuration dialog.
+# the file dialog of F2 and the configuration dialog; then the configuration
+# dialog on problem packages (one interactive, one whose problem.xml is
+# broken) and a grader problem, with the checker menu of a package.
 # Usage: bash scripts/screenshots.sh [--docs] [OUTPUT_DIR]   (default: build/screenshots)
 #   --docs  also replaces the README's pictures: docs/grid.png with the grid after F9,
 #           docs/stats.png and docs/similarity.png with the statistics dialog's tabs
@@ -176,3 +178,48 @@ for lang in C.UTF-8 zh_CN.UTF-8; do
   dialog F4 full "config-$tag"
   kill "$qxj_pid"; wait "$qxj_pid" 2>/dev/null || true
 done
+
+# Problem packages copied into data/: the dialog starts from their problem.xml.
+pkg=$work/packages
+mkdir -p "$pkg/src/p01"
+make_package() {  # folder, extra <assets> text
+  mkdir -p "$1/tests" "$1/files"
+  for k in 01 02 03; do echo "1 $k" > "$1/tests/$k"; echo "$((1 + 10#$k))" > "$1/tests/$k.a"; done
+  cp tests/programs/testlibsum.cpp "$1/files/check.cpp"
+  cp tests/programs/testlibsum.cpp "$1/check.cpp"
+  cp tests/programs/minitestlib.h "$1/files/testlib.h"
+  cat > "$1/problem.xml" <<XML
+<problem><judging input-file="" output-file=""><testset name="tests">
+<time-limit>2000</time-limit><memory-limit>536870912</memory-limit><test-count>3</test-count>
+<input-path-pattern>tests/%02d</input-path-pattern><answer-path-pattern>tests/%02d.a</answer-path-pattern>
+<tests><test points="30" group="1"/><test points="30" group="1"/><test points="40" group="2"/></tests>
+</testset></judging><assets><checker type="testlib"><source path="files/check.cpp"/></checker>${2:-}</assets></problem>
+XML
+}
+make_package "$pkg/data/apb"
+make_package "$pkg/data/guess" '<interactor><source path="files/interactor.cpp"/></interactor>'
+printf '#include "testlib.h"\nint main(int c, char **v) { registerInteraction(c, v); }\n' > "$pkg/data/guess/files/interactor.cpp"
+make_package "$pkg/data/broken"
+printf '<problem>\n<judging>\n' > "$pkg/data/broken/problem.xml"
+mkdir -p "$pkg/data/graded"
+for k in 1 2; do echo "$k" > "$pkg/data/graded/graded$k.in"; echo "$k" > "$pkg/data/graded/graded$k.ans"; done
+echo 'int main() {}' > "$pkg/data/graded/grader.cpp"
+echo 'int f(int);' > "$pkg/data/graded/graded.h"
+XDG_CONFIG_HOME="$work/config" QT_QPA_PLATFORM=xcb "$build/qxj" "$pkg" &
+qxj_pid=$!
+sleep 2
+xdotool search --name 'QXJ' 2>/dev/null | head -1 | xargs -r -I{} xdotool windowfocus --sync {} 2>/dev/null || true
+xdotool mousemove 600 450 click 1
+sleep 0.3
+xdotool key F4
+sleep 1.5
+full config-packages
+# The checker cell of the first column (apb): its own testlib sources.
+xdotool mousemove "${QXJ_PC_CHECKER_AT_X:-303}" "${QXJ_PC_CHECKER_AT_Y:-215}" click 3
+sleep 0.8
+full config-package-checkers
+xdotool key Escape
+sleep 0.3
+xdotool key Escape
+sleep 0.3
+kill "$qxj_pid"; wait "$qxj_pid" 2>/dev/null || true

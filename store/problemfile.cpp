@@ -28,6 +28,15 @@ bool isCheckerSource(const QString &path)
     return false;
 }
 
+bool insideProblemFolder(const QString &path)
+{
+    if (path.isEmpty() || path.startsWith(u'/') || path.contains(u'\\') || path.contains(QChar(0)))
+        return false;
+    const QStringList parts = path.split(u'/');
+    return std::none_of(parts.cbegin(), parts.cend(),
+                        [](const QString &part) { return part.isEmpty() || part == u"." || part == u".."; });
+}
+
 QString problemKind(const QDomDocument &config)
 {
     return attr(config.firstChildElement(), u"type");
@@ -155,17 +164,6 @@ QString scoreFault(const QDomElement &subtask)
     if (digits.match(text).hasMatch())
         return QStringLiteral("子任务分值 ") + text.trimmed() + QStringLiteral(" 超出整数范围");
     return QStringLiteral("子任务分值 \"") + text + QStringLiteral("\" 不是整数");
-}
-
-// A file the judge reads or copies from the problem folder: a relative path
-// that stays inside it.
-bool insideProblemFolder(const QString &path)
-{
-    if (path.isEmpty() || path.startsWith(u'/') || path.contains(u'\\') || path.contains(QChar(0)))
-        return false;
-    const QStringList parts = path.split(u'/');
-    return std::none_of(parts.cbegin(), parts.cend(),
-                        [](const QString &part) { return part.isEmpty() || part == u"." || part == u".."; });
 }
 
 // What a later version may add to a task and this one would misjudge.
@@ -327,15 +325,20 @@ bool writeProblemConfig(Contest &contest, const QString &problem, const ProblemP
         source.appendChild(element(QStringLiteral("grader"), {{u"file", grader}}));
     root.appendChild(source);
 
-    QDomElement task = plan.stdio ? element(QStringLiteral("task"), {{u"input", QString()},
-                                                                      {u"output", QString()},
-                                                                      {u"stdio", QStringLiteral("1")},
-                                                                      {u"checker", plan.checker}})
-                                  : element(QStringLiteral("task"), {{u"input", named(u"%s.in")},
-                                                                      {u"output", named(u"%s.out")},
-                                                                      {u"checker", plan.checker}});
+    // An interactive program talks through its standard streams.
+    const bool stdio = plan.stdio || !plan.interactor.isEmpty();
+    QDomElement task = stdio ? element(QStringLiteral("task"), {{u"input", QString()},
+                                                                 {u"output", QString()},
+                                                                 {u"stdio", QStringLiteral("1")},
+                                                                 {u"checker", plan.checker}})
+                             : element(QStringLiteral("task"),
+                                       {{u"input", plan.input.isEmpty() ? named(u"%s.in") : plan.input},
+                                        {u"output", plan.output.isEmpty() ? named(u"%s.out") : plan.output},
+                                        {u"checker", plan.checker}});
     if (!plan.checkerType.isEmpty())
         task.setAttribute(QStringLiteral("checkertype"), plan.checkerType);
+    if (!plan.interactor.isEmpty())
+        task.appendChild(element(QStringLiteral("interactor"), {{u"path", plan.interactor}}));
     for (const auto &[score, points] : planSubtasks(plan)) {
         QDomElement subtask = element(QStringLiteral("subtask"), {{u"score", QString::number(score)}});
         for (const int k : points) {

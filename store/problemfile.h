@@ -23,6 +23,9 @@ inline const QString CheckerVerdictFile = QString();
 inline const QString CheckerTestlib = QStringLiteral("testlib");
 // Whether a testlib checker or interactor path names a source to compile.
 bool isCheckerSource(const QString &path);
+// A file the judge reads or copies from the problem folder: a relative path
+// that stays inside it.
+bool insideProblemFolder(const QString &path);
 
 struct SourceSpec
 {
@@ -114,6 +117,13 @@ struct ProblemPlan
     QString checker;
     QString checkerType;
     bool stdio = false;
+    // Named files the program reads and writes; empty: <problem>.in and .out.
+    QString input;
+    QString output;
+    // Path of the interactor in the problem folder, written as
+    // <interactor path=".."/> in the task; the program then uses standard
+    // input and output.
+    QString interactor;
     QStringList graders;
     QList<DataPair> pairs;
     // Subtasks as (score, indexes into pairs); empty: one subtask a point,

@@ -2,6 +2,7 @@
 // its menus as an organiser does it, checked against the files it leaves.
 
 #include "contest.h"
+#include "packagefixture.h"
 #include "pcdialog.h"
 #include "problemfile.h"
 
@@ -98,6 +99,12 @@ private slots:
     void vanishedFolderSkipped();
     void standardStreams_data();
     void standardStreams();
+    void testlibChecker_data();
+    void testlibChecker();
+    void package_data();
+    void package();
+    void faultyPackage();
+    void graders();
 
 private:
     // A fresh dialog over the current contest, shown so that the table has its
@@ -168,7 +175,7 @@ QStringList PCDialogTest::row(int row) const
 {
     QStringList texts;
     for (int column = 0; column < table()->columnCount(); ++column)
-        texts.append(table()->item(row, column)->text());
+        texts.append(m_dialog->value(row, column));
     return texts;
 }
 
@@ -494,6 +501,140 @@ void PCDialogTest::standardStreams()
     // Opened again, the dialog shows what it wrote.
     open();
     QCOMPARE(row(3), wholeRow ? strings({"标准输入输出", "标准输入输出"}) : strings({"文件", "标准输入输出"}));
+}
+
+void PCDialogTest::testlibChecker_data()
+{
+    QTest::addColumn<QString>("chosen");
+    QTest::addColumn<QString>("checker");
+    QTest::addColumn<QString>("type");
+    QTest::newRow("the folder's testlib checker") << QStringLiteral("check.cpp (testlib)") << QStringLiteral("check.cpp")
+                                                  << QStringLiteral("testlib");
+    QTest::newRow("one under files/") << QStringLiteral("files/chk.cpp (testlib)") << QStringLiteral("files/chk.cpp")
+                                      << QStringLiteral("testlib");
+    QTest::newRow("a shared checker instead") << QStringLiteral("全文比较") << QStringLiteral("全文比较") << QString();
+}
+
+void PCDialogTest::testlibChecker()
+{
+    QFETCH(QString, chosen);
+    QFETCH(QString, checker);
+    QFETCH(QString, type);
+    addProblem(QStringLiteral("p"), 2);
+    const QByteArray source = "#include \"testlib.h\"\nint main(int c, char **v) { registerTestlibCmd(c, v); }\n";
+    const QString dir = m_contest.problemDir(QStringLiteral("p"));
+    QVERIFY(writeFile(dir + QStringLiteral("/check.cpp"), source));
+    QVERIFY(writeFile(dir + QStringLiteral("/files/chk.cpp"), source));
+    QVERIFY(writeFile(dir + QStringLiteral("/files/val.cpp"), packagefixture::Validator));
+    QVERIFY(writeFile(dir + QStringLiteral("/spj"), "x", true));
+    open();
+    // The folder's own testlib checker is the one it starts with.
+    QCOMPARE(row(2), strings({"check.cpp (testlib)"}));
+    rightClickCell(2, 0);
+    QCOMPARE(menuTexts(m_dialog->checkerMenu),
+             strings({"a&&b", "全文比较", "|", "spj", "check.cpp (testlib)", "files/chk.cpp (testlib)"}));
+    m_dialog->checkerMenu->hide();
+    entry(m_dialog->checkerMenu, chosen)->trigger();
+    QCOMPARE(row(2), QStringList{chosen});
+    // The column shows the file's name; the whole choice is its tip.
+    const QTableWidgetItem *cell = table()->item(2, 0);
+    QCOMPARE(cell->text(), type.isEmpty() ? chosen : checker.section(u'/', -1));
+    QCOMPARE(cell->toolTip(), type.isEmpty() ? QString() : chosen);
+    finish();
+
+    const TaskSpec task = problemTask(loadXml(m_contest.problemConfigPath(QStringLiteral("p"))).document);
+    QCOMPARE(task.checker, checker);
+    QCOMPARE(task.checkerType, type);
+    QCOMPARE(task.subtasks.size(), 2);
+    // Opened again, the choice shows as it was made.
+    open();
+    QCOMPARE(row(2), QStringList{chosen});
+}
+
+void PCDialogTest::package_data()
+{
+    QTest::addColumn<bool>("interactive");
+    QTest::newRow("checker") << false;
+    QTest::newRow("checker and interactor") << true;
+}
+
+// A package copied into data/, F4 and 完成: configured from its problem.xml.
+void PCDialogTest::package()
+{
+    QFETCH(bool, interactive);
+    addProblem(QStringLiteral("plain"), 1);
+    QVERIFY(packagefixture::writePackage(m_contest.problemDir(QStringLiteral("sum")), interactive));
+    open();
+    const QString streams = interactive ? QStringLiteral("交互") : QStringLiteral("标准输入输出");
+    QCOMPARE(row(0), strings({"1", "1"}));
+    QCOMPARE(row(1), strings({"128", "256"}));
+    QCOMPARE(row(2), (QStringList{QStringLiteral("全文比较"), QStringLiteral("files/check.cpp (testlib)")}));
+    QCOMPARE(row(3), (QStringList{QStringLiteral("文件"), streams}));
+    QVERIFY(label()->text().isEmpty());
+    rightClickCell(3, 1);
+    QCOMPARE(menuTexts(m_dialog->streamsMenu).contains(QStringLiteral("交互")), interactive);
+    m_dialog->streamsMenu->hide();
+    finish();
+    QVERIFY(!m_dialog->isVisible());
+
+    const XmlFile file = loadXml(m_contest.problemConfigPath(QStringLiteral("sum")));
+    QVERIFY(configFault(file).isNull());
+    const TaskSpec task = problemTask(file.document);
+    QVERIFY(task.stdio);
+    QCOMPARE(task.checker, QStringLiteral("files/check.cpp"));
+    QCOMPARE(task.checkerType, CheckerTestlib);
+    QStringList points;
+    QList<int> scores;
+    for (const SubtaskSpec &subtask : task.subtasks) {
+        scores.append(subtask.score);
+        for (const PointSpec &point : subtask.points)
+            points.append(point.in + u'|' + point.out + u'|' + QString::number(point.time) + u'|'
+                          + QString::number(point.mem));
+    }
+    QCOMPARE(scores, (QList<int>{20, 40, 40}));
+    QCOMPARE(points, strings({"tests/01|tests/01.a|1|256", "tests/02|tests/02.a|1|256", "tests/03|tests/03.a|1|256",
+                              "tests/04|tests/04.a|1|256"}));
+    const QDomElement interactor = queryUnder(file.document, QStringLiteral("interactor")).item(0);
+    QCOMPARE(interactor.attribute(QStringLiteral("path")), interactive ? QStringLiteral("files/interactor.cpp")
+                                                                        : QString());
+    // Opened again, the dialog shows what it wrote.
+    open();
+    QCOMPARE(row(2), (QStringList{QStringLiteral("全文比较"), QStringLiteral("files/check.cpp (testlib)")}));
+    QCOMPARE(row(3), (QStringList{QStringLiteral("文件"), streams}));
+}
+
+void PCDialogTest::faultyPackage()
+{
+    addProblem(QStringLiteral("plain"), 1);
+    const QString dir = m_contest.problemDir(QStringLiteral("sum"));
+    QVERIFY(packagefixture::writePackage(dir));
+    QVERIFY(writeFile(dir + QStringLiteral("/problem.xml"), "<problem>\n<judging>\n<testset>\n</judging>"));
+    open();
+    QVERIFY2(label()->text().contains(QStringLiteral("试题 sum：problem.xml 第 4 行")), qPrintable(label()->text()));
+    finish();
+    // The others are written; the package is not, and the dialog stays to say so.
+    QVERIFY(m_dialog->accepted);
+    QVERIFY(m_dialog->isVisible());
+    QVERIFY(label()->text().contains(QStringLiteral("试题 sum 未配置")));
+    QVERIFY(!QFileInfo::exists(m_contest.problemConfigPath(QStringLiteral("sum"))));
+    QVERIFY(QFileInfo::exists(m_contest.problemConfigPath(QStringLiteral("plain"))));
+}
+
+void PCDialogTest::graders()
+{
+    addProblem(QStringLiteral("sum"), 2);
+    const QString dir = m_contest.problemDir(QStringLiteral("sum"));
+    QVERIFY(writeFile(dir + QStringLiteral("/grader.cpp"), "int sum(int, int);\nint main() {}\n"));
+    QVERIFY(writeFile(dir + QStringLiteral("/sum.h"), "int sum(int, int);\n"));
+    open();
+    finish();
+    const XmlFile file = loadXml(m_contest.problemConfigPath(QStringLiteral("sum")));
+    QCOMPARE(problemSource(file.document).graders, strings({"grader.cpp", "sum.h"}));
+    QStringList commands;
+    for (const LanguageSpec &language : problemLanguages(file.document))
+        commands.append(language.cmd);
+    QCOMPARE(commands, strings({"g++ -o sum sum.cpp grader.cpp -lm"}));
+    QCOMPARE(problemTask(file.document).subtasks.size(), 2);
 }
 
 QTEST_MAIN(PCDialogTest)
