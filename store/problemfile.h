@@ -23,6 +23,8 @@ inline const QString CheckerVerdictFile = QString();
 inline const QString CheckerTestlib = QStringLiteral("testlib");
 // Whether a testlib checker or interactor path names a source to compile.
 bool isCheckerSource(const QString &path);
+// The same for an interactor, which may also be a C source (built by g++ too).
+bool isInteractorSource(const QString &path);
 
 struct SourceSpec
 {
@@ -68,6 +70,13 @@ struct TaskSpec
     bool stdio = false;
     QString checker;
     QString checkerType;  // CheckerVerdictFile or CheckerTestlib
+    // <interactor path=".."/>: a path in the problem folder, a source the
+    // judge compiles (isInteractorSource) or an executable. Set: the task is
+    // interactive, its program talks with the interactor through its standard
+    // streams (stdio is set too), and checker, when named, judges what the
+    // interactor wrote.
+    QString interactor;
+    bool interactive() const { return !interactor.isEmpty(); }
     QList<SubtaskSpec> subtasks;
 };
 TaskSpec problemTask(const QDomDocument &config);
@@ -115,6 +124,8 @@ struct ProblemPlan
     QString checkerType;
     bool stdio = false;
     QStringList graders;
+    // An interactive problem's interactor (TaskSpec::interactor); empty: none.
+    QString interactor;
     QList<DataPair> pairs;
     // Subtasks as (score, indexes into pairs); empty: one subtask a point,
     // 100 points shared out.
