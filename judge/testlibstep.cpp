@@ -2,7 +2,6 @@
 // problem's source, run per point in a sandbox of its own.
 
 #include "compileroutput.h"
-#include "cpus.h"
 #include "dirs.h"
 #include "problemfile.h"
 #include "runner.h"
@@ -18,6 +17,8 @@
 #include <QScopeGuard>
 #include <QStringDecoder>
 #include <QTemporaryDir>
+
+#include <sys/wait.h>
 
 using namespace Qt::StringLiterals;
 
@@ -237,49 +238,58 @@ bool JudgeWorker::runTestlibChecker(const QString &inputFile, const QString &ans
     QFile::copy(inputFile, dir + u"/input.txt"_s);
     QFile::copy(answerFile, dir + u"/answer.txt"_s);
 
-    QProcess process;
-    process.setStandardInputFile(QProcess::nullDevice());
-    process.setStandardOutputFile(QProcess::nullDevice());
-    process.setStandardErrorFile(QProcess::nullDevice());
-    process.setWorkingDirectory(dir);
+    // Started directly, not through QProcess: it runs for every point.
+    SpawnedProcess process;
+    SpawnSetup setup;
+    setup.cpu = cpu;
+    setup.sandboxed = true;
+    setup.addressSpace = AddressSpace;
+    bool started = false;
     {
         QMutexLocker lock(&judgeMutex);
         if (!keepRunning)
             return false;
-        startSandboxed(process, dir, AddressSpace);
-        pinProcess(process, cpu);
-        process.start(u"./"_s + BuiltName, {u"input.txt"_s, u"output.txt"_s, u"answer.txt"_s, u"result.txt"_s});
-        process.waitForStarted(StartWaitMs);
-        checkerPid = process.processId();
+        started = process.start(BuiltName, {u"input.txt"_s, u"output.txt"_s, u"answer.txt"_s, u"result.txt"_s},
+                                dir, setup);
+        checkerPid = process.pid();
     }
-    const auto settle = qScopeGuard([&] {
-        if (process.state() != QProcess::NotRunning) {
-            {
-                QMutexLocker lock(&judgeMutex);
-                killProcessTree(checkerPid);
-            }
-            process.waitForFinished(StartWaitMs);
-        }
+    // The pid is let go of before the reap that frees it for reuse.
+    const auto forgetPid = [this] {
         QMutexLocker lock(&judgeMutex);
         checkerPid = 0;
+    };
+    const auto settle = qScopeGuard([&] {
+        if (process.running()) {
+            {
+                QMutexLocker lock(&judgeMutex);
+                killChecker();
+            }
+            process.waitForFinished(-1, forgetPid);
+        }
+        forgetPid();
     });
-    const bool finished = process.waitForFinished(RunLimitMs);
+    if (!started) {
+        state = PointState::CheckerError;
+        note = u"校验器无法启动"_s;
+        return true;
+    }
+    const bool finished = process.waitForFinished(RunLimitMs, forgetPid);
     if (stopped())
         return false;
     if (!finished) {
         state = PointState::CheckerError;
-        note = process.error() == QProcess::FailedToStart ? u"校验器无法启动"_s : u"校验器超时"_s;
+        note = u"校验器超时"_s;
         return true;
     }
-    // Killed with the judge, it is no verdict (exitCode is the signal then).
-    if (process.exitStatus() == QProcess::CrashExit && isTreeStopSignal(process.exitCode())
-        && stopFollows())
+    // Killed with the judge, it is no verdict.
+    const int status = process.waitStatus();
+    if (WIFSIGNALED(status) && isTreeStopSignal(WTERMSIG(status)) && stopFollows())
         return false;
-    if (process.exitStatus() != QProcess::NormalExit) {
+    if (!WIFEXITED(status)) {
         state = PointState::CheckerError;
         note = u"校验器崩溃"_s;
         return true;
     }
-    parseTestlibVerdict(process.exitCode(), testlibResultMessage(dir + u"/result.txt"_s), note, state, ratio);
+    parseTestlibVerdict(WEXITSTATUS(status), testlibResultMessage(dir + u"/result.txt"_s), note, state, ratio);
     return true;
 }
