@@ -46,28 +46,18 @@ bool JudgeWorker::runInteractivePoint(const QString &exeName, const TaskSpec &ta
     // the input nor the answer. The interactor is copied in once a cell,
     // its files every point.
     const QString dir = scratchDir + u"/interactor_work"_s;
-    const QString copy = dir + u'/' + InteractorName;
-    {
-        QMutexLocker lock(&judgeMutex);
-        if (m_interactorCopied && QFileInfo(copy).isFile()) {
-            for (const QString &name : QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)) {
-                if (name != InteractorName && !QFile::remove(dir + u'/' + name))
-                    QDir(dir + u'/' + name).removeRecursively();
-            }
-        } else {
-            QDir(dir).removeRecursively();
-            m_interactorCopied = QDir().mkpath(dir) && QFile::copy(m_interactor, copy);
-        }
-        // A missing input or answer reaches the interactor as a missing file.
-        QFile::copy(problemDir + point.in, dir + u"/input.txt"_s);
-        QFile::copy(problemDir + point.out, dir + u"/answer.txt"_s);
-        QFile output(dir + u"/output.txt"_s);
-        if (!m_interactorCopied || !output.open(QIODevice::WriteOnly)) {
-            p.state = PointState::JudgeError;
-            p.note = u"交互器文件拷贝失败"_s;
-            return true;
-        }
+    m_interactorCopied = resetOrganiserFolder(dir, InteractorName, m_interactor, m_interactorCopied);
+    // A missing input or answer reaches the interactor as a missing file.
+    QFile::copy(problemDir + point.in, dir + u"/input.txt"_s);
+    QFile::copy(problemDir + point.out, dir + u"/answer.txt"_s);
+    // Made for it, empty: what it writes for the checker.
+    QFile forChecker(dir + u"/output.txt"_s);
+    if (!m_interactorCopied || !forChecker.open(QIODevice::WriteOnly)) {
+        p.state = PointState::JudgeError;
+        p.note = u"交互器文件拷贝失败"_s;
+        return true;
     }
+    forChecker.close();
 
     PairRequest request;
     request.program.workDir = workDir;

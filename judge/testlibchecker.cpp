@@ -161,6 +161,20 @@ QString testlibResultMessage(const QString &path)
     return xmlSafeText(text);
 }
 
+bool resetOrganiserFolder(const QString &dir, const QString &name, const QString &program, bool copied)
+{
+    if (copied && QFileInfo(dir + u'/' + name).isFile()) {
+        for (const QString &entry : QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)) {
+            if (entry != name && !QFile::remove(dir + u'/' + entry))
+                QDir(dir + u'/' + entry).removeRecursively();
+        }
+        return true;
+    }
+    QDir(dir).removeRecursively();
+    return QDir().mkpath(dir) && QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner)
+           && QFile::copy(program, dir + u'/' + name);
+}
+
 QString newestCppStandard()
 {
     return cppCompiler().standard;

@@ -25,6 +25,13 @@ void parseTestlibVerdict(int exitCode, const QString &message, QString &note, ch
 // GB18030, capped, safe for XML; empty when there is none.
 QString testlibResultMessage(const QString &path);
 
+// Makes dir hold the program file name, copied from program unless it is
+// there already (copied), and nothing else, for an organiser's program to
+// run in. The folder is its owner's alone: without a sandbox the
+// contestant's program runs as another user beside it. False when the
+// program could not be put there.
+bool resetOrganiserFolder(const QString &dir, const QString &name, const QString &program, bool copied);
+
 // The newest -std= option the system's g++ accepts, asked once.
 QString newestCppStandard();
 // What tells one g++ from another (its version line and target), asked once.

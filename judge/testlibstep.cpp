@@ -218,16 +218,7 @@ bool JudgeWorker::runTestlibChecker(const QString &inputFile, const QString &ans
     // or the program's work folder.
     // The checker itself is copied in once a cell, its files every point.
     const QString dir = scratchDir + u"/checker_work"_s;
-    const QString copy = dir + u'/' + BuiltName;
-    if (m_checkerCopied && QFileInfo(copy).isFile()) {
-        for (const QString &name : QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)) {
-            if (name != BuiltName && !QFile::remove(dir + u'/' + name))
-                QDir(dir + u'/' + name).removeRecursively();
-        }
-    } else {
-        QDir(dir).removeRecursively();
-        m_checkerCopied = QDir().mkpath(dir) && QFile::copy(m_testlibChecker, copy);
-    }
+    m_checkerCopied = resetOrganiserFolder(dir, BuiltName, m_testlibChecker, m_checkerCopied);
     if (!m_checkerCopied || !QFile::copy(outputFile, dir + u"/output.txt"_s)) {
         state = PointState::JudgeError;
         note = u"校验器文件拷贝失败"_s;
