@@ -8,7 +8,6 @@
 #include "testlibchecker.h"
 
 #include <QDir>
-#include <QStandardPaths>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -50,14 +49,19 @@ private slots:
     void testlibBuiltOnce();
     void graders_data();
     void graders();
+
+private:
+    QTemporaryDir m_cache;
 };
 
 void TestProblemKinds::initTestCase()
 {
     registerJudgeMetaTypes();
-    // Built checkers go to a cache of the tests' own, emptied first.
-    QStandardPaths::setTestModeEnabled(true);
-    QDir(checkerCacheDir()).removeRecursively();
+    // Built checkers go to a cache of this test's own: not one that the
+    // same test in another build, run at the same time, empties.
+    QVERIFY(m_cache.isValid());
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(m_cache.path()));
+    QVERIFY(checkerCacheDir().startsWith(m_cache.path()));
     QVERIFY(QDir::setCurrent(QStringLiteral(QXJ_BUILD_DIR)));
     QVERIFY2(QFileInfo(u"checker/全文比较"_s).isExecutable(), "the built full-text checker is missing");
 }
