@@ -2,6 +2,7 @@
 
 #include "contest.h"
 #include "judgestate.h"
+#include "problemfile.h"
 #include "scoreinfo.h"
 #include "viewinfo.h"
 
@@ -17,6 +18,17 @@ class SubmittedFile;
 class SiteItem;
 class TestCore;
 class XmlFile;
+
+// What one test point came to.
+struct PointOutcome
+{
+    double timeUsed = 0.0;
+    double memoryUsed = 0.0;
+    double ratio = 0.0;
+    char state = PointState::JudgeError;
+    QString note;
+    bool ran = false;
+};
 
 // One judging slot of a TestCore: judges the cells it is handed one after
 // another, on one thread, with its own stop state, scratch folder and process
@@ -84,6 +96,10 @@ public:
     // are described in refusals.
     int findSource(SubmittedFile &sourceFile, QStringList &refusals);
     bool runTestPoints(const QString &exeName);
+    // An interactive problem's point: the program (already in workDir) run
+    // with the interactor, then judged. False when judging was stopped.
+    bool runInteractivePoint(const QString &exeName, const TaskSpec &task, const PointSpec &point,
+                             PointOutcome &outcome);
 
     // Answer-submission problems.
     bool judgeAnswerProblem();
@@ -92,6 +108,14 @@ public:
     // A testlib checker's build (or its fault) for the current problem; false
     // when judging was stopped.
     bool prepareTestlibChecker();
+    // The current problem's interactor, built or found, or why there is none.
+    bool prepareInteractor();
+    // An organiser's program named file in the problem folder: a source
+    // (built once per run, kept in the cache) or an executable. built is its
+    // path, or fault says why there is none in the words of what it is
+    // ("校验器"). False when judging was stopped.
+    bool buildOrganiserProgram(const QString &file, bool source, const QString &what, QString &built,
+                               QString &fault);
     bool runTestlibChecker(const QString &inputFile, const QString &answerFile, const QString &outputFile,
                            QString &note, char &state, double &ratio);
     bool findChecker(QString &name, QString &path);
@@ -132,4 +156,7 @@ private:
     QString m_testlibChecker;
     QString m_checkerFault;
     bool m_checkerCopied = false;  // into the checker's folder, this cell
+    QString m_interactor;
+    QString m_interactorFault;
+    bool m_interactorCopied = false;  // into the interactor's folder, this cell
 };

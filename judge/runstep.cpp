@@ -11,24 +11,17 @@ namespace {
 
 const QString StandardOutputName = QStringLiteral("stdout.txt");
 
-struct PointOutcome
-{
-    double timeUsed = 0.0;
-    double memoryUsed = 0.0;
-    double ratio = 0.0;
-    char state = PointState::JudgeError;
-    QString note;
-    bool ran = false;
-};
-
 } // namespace
 
 bool JudgeWorker::runTestPoints(const QString &exeName)
 {
     trace("core", "M4");
-    if (!prepareTestlibChecker())
+    if (!prepareTestlibChecker() || !prepareInteractor())
         return false;
     const TaskSpec task = problemTask(problemConfig->document);
+    // The organiser's checker or interactor cannot judge: no point is the
+    // contestant's, and none is passed over.
+    const QString organiserFault = m_interactorFault.isEmpty() ? m_checkerFault : m_interactorFault;
     const QString problemDir = contest.problemDir(currentProblem) + u'/';
     const QString exeSource = scratchDir + u'/' + exeName;
     const QString exeCopy = workDir + u'/' + exeName;
@@ -52,11 +45,9 @@ bool JudgeWorker::runTestPoints(const QString &exeName)
         for (const PointSpec &point : subtask.points) {
             trace("core", "P1");
             PointOutcome p;
-            if (!m_checkerFault.isEmpty()) {
-                // The organiser's checker cannot judge: no point is the
-                // contestant's, and none is passed over.
+            if (!organiserFault.isEmpty()) {
                 p.state = PointState::CheckerError;
-                p.note = m_checkerFault;
+                p.note = organiserFault;
             } else if (skipRest) {
                 p.state = PointState::Ignored;
                 p.note = QStringLiteral("忽略");
@@ -84,7 +75,10 @@ bool JudgeWorker::runTestPoints(const QString &exeName)
                         prepared = p.note.isEmpty();
                     }
                 }
-                if (prepared) {
+                if (prepared && task.interactive()) {
+                    if (stopped() || !runInteractivePoint(exeName, task, point, p))
+                        return false;
+                } else if (prepared) {
                     if (stopped())
                         return false;
                     trace("core", "P3");
@@ -128,7 +122,7 @@ bool JudgeWorker::runTestPoints(const QString &exeName)
             if (stopped())
                 return false;
             trace("core", "P4");
-            if (p.ratio < FailedRatio && m_checkerFault.isEmpty())
+            if (p.ratio < FailedRatio && organiserFault.isEmpty())
                 skipRest = true;
             minRatio = qMin(minRatio, p.ratio);
             timeSum += p.timeUsed;

@@ -1,8 +1,12 @@
 #include "testlibchecker.h"
 
 #include "scoreinfo.h"
+#include "testcore.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStringDecoder>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -18,8 +22,10 @@ QString withMessage(const QString &what, const QString &message)
 
 } // namespace
 
-void parseTestlibVerdict(int exitCode, const QString &message, QString &note, char &state, double &ratio)
+void parseTestlibVerdict(int exitCode, const QString &message, QString &note, char &state, double &ratio,
+                         const QString &what)
 {
+    const QString program = what.isEmpty() ? u"校验器"_s : what;
     ratio = 0.0;
     switch (exitCode) {
     case 0:
@@ -40,7 +46,7 @@ void parseTestlibVerdict(int exitCode, const QString &message, QString &note, ch
         return;
     case 3:
         state = PointState::CheckerError;
-        note = withMessage(u"校验器失败"_s, message);
+        note = withMessage(program + u"失败"_s, message);
         return;
     case 7: {
         // "0.5 ..." or, as testlib may write it, "points 0.5 ...".
@@ -49,13 +55,13 @@ void parseTestlibVerdict(int exitCode, const QString &message, QString &note, ch
         const QRegularExpressionMatch match = number.match(message);
         if (!match.hasMatch()) {
             state = PointState::CheckerError;
-            note = withMessage(u"校验器输出格式错误"_s, message);
+            note = withMessage(program + u"输出格式错误"_s, message);
             return;
         }
         ratio = match.captured(1).toDouble();
         if (ratio >= TooLargeRatio) {
             state = PointState::CheckerError;
-            note = u"校验器输出错误: 分数 = "_s + QString::number(ratio, 'f', 3) + u" > 1.000"_s;
+            note = program + u"输出错误: 分数 = "_s + QString::number(ratio, 'f', 3) + u" > 1.000"_s;
             ratio = 0.0;
             return;
         }
@@ -76,7 +82,7 @@ void parseTestlibVerdict(int exitCode, const QString &message, QString &note, ch
     }
     default:
         state = PointState::CheckerError;
-        note = withMessage(u"校验器退出码 %1"_s.arg(exitCode), message);
+        note = withMessage(program + u"退出码 %1"_s.arg(exitCode), message);
         return;
     }
 }
@@ -124,6 +130,50 @@ const CppCompiler &cppCompiler()
 }
 
 } // namespace
+
+namespace {
+constexpr qint64 MessageBytes = 64 * 1024;
+constexpr qsizetype MessageCap = 1000;
+} // namespace
+
+QString testlibResultMessage(const QString &path)
+{
+    // Never through a link the program left: the judge would read its target
+    // with its own rights.
+    const QFileInfo info(path);
+    QFile file(path);
+    if (info.isSymLink() || !info.isFile() || !file.open(QIODevice::ReadOnly))
+        return QString();
+    const QByteArray line = file.readLine(MessageBytes).trimmed();
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    QString text = utf8.decode(line);
+    if (utf8.hasError()) {
+        QStringDecoder gb("GB18030");
+        if (gb.isValid())
+            text = gb.decode(line);
+    }
+    if (text.size() > MessageCap) {
+        text.truncate(MessageCap);
+        if (text.back().isHighSurrogate())
+            text.chop(1);
+        text += u'…';
+    }
+    return xmlSafeText(text);
+}
+
+bool resetOrganiserFolder(const QString &dir, const QString &name, const QString &program, bool copied)
+{
+    if (copied && QFileInfo(dir + u'/' + name).isFile()) {
+        for (const QString &entry : QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)) {
+            if (entry != name && !QFile::remove(dir + u'/' + entry))
+                QDir(dir + u'/' + entry).removeRecursively();
+        }
+        return true;
+    }
+    QDir(dir).removeRecursively();
+    return QDir().mkpath(dir) && QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner)
+           && QFile::copy(program, dir + u'/' + name);
+}
 
 QString newestCppStandard()
 {

@@ -17,7 +17,20 @@
 // 3 the checker failed, 7 points (the number opening the message, 0 to 1);
 // anything else is the checker's failure. An accepted point's note keeps
 // what the note held (the run's time), after the message.
-void parseTestlibVerdict(int exitCode, const QString &message, QString &note, char &state, double &ratio);
+// what names the program in the notes: the checker (empty) or "交互器".
+void parseTestlibVerdict(int exitCode, const QString &message, QString &note, char &state, double &ratio,
+                         const QString &what = QString());
+
+// A result file's message: its first line, trimmed, as UTF-8 or else
+// GB18030, capped, safe for XML; empty when there is none.
+QString testlibResultMessage(const QString &path);
+
+// Makes dir hold the program file name, copied from program unless it is
+// there already (copied), and nothing else, for an organiser's program to
+// run in. The folder is its owner's alone: without a sandbox the
+// contestant's program runs as another user beside it. False when the
+// program could not be put there.
+bool resetOrganiserFolder(const QString &dir, const QString &name, const QString &program, bool copied);
 
 // The newest -std= option the system's g++ accepts, asked once.
 QString newestCppStandard();

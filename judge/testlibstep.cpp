@@ -2,7 +2,6 @@
 // problem's source, run per point in a sandbox of its own.
 
 #include "compileroutput.h"
-#include "cpus.h"
 #include "dirs.h"
 #include "problemfile.h"
 #include "runner.h"
@@ -19,6 +18,8 @@
 #include <QStringDecoder>
 #include <QTemporaryDir>
 
+#include <sys/wait.h>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -31,8 +32,6 @@ constexpr int RunLimitMs = 10000;
 constexpr qint64 AddressSpace = qint64(2) << 30;
 // Of the compiler's message, as much goes into each point's note.
 constexpr qsizetype BuildNoteCap = 4000;
-constexpr qint64 MessageBytes = 64 * 1024;
-constexpr qsizetype MessageCap = 1000;
 
 const QString BuiltName = u"checker"_s;
 
@@ -67,29 +66,6 @@ bool copyInto(const QString &from, const QString &to)
     return QFile::copy(from, to);
 }
 
-// The result file's first line, trimmed, as UTF-8 or else GB18030, capped.
-QString resultMessage(const QString &path)
-{
-    QFile file(path);
-    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
-        return QString();
-    const QByteArray line = file.readLine(MessageBytes).trimmed();
-    QStringDecoder utf8(QStringDecoder::Utf8);
-    QString text = utf8.decode(line);
-    if (utf8.hasError()) {
-        QStringDecoder gb("GB18030");
-        if (gb.isValid())
-            text = gb.decode(line);
-    }
-    if (text.size() > MessageCap) {
-        text.truncate(MessageCap);
-        if (text.back().isHighSurrogate())
-            text.chop(1);
-        text += u'…';
-    }
-    return xmlSafeText(text);
-}
-
 } // namespace
 
 bool JudgeWorker::prepareTestlibChecker()
@@ -101,14 +77,23 @@ bool JudgeWorker::prepareTestlibChecker()
     m_testlib = task.checkerType == CheckerTestlib;
     if (!m_testlib)
         return true;
+    return buildOrganiserProgram(task.checker, isCheckerSource(task.checker), u"校验器"_s, m_testlibChecker,
+                                 m_checkerFault);
+}
+
+bool JudgeWorker::buildOrganiserProgram(const QString &file, bool source, const QString &what, QString &built,
+                                        QString &fault)
+{
+    built.clear();
+    fault.clear();
     const QString problemDir = contest.problemDir(currentProblem);
-    const QString path = problemDir + u'/' + task.checker;
+    const QString path = problemDir + u'/' + file;
     if (!QFileInfo(path).isFile()) {
-        m_checkerFault = u"找不到校验器: "_s + task.checker;
+        fault = u"找不到"_s + what + u": "_s + file;
         return true;
     }
-    if (!isCheckerSource(task.checker)) {
-        m_testlibChecker = path;
+    if (!source) {
+        built = path;
         return true;
     }
 
@@ -117,11 +102,11 @@ bool JudgeWorker::prepareTestlibChecker()
     const QString standard = newestCppStandard();
     const QStringList headers = headersOf(problemDir);
     QCryptographicHash hash(QCryptographicHash::Sha256);
-    hash.addData(cppCompilerIdentity().toUtf8() + '\0' + standard.toUtf8() + '\0' + task.checker.toUtf8() + '\0');
-    for (const QString &file : QStringList{task.checker} + headers) {
-        QFile input(problemDir + u'/' + file);
+    hash.addData(cppCompilerIdentity().toUtf8() + '\0' + standard.toUtf8() + '\0' + file.toUtf8() + '\0');
+    for (const QString &part : QStringList{file} + headers) {
+        QFile input(problemDir + u'/' + part);
         if (input.open(QIODevice::ReadOnly)) {
-            hash.addData(file.toUtf8() + '\0');
+            hash.addData(part.toUtf8() + '\0');
             hash.addData(&input);
         }
     }
@@ -129,14 +114,14 @@ bool JudgeWorker::prepareTestlibChecker()
 
     QMutexLocker builds(&m_core.checkerBuilds.mutex);
     if (const auto known = m_core.checkerBuilds.builds.constFind(key); known != m_core.checkerBuilds.builds.cend()) {
-        m_testlibChecker = known->path;
-        m_checkerFault = known->fault;
+        built = known->path;
+        fault = known->fault;
         return true;
     }
     const QString cached = checkerCacheDir() + u'/' + key + u'/' + BuiltName;
     if (QFileInfo(cached).isFile()) {
         m_core.checkerBuilds.builds.insert(key, {cached, QString()});
-        m_testlibChecker = cached;
+        built = cached;
         return true;
     }
 
@@ -144,14 +129,16 @@ bool JudgeWorker::prepareTestlibChecker()
     // works, then kept in the cache.
     const QString buildDir = scratchDir + u"/checker_build"_s;
     QDir(buildDir).removeRecursively();
-    for (const QString &file : QStringList{task.checker} + headers)
-        copyInto(problemDir + u'/' + file, buildDir + u'/' + file);
+    for (const QString &part : QStringList{file} + headers)
+        copyInto(problemDir + u'/' + part, buildDir + u'/' + part);
     const auto cleanUp = qScopeGuard([&] { QDir(buildDir).removeRecursively(); });
 
     QStringList arguments{u"-O2"_s};
     if (!standard.isEmpty())
         arguments << u"-std="_s + standard;
-    arguments << u"-I."_s << u"-Ifiles"_s << u"-o"_s << BuiltName << task.checker << u"-lm"_s;
+    // g++ takes a .c file for C++: name the language plainly.
+    arguments << u"-I."_s << u"-Ifiles"_s << u"-o"_s << BuiltName << u"-x"_s << u"c++"_s << file << u"-x"_s
+              << u"none"_s << u"-lm"_s;
     QProcess &gcc = compiler();
     bool started = false;
     {
@@ -186,14 +173,14 @@ bool JudgeWorker::prepareTestlibChecker()
     CheckerBuilds::Build build;
     const QString made = buildDir + u'/' + BuiltName;
     if (!started) {
-        build.fault = u"校验器编译失败: 找不到编译器 g++"_s;
+        build.fault = what + u"编译失败: 找不到编译器 g++"_s;
     } else if (!finished) {
-        build.fault = u"校验器编译超时"_s;
+        build.fault = what + u"编译超时"_s;
     } else if (gcc.exitStatus() != QProcess::NormalExit || gcc.exitCode() != 0 || !QFileInfo(made).isFile()) {
         QString message = compilerText(out, err);
         if (message.size() > BuildNoteCap)
             message = message.left(BuildNoteCap) + u'…';
-        build.fault = xmlSafeText(u"校验器编译错误:\n"_s + message);
+        build.fault = xmlSafeText(what + u"编译错误:\n"_s + message);
     } else {
         // Copied under a name of its own, then renamed: another judge reading
         // the cache never sees half a file.
@@ -209,13 +196,13 @@ bool JudgeWorker::prepareTestlibChecker()
                 m_core.checkerBuilds.ownDir = std::make_unique<QTemporaryDir>();
             build.path = m_core.checkerBuilds.ownDir->filePath(key);
             if (!copyInto(made, build.path))
-                build.fault = u"校验器无法保存: "_s + build.path;
+                build.fault = what + u"无法保存: "_s + build.path;
         }
         QFile::remove(partial);
     }
     m_core.checkerBuilds.builds.insert(key, build);
-    m_testlibChecker = build.path;
-    m_checkerFault = build.fault;
+    built = build.path;
+    fault = build.fault;
     return true;
 }
 
@@ -231,16 +218,7 @@ bool JudgeWorker::runTestlibChecker(const QString &inputFile, const QString &ans
     // or the program's work folder.
     // The checker itself is copied in once a cell, its files every point.
     const QString dir = scratchDir + u"/checker_work"_s;
-    const QString copy = dir + u'/' + BuiltName;
-    if (m_checkerCopied && QFileInfo(copy).isFile()) {
-        for (const QString &name : QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)) {
-            if (name != BuiltName && !QFile::remove(dir + u'/' + name))
-                QDir(dir + u'/' + name).removeRecursively();
-        }
-    } else {
-        QDir(dir).removeRecursively();
-        m_checkerCopied = QDir().mkpath(dir) && QFile::copy(m_testlibChecker, copy);
-    }
+    m_checkerCopied = resetOrganiserFolder(dir, BuiltName, m_testlibChecker, m_checkerCopied);
     if (!m_checkerCopied || !QFile::copy(outputFile, dir + u"/output.txt"_s)) {
         state = PointState::JudgeError;
         note = u"校验器文件拷贝失败"_s;
@@ -251,49 +229,58 @@ bool JudgeWorker::runTestlibChecker(const QString &inputFile, const QString &ans
     QFile::copy(inputFile, dir + u"/input.txt"_s);
     QFile::copy(answerFile, dir + u"/answer.txt"_s);
 
-    QProcess process;
-    process.setStandardInputFile(QProcess::nullDevice());
-    process.setStandardOutputFile(QProcess::nullDevice());
-    process.setStandardErrorFile(QProcess::nullDevice());
-    process.setWorkingDirectory(dir);
+    // Started directly, not through QProcess: it runs for every point.
+    SpawnedProcess process;
+    SpawnSetup setup;
+    setup.cpu = cpu;
+    setup.sandboxed = true;
+    setup.addressSpace = AddressSpace;
+    bool started = false;
     {
         QMutexLocker lock(&judgeMutex);
         if (!keepRunning)
             return false;
-        startSandboxed(process, dir, AddressSpace);
-        pinProcess(process, cpu);
-        process.start(u"./"_s + BuiltName, {u"input.txt"_s, u"output.txt"_s, u"answer.txt"_s, u"result.txt"_s});
-        process.waitForStarted(StartWaitMs);
-        checkerPid = process.processId();
+        started = process.start(BuiltName, {u"input.txt"_s, u"output.txt"_s, u"answer.txt"_s, u"result.txt"_s},
+                                dir, setup);
+        checkerPid = process.pid();
     }
-    const auto settle = qScopeGuard([&] {
-        if (process.state() != QProcess::NotRunning) {
-            {
-                QMutexLocker lock(&judgeMutex);
-                killProcessTree(checkerPid);
-            }
-            process.waitForFinished(StartWaitMs);
-        }
+    // The pid is let go of before the reap that frees it for reuse.
+    const auto forgetPid = [this] {
         QMutexLocker lock(&judgeMutex);
         checkerPid = 0;
+    };
+    const auto settle = qScopeGuard([&] {
+        if (process.running()) {
+            {
+                QMutexLocker lock(&judgeMutex);
+                killChecker();
+            }
+            process.waitForFinished(-1, forgetPid);
+        }
+        forgetPid();
     });
-    const bool finished = process.waitForFinished(RunLimitMs);
+    if (!started) {
+        state = PointState::CheckerError;
+        note = u"校验器无法启动"_s;
+        return true;
+    }
+    const bool finished = process.waitForFinished(RunLimitMs, forgetPid);
     if (stopped())
         return false;
     if (!finished) {
         state = PointState::CheckerError;
-        note = process.error() == QProcess::FailedToStart ? u"校验器无法启动"_s : u"校验器超时"_s;
+        note = u"校验器超时"_s;
         return true;
     }
-    // Killed with the judge, it is no verdict (exitCode is the signal then).
-    if (process.exitStatus() == QProcess::CrashExit && isTreeStopSignal(process.exitCode())
-        && stopFollows())
+    // Killed with the judge, it is no verdict.
+    const int status = process.waitStatus();
+    if (WIFSIGNALED(status) && isTreeStopSignal(WTERMSIG(status)) && stopFollows())
         return false;
-    if (process.exitStatus() != QProcess::NormalExit) {
+    if (!WIFEXITED(status)) {
         state = PointState::CheckerError;
         note = u"校验器崩溃"_s;
         return true;
     }
-    parseTestlibVerdict(process.exitCode(), resultMessage(dir + u"/result.txt"_s), note, state, ratio);
+    parseTestlibVerdict(WEXITSTATUS(status), testlibResultMessage(dir + u"/result.txt"_s), note, state, ratio);
     return true;
 }

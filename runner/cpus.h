@@ -2,7 +2,6 @@
 
 #include <QList>
 
-class QProcess;
 
 // Judging slots and the CPUs their programs run on.
 
@@ -23,6 +22,3 @@ int jobsForAllCpus(int cpuCount);
 // a core for sure, where the scheduler can still spread them.
 int slotCpu(const QList<int> &cpus, int jobs, int slot);
 
-// Makes the process start its program on that CPU only; -1 changes nothing.
-// Keeps whatever the process already does in its child before exec.
-void pinProcess(QProcess &process, int cpu);

@@ -1,7 +1,5 @@
 #include "cpus.h"
 
-#include <QProcess>
-
 #include <sched.h>
 
 QList<int> allowedCpus()
@@ -30,19 +28,4 @@ int slotCpu(const QList<int> &cpus, int jobs, int slot)
     if (jobs <= 1 || jobs > cpus.size() || slot < 0 || slot >= jobs)
         return -1;
     return cpus.at(slot);
-}
-
-void pinProcess(QProcess &process, int cpu)
-{
-    if (cpu < 0 || cpu >= CPU_SETSIZE)
-        return;
-    const std::function<void()> before = process.childProcessModifier();
-    process.setChildProcessModifier([before, cpu] {
-        if (before)
-            before();
-        cpu_set_t one;
-        CPU_ZERO(&one);
-        CPU_SET(cpu, &one);
-        ::sched_setaffinity(0, sizeof one, &one);
-    });
 }

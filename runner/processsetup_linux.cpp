@@ -31,6 +31,18 @@ void setCompilerSandboxForTesting(bool enabled)
     compilerSandbox = enabled;
 }
 
+const sandbox::Identity &sandbox::compilerIdentity()
+{
+    // Compilers are the system's: one user for all of them.
+    static const Identity identity;
+    return identity;
+}
+
+bool sandbox::compilerSandboxEnabled()
+{
+    return compilerSandbox;
+}
+
 namespace {
 
 // A compiler's environment is fixed as a program's is, with its scratch
@@ -81,9 +93,7 @@ void startSandboxed(QProcess &process, const QString &workDir, qint64 addressSpa
         startInOwnSession(process, addressSpace);
         return;
     }
-    // Compilers are the system's: one user for all of them, apart from every
-    // program's.
-    static const sandbox::Identity compilerIdentity;
+    const sandbox::Identity &compilerIdentity = sandbox::compilerIdentity();
     const uid_t uid = ::geteuid() == 0 ? compilerIdentity.uid() : 0;
     if (::geteuid() == 0 && !uid) {
         startInOwnSession(process, addressSpace);

@@ -9,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -32,6 +33,9 @@ struct RunStream
     // Standard input reads it; standard output creates or empties it.
     // Empty: /dev/null.
     QString file;
+    // Or a descriptor of the judge's (a pipe's end, say), given to the
+    // program as it is; the judge keeps its own. -1: none.
+    int fd = -1;
 };
 
 // What a run may use. Time and memory are strict: a figure equal to its
@@ -61,6 +65,10 @@ struct RunRequest
     RunStream input;
     RunStream output;    // standard error always goes to /dev/null
     RunLimits limits;
+    // While this says yes, the program may be waiting for a peer that is
+    // still at work (the other end of its pipes): the idle rule holds off
+    // and the clock decides. Unset: no peer.
+    std::function<bool()> peerRunning;
 };
 
 // How a run ended. A failure's value is the letter a test point records for it.
@@ -157,6 +165,28 @@ void setProgramSandboxForTesting(bool enabled);
 
 // ---- checkers: the organiser's programs, started directly ----------------
 
+// How a SpawnedProcess starts its program, beyond the plain start.
+struct SpawnSetup
+{
+    int cpu = -1;  // the one CPU it runs on; -1: any
+    // In the compilers' sandbox (startSandboxed): workDir at /box, read-write,
+    // the program a file in it, under the compilers' user, the init of a
+    // process tree of its own (signals it does not handle reach it only from
+    // the judge or the kernel's faults, so it dies of a crash or a kill but
+    // not of SIGPIPE or SIGXCPU); without namespaces (or with the compiler
+    // sandbox off for tests), as it is.
+    bool sandboxed = false;
+    qint64 addressSpace = 0;  // RLIMIT_AS in bytes; 0: none
+    // RLIMIT_CPU, soft and hard: SIGKILL when used up; 0: none.
+    int cpuSeconds = 0;
+    // The judge's descriptors that become its standard input, output and
+    // error; -1: /dev/null.
+    std::array<int, 3> streams{-1, -1, -1};
+    // Writes to a pipe whose reader is gone fail with EPIPE instead of
+    // killing it.
+    bool ignorePipeSignal = false;
+};
+
 // A program started with posix_spawn in a session of its own (so that
 // killProcessTree ends all it starts), /dev/null as its standard streams,
 // the judge's environment, pinned to one CPU or not (-1). Cheaper than a
@@ -173,6 +203,9 @@ public:
     // False with the reason in error() when it could not be started (exec
     // failures included).
     bool start(const QString &program, const QStringList &arguments, const QString &workDir, int cpu = -1);
+    // The same, as setup says; in a sandbox program is a file name in workDir.
+    bool start(const QString &program, const QStringList &arguments, const QString &workDir,
+               const SpawnSetup &setup);
     pid_t pid() const { return m_pid; }
     int error() const { return m_error; }
     bool running() const { return m_pid > 0; }
@@ -193,6 +226,48 @@ private:
     int m_error = 0;
     bool m_ended = false;
 };
+
+// ---- two programs talking through pipes ---------------------------------
+
+// A contestant's program and the organiser's interactor run together: the
+// program's standard output is the interactor's standard input and the
+// interactor's standard output the program's standard input.
+struct PairRequest
+{
+    // The contestant's program, run and measured as any other run; its
+    // input and output are the pipes.
+    RunRequest program;
+    // The interactor: an executable file in peerDir, started with
+    // peerArguments in the compilers' sandbox with peerDir at /box (the
+    // program never sees it), on the program's CPU.
+    QString peerDir;
+    QString peer;
+    QStringList peerArguments;
+};
+
+// The interactor's fixed limits: CPU seconds, address space, and how long it
+// may go on by the clock once the program has ended.
+inline constexpr int PeerCpuSeconds = 10;
+inline constexpr qint64 PeerAddressSpace = qint64(1) << 30;
+inline constexpr int PeerGraceMs = 10000;
+
+struct PairRecord
+{
+    // The program's record; Stopped when judging was stopped at any time
+    // during the pair's run.
+    RunRecord program;
+    bool peerStarted = false;
+    int peerError = 0;          // why it could not be started
+    bool peerTimedOut = false;  // still running after its grace: killed
+    int peerWaitStatus = 0;     // its wait status once it has ended
+};
+
+// Runs both on this slot, started and stopped together: the interactor
+// first, then the program as runProgram does; then the interactor is waited
+// for (PeerGraceMs at most) and whatever of it is left is killed. A program
+// blocked reading from a living interactor is waiting, not idle; both
+// blocked reading from each other end at the program's clock limit.
+PairRecord runPair(RunSlot &slot, const PairRequest &request);
 
 // ---- compilers, started through QProcess ---------------------------------
 

@@ -115,7 +115,8 @@ RunRecord runProgram(RunSlot &slot, const RunRequest &request)
             ended = hasEnded(run.reapPid);
 
         RunSample figures{record.time, record.memory, false, 0};
-        figures.idle = idle(run, cpuNs, now - run.startNs, idleNotBeforeNs);
+        figures.idle = idle(run, cpuNs, now - run.startNs, idleNotBeforeNs)
+                       && !(request.peerRunning && request.peerRunning());
         figures.pastClock = now - run.startNs > clockLimitNs;
         if (ended) {
             rusage usage{};

@@ -345,8 +345,18 @@ ChildPlan makePlan(const RunRequest &request, const std::array<int, 3> &streams,
 
 StandardStreams::StandardStreams(const RunRequest &request)
 {
-    open(0, request.input.file, O_RDONLY);
-    open(1, request.output.file, O_WRONLY | O_CREAT | O_TRUNC);
+    const RunStream *streams[2] = {&request.input, &request.output};
+    for (int stream = 0; stream < 2; ++stream) {
+        const int given = streams[stream]->fd;
+        if (given < 0) {
+            open(stream, streams[stream]->file, stream == 0 ? O_RDONLY : O_WRONLY | O_CREAT | O_TRUNC);
+        } else if (!error) {
+            // The run's own copy: closed with the run, whatever the caller keeps.
+            fds[static_cast<size_t>(stream)] = ::fcntl(given, F_DUPFD_CLOEXEC, 3);
+            if (fds[static_cast<size_t>(stream)] < 0)
+                error = errno;
+        }
+    }
 }
 
 StandardStreams::~StandardStreams()

@@ -67,8 +67,9 @@ struct ChildPlan
 };
 
 // The program's standard streams as the judge opens them, above 2; -1 for
-// /dev/null. Regular files only: a pipe or a device named here could stall
-// the judge before the program even starts.
+// /dev/null. Files named: regular files only, a pipe or a device named here
+// could stall the judge before the program even starts. Descriptors given
+// (a peer's pipe) are copied.
 class StandardStreams
 {
 public:

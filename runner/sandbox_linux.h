@@ -86,6 +86,13 @@ private:
     int rootFolder = -1;  // the work folder bound in it: a new folder may get the number of a removed one
 };
 
+// The one user of every compiler and organiser's program run in the
+// compilers' sandbox, apart from every program's.
+const Identity &compilerIdentity();
+// Whether compilers and organisers' programs are sandboxed at all (tests
+// with stand-in compilers turn it off).
+bool compilerSandboxEnabled();
+
 // Gives the work folder and what lies in it (not below) to owner.
 void handOver(const QByteArray &workDir, uid_t owner, gid_t group);
 

@@ -37,6 +37,11 @@ bool insideProblemFolder(const QString &path)
                         [](const QString &part) { return part.isEmpty() || part == u"." || part == u".."; });
 }
 
+bool isInteractorSource(const QString &path)
+{
+    return isCheckerSource(path) || path.endsWith(u".c", Qt::CaseInsensitive);
+}
+
 QString problemKind(const QDomDocument &config)
 {
     return attr(config.firstChildElement(), u"type");
@@ -73,6 +78,9 @@ TaskSpec problemTask(const QDomDocument &config)
     found.stdio = attr(task, u"stdio") == u"1";
     found.checker = attr(task, u"checker");
     found.checkerType = attr(task, u"checkertype");
+    found.interactor = attr(queryWithin(task, QStringLiteral("interactor")).item(0), u"path");
+    if (found.interactive())
+        found.stdio = true;
     for (const QDomElement &subtask : queryWithin(task, QStringLiteral("subtask")).elements()) {
         SubtaskSpec sub;
         sub.score = attributeInt(subtask, QStringLiteral("score"));
@@ -178,6 +186,15 @@ ConfigFault extensionFault(const QDomElement &task, const QDomElement &source)
     if (checkerType == CheckerTestlib && !insideProblemFolder(attr(task, u"checker")))
         return ConfigFault{task.lineNumber(),
                            QStringLiteral("校验器 \"") + attr(task, u"checker") + QStringLiteral("\" 不在试题目录中")};
+    const QList<QDomElement> interactors = queryWithin(task, QStringLiteral("interactor")).elements();
+    if (interactors.size() > 1)
+        return ConfigFault{interactors[1].lineNumber(), QStringLiteral("交互器多于一个")};
+    if (!interactors.isEmpty()) {
+        const QString path = attr(interactors[0], u"path");
+        if (!insideProblemFolder(path))
+            return ConfigFault{interactors[0].lineNumber(),
+                               QStringLiteral("交互器 \"") + path + QStringLiteral("\" 不在试题目录中")};
+    }
     for (const QDomElement &grader : queryWithin(source, QStringLiteral("grader")).elements()) {
         // Copied beside the contestant's source under its own name.
         const QString file = attr(grader, u"file");
@@ -215,6 +232,11 @@ ConfigFault configFault(const XmlFile &config)
     if (const ConfigFault fault = extensionFault(task, queryUnder(document, QStringLiteral("source")).item(0));
         !fault.isNull())
         return fault;
+    // Answers are only checked: nothing runs to talk with an interactor.
+    if (kind == KindAnswer) {
+        if (const QDomElement interactor = queryWithin(task, QStringLiteral("interactor")).item(0); !interactor.isNull())
+            return ConfigFault{interactor.lineNumber(), QStringLiteral("提交答案题不能有交互器")};
+    }
     int number = 0;
     for (const QDomElement &subtask : queryWithin(task, QStringLiteral("subtask")).elements()) {
         if (const QString fault = scoreFault(subtask); !fault.isEmpty())

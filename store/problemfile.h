@@ -26,6 +26,8 @@ bool isCheckerSource(const QString &path);
 // A file the judge reads or copies from the problem folder: a relative path
 // that stays inside it.
 bool insideProblemFolder(const QString &path);
+// The same for an interactor, which may also be a C source (built by g++ too).
+bool isInteractorSource(const QString &path);
 
 struct SourceSpec
 {
@@ -71,6 +73,13 @@ struct TaskSpec
     bool stdio = false;
     QString checker;
     QString checkerType;  // CheckerVerdictFile or CheckerTestlib
+    // <interactor path=".."/>: a path in the problem folder, a source the
+    // judge compiles (isInteractorSource) or an executable. Set: the task is
+    // interactive, its program talks with the interactor through its standard
+    // streams (stdio is set too), and checker, when named, judges what the
+    // interactor wrote.
+    QString interactor;
+    bool interactive() const { return !interactor.isEmpty(); }
     QList<SubtaskSpec> subtasks;
 };
 TaskSpec problemTask(const QDomDocument &config);

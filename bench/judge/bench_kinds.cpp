@@ -3,6 +3,9 @@
 // with a testlib checker built from source, interleaved, ROUNDS times
 // (default 3). The testlib checker is built in the first of its runs (its
 // cache emptied before) and found in the cache afterwards.
+// Then the same for an interactive problem: one program that guesses a
+// number, judged as a traditional point (its input says "=" at once) and
+// with the interactor (the number is its first guess), interleaved.
 //
 // Usage: bench_kinds [POINTS] [ROUNDS] [--no-compiler-sandbox]
 // (finds checker/全文比较 in the build directory; the option shows what the
@@ -21,7 +24,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QEventLoop>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -52,6 +54,23 @@ QByteArray readFile(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+// Guesses by halving until told "=": one guess for 500000000.
+const QByteArray Guesser = R"(#include <cstdio>
+int main() {
+    long long lo = 1, hi = 1000000000;
+    char reply[8];
+    for (;;) {
+        long long mid = lo + (hi - lo) / 2;
+        std::printf("%lld\n", mid);
+        std::fflush(stdout);
+        if (std::scanf("%7s", reply) != 1 || reply[0] == '=') return 0;
+        if (reply[0] == '>') lo = mid + 1; else hi = mid - 1;
+    }
+}
+)";
+
+enum class Kind { Plain, Testlib, GuessTraditional, GuessInteractive };
+
 // A testlib checker for A+B, from the source tree.
 QByteArray sumChecker()
 {
@@ -63,26 +82,35 @@ QString loadAverage()
     return QString::fromLatin1(readFile(u"/proc/loadavg"_s)).section(u' ', 0, 2);
 }
 
-bool makeContest(const QString &root, bool testlib, int points)
+bool makeContest(const QString &root, Kind kind, int points)
 {
     const QString dir = root + u"/data/sum"_s;
+    const bool guess = kind == Kind::GuessTraditional || kind == Kind::GuessInteractive;
     QString subtasks;
     for (int k = 1; k <= points; ++k) {
-        if (!writeFile(dir + u"/tests/%1"_s.arg(k), QByteArray::number(k) + " " + QByteArray::number(k * 7) + "\n")
-            || !writeFile(dir + u"/tests/%1.a"_s.arg(k), QByteArray::number(k * 8) + "\n"))
+        const QByteArray input = kind == Kind::GuessTraditional ? QByteArray("=\n")
+                                 : kind == Kind::GuessInteractive
+                                     ? QByteArray("500000000\n")
+                                     : QByteArray::number(k) + " " + QByteArray::number(k * 7) + "\n";
+        const QByteArray answer = guess ? QByteArray("500000000\n") : QByteArray::number(k * 8) + "\n";
+        if (!writeFile(dir + u"/tests/%1"_s.arg(k), input) || !writeFile(dir + u"/tests/%1.a"_s.arg(k), answer))
             return false;
         subtasks += u"<subtask score=\"1\"><point in=\"tests/%1\" out=\"tests/%1.a\" time=\"1\" mem=\"256\"/></subtask>"_s
                         .arg(k);
     }
-    const QString checker = testlib ? u"checkertype=\"testlib\" checker=\"files/check.cpp\""_s
-                                    : u"checker=\"全文比较\""_s;
+    const QString checker = kind == Kind::Testlib ? u"checkertype=\"testlib\" checker=\"files/check.cpp\">"_s
+                            : kind == Kind::GuessInteractive
+                                ? u"checker=\"\"><interactor path=\"files/interactor.cpp\"/>"_s
+                                : u"checker=\"全文比较\">"_s;
     const QString xml = u"<problem type=\"TRA_0_4\"><source dir=\"sum\" file=\"sum\" code=\"100\">"
                         u"<language file=\"sum.cpp\" cmd=\"g++ -O2 -o sum sum.cpp\"/></source>"
-                        u"<task input=\"\" output=\"\" stdio=\"1\" %1>%2</task></problem>"_s.arg(checker, subtasks);
+                        u"<task input=\"\" output=\"\" stdio=\"1\" %1%2</task></problem>"_s.arg(checker, subtasks);
+    const QString tests = QStringLiteral(QXJ_SOURCE_DIR "/tests/programs/");
     return writeFile(dir + u"/.prb"_s, xml.toUtf8())
-           && writeFile(dir + u"/files/testlib.h"_s, readFile(QStringLiteral(QXJ_SOURCE_DIR "/tests/programs/minitestlib.h")))
+           && writeFile(dir + u"/files/testlib.h"_s, readFile(tests + u"minitestlib.h"_s))
            && writeFile(dir + u"/files/check.cpp"_s, sumChecker())
-           && writeFile(root + u"/src/p1/sum/sum.cpp"_s, StdioSum);
+           && writeFile(dir + u"/files/interactor.cpp"_s, readFile(tests + u"guessinteractor.cpp"_s))
+           && writeFile(root + u"/src/p1/sum/sum.cpp"_s, guess ? Guesser : StdioSum);
 }
 
 // Seconds to judge the player's cell; negative when a point was not accepted.
@@ -116,7 +144,9 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     registerJudgeMetaTypes();
-    QStandardPaths::setTestModeEnabled(true);
+    // Built programs go to a cache of this run's own, empty at first.
+    QTemporaryDir cache;
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(cache.path()));
     const int points = argc > 1 ? QString::fromLocal8Bit(argv[1]).toInt() : 100;
     const int rounds = argc > 2 ? QString::fromLocal8Bit(argv[2]).toInt() : 3;
     const bool sandboxed = !(argc > 3 && QByteArray(argv[3]) == "--no-compiler-sandbox");
@@ -127,34 +157,47 @@ int main(int argc, char **argv)
     }
     QTemporaryDir plain;
     QTemporaryDir testlib;
-    if (!makeContest(plain.path(), false, points) || !makeContest(testlib.path(), true, points)) {
+    QTemporaryDir guessPlain;
+    QTemporaryDir guessInteractive;
+    if (!makeContest(plain.path(), Kind::Plain, points) || !makeContest(testlib.path(), Kind::Testlib, points)
+        || !makeContest(guessPlain.path(), Kind::GuessTraditional, points)
+        || !makeContest(guessInteractive.path(), Kind::GuessInteractive, points)) {
         std::fprintf(stderr, "cannot write the contests\n");
         return 1;
     }
-    QDir(checkerCacheDir()).removeRecursively();
     std::printf("bench_kinds: 1 player x %d points, compiler sandbox %s, load average %s\n", points,
                 sandboxed ? "on" : "off", qPrintable(loadAverage()));
-    std::vector<double> plainTimes;
-    std::vector<double> testlibTimes;
-    for (int round = 1; round <= rounds; ++round) {
-        const double a = judgeOnce(plain.path());
-        const double b = judgeOnce(testlib.path());
-        if (a < 0 || b < 0) {
-            std::fprintf(stderr, "a point was not accepted\n");
-            return 1;
+    // Two kinds side by side, interleaved; the second one's first run
+    // builds what it needs.
+    const auto compare = [&](const char *what, const QString &first, const char *firstName, const QString &second,
+                             const char *secondName) {
+        std::vector<double> firstTimes;
+        std::vector<double> secondTimes;
+        std::printf("%s\n", what);
+        for (int round = 1; round <= rounds; ++round) {
+            const double a = judgeOnce(first);
+            const double b = judgeOnce(second);
+            if (a < 0 || b < 0) {
+                std::fprintf(stderr, "a point was not accepted\n");
+                return false;
+            }
+            std::printf("  round %d: %s %6.2f s   %s %6.2f s%s   ratio %.2f\n", round, firstName, a, secondName, b,
+                        round == 1 ? " (built)" : " (cached)", b / a);
+            firstTimes.push_back(a);
+            if (round > 1)
+                secondTimes.push_back(b);
         }
-        std::printf("  round %d: default checker %6.2f s   testlib checker %6.2f s%s   ratio %.2f\n", round, a, b,
-                    round == 1 ? " (built)" : " (cached)", b / a);
-        plainTimes.push_back(a);
-        if (round > 1)
-            testlibTimes.push_back(b);
-    }
-    // On a shared machine the least of several runs is the least disturbed.
-    if (!testlibTimes.empty()) {
-        const double a = *std::min_element(plainTimes.begin(), plainTimes.end());
-        const double b = *std::min_element(testlibTimes.begin(), testlibTimes.end());
-        std::printf("  fastest: default %.2f s, testlib (cached) %.2f s, ratio %.2f\n", a, b, b / a);
-    }
+        // On a shared machine the least of several runs is the least disturbed.
+        if (!secondTimes.empty()) {
+            const double a = *std::min_element(firstTimes.begin(), firstTimes.end());
+            const double b = *std::min_element(secondTimes.begin(), secondTimes.end());
+            std::printf("  fastest: %s %.2f s, %s (cached) %.2f s, ratio %.2f\n", firstName, a, secondName, b, b / a);
+        }
+        return true;
+    };
+    if (!compare("testlib checker:", plain.path(), "default checker", testlib.path(), "testlib checker")
+        || !compare("interactive:", guessPlain.path(), "traditional", guessInteractive.path(), "interactive"))
+        return 1;
     std::printf("  load average at the end %s\n", qPrintable(loadAverage()));
     return 0;
 }

@@ -1,5 +1,5 @@
 qxj_test(tst_problemkinds
-  SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_problemkinds.cpp
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_problemkinds.cpp ${CMAKE_CURRENT_LIST_DIR}/problemsite.h
   LIBS qxj_judge
   TIMEOUT 600)
 # The judge finds its default checker as "checker/全文比较" in the working directory.

@@ -1,6 +1,8 @@
 // A few lines in the manner of testlib, for the tests: a checker's three
 // streams, its verdicts and their exit codes, and the argument order
-// `checker <input> <output> <answer> [<result file>]`. It is not testlib;
+// `checker <input> <output> <answer> [<result file>]`; an interactor's,
+// `interactor <input> <output for the checker> <answer> [<result file>]`,
+// reading the program's words from standard input. It is not testlib;
 // fixtures install it under the name testlib.h where a package keeps it.
 #pragma once
 
@@ -94,4 +96,22 @@ inline void registerTestlibCmd(int argc, char **argv)
         quitf(_fail, "cannot open the input or the answer");
     if (!ouf.file)
         quitf(_pe, "cannot open the output");
+}
+
+// What an interactor writes for the checker.
+inline FILE *tout = nullptr;
+
+inline void registerInteraction(int argc, char **argv)
+{
+    if (argc < 4)
+        quitf(_fail, "usage: interactor <input> <output> <answer> [<result file>]");
+    if (argc > 4)
+        resultFile = std::fopen(argv[4], "w");
+    inf.file = std::fopen(argv[1], "r");
+    tout = std::fopen(argv[2], "w");
+    ans.file = std::fopen(argv[3], "r");
+    ouf.file = stdin;
+    ouf.onEnd = _unexpected_eof;
+    if (!inf.file || !ans.file || !tout)
+        quitf(_fail, "cannot open the input, the answer or the output");
 }

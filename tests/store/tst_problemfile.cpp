@@ -218,6 +218,58 @@ private slots:
         QTest::newRow("stdio 0") << u"<problem><task stdio='0'/></problem>"_s << false << QString() << QStringList();
     }
 
+    void interactorReader_data()
+    {
+        QTest::addColumn<QString>("xml");
+        QTest::addColumn<QString>("interactor");
+        QTest::addColumn<bool>("stdio");
+
+        QTest::newRow("old file") << HandWritten << QString() << false;
+        QTest::newRow("interactive, stdio implied")
+            << u"<problem><task input='a.in' output='a.out'><interactor path='files/interactor.cpp'/></task></problem>"_s
+            << u"files/interactor.cpp"_s << true;
+        QTest::newRow("interactive, stdio 0 overruled")
+            << u"<problem><task stdio='0'><interactor path='i'/></task></problem>"_s << u"i"_s << true;
+        QTest::newRow("interactor outside the task is not the task's")
+            << u"<problem><interactor path='i'/><task/></problem>"_s << QString() << false;
+    }
+
+    void interactorReader()
+    {
+        QFETCH(QString, xml);
+        QFETCH(QString, interactor);
+        QFETCH(bool, stdio);
+        const TaskSpec task = problemTask(parse(xml));
+        QCOMPARE(task.interactor, interactor);
+        QCOMPARE(task.interactive(), !interactor.isEmpty());
+        QCOMPARE(task.stdio, stdio);
+    }
+
+    void writeInteractivePlan()
+    {
+        QVERIFY(QDir().mkpath(m_contest.problemDir(u"p"_s)));
+        ProblemPlan plan;
+        plan.time = u"1"_s;
+        plan.mem = u"256"_s;
+        plan.checker = u"files/check.cpp"_s;
+        plan.checkerType = CheckerTestlib;
+        plan.interactor = u"files/interactor.cpp"_s;
+        plan.pairs = {{u"tests/1"_s, u"tests/1.a"_s}};
+        QVERIFY(::writeProblemConfig(m_contest, u"p"_s, plan));
+
+        XmlFile file;
+        QVERIFY(file.load(m_contest.problemConfigPath(u"p"_s)));
+        QVERIFY2(::configFault(file).isNull(), qPrintable(::configFault(file).reason));
+        const TaskSpec task = problemTask(file.document);
+        QCOMPARE(task.interactor, u"files/interactor.cpp"_s);
+        QVERIFY(task.stdio);
+        QCOMPARE(task.checker, u"files/check.cpp"_s);
+        // Written as an element of the task, stdio said plainly as well.
+        const QString text = QString::fromUtf8(readTestFile(m_contest.problemConfigPath(u"p"_s)));
+        QVERIFY2(text.contains(u"<interactor path=\"files/interactor.cpp\"/>"_s), qPrintable(text));
+        QVERIFY2(text.contains(u"stdio=\"1\""_s), qPrintable(text));
+    }
+
     void extensionReaders()
     {
         QFETCH(QString, xml);
@@ -479,6 +531,26 @@ private slots:
         QTest::newRow("grader unnamed") << extended("", "<grader/>") << 2 << u"交互库文件 \"\" 不在试题目录中"_s;
         QTest::newRow("checker type unknown") << extended("checkertype=\"special\"") << 3
                                               << u"校验器类型 \"special\" 未知"_s;
+
+        // Interactive tasks: an <interactor> in the task, stdio implied.
+        const auto interactive = [&](const char *interactors, const char *kind = "TRA_0_4") {
+            return QByteArray("<problem type=\"") + kind + "\">\n<task checker=\"\">\n" + interactors
+                   + "\n<subtask score=\"1\">\n" + good + "</subtask>\n</task>\n</problem>\n";
+        };
+        QTest::newRow("interactor source") << interactive("<interactor path=\"files/interactor.cpp\"/>") << 0
+                                           << QString();
+        QTest::newRow("interactor executable") << interactive("<interactor path=\"interactor\"/>") << 0 << QString();
+        QTest::newRow("interactor above the folder") << interactive("<interactor path=\"../i.cpp\"/>") << 3
+                                                     << u"交互器 \"../i.cpp\" 不在试题目录中"_s;
+        QTest::newRow("interactor absolute") << interactive("<interactor path=\"/usr/bin/yes\"/>") << 3
+                                             << u"交互器 \"/usr/bin/yes\" 不在试题目录中"_s;
+        QTest::newRow("interactor unnamed") << interactive("<interactor/>") << 3 << u"交互器 \"\" 不在试题目录中"_s;
+        QTest::newRow("two interactors")
+            << interactive("<interactor path=\"a.cpp\"/>\n<interactor path=\"b.cpp\"/>") << 4 << u"交互器多于一个"_s;
+        QTest::newRow("interactor on answers")
+            << QByteArray("<problem type=\"ANS_0_4\">\n<task>\n<interactor path=\"i.cpp\"/>\n<subtask score=\"1\">"
+                          "<point in=\"1.in\" out=\"1.ans\" sub=\"1.out\"/></subtask></task></problem>")
+            << 3 << u"提交答案题不能有交互器"_s;
     }
 
     void configFault()

@@ -1,0 +1,11 @@
+qxj_test(tst_interactive
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_interactive.cpp ${CMAKE_CURRENT_LIST_DIR}/problemsite.h
+  LIBS qxj_judge
+  TIMEOUT 600)
+# The judge finds its default checker as "checker/全文比较" in the working directory.
+target_compile_definitions(tst_interactive PRIVATE QXJ_BUILD_DIR="${CMAKE_BINARY_DIR}")
+if(TARGET textcmp)
+  add_dependencies(tst_interactive textcmp)
+endif()
+# Our stand-in for testlib.h and our interactor are read from the source tree.
+target_compile_definitions(tst_interactive PRIVATE QXJ_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
