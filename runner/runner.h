@@ -61,6 +61,11 @@ struct RunRequest
     RunStream input;
     RunStream output;    // standard error always goes to /dev/null
     RunLimits limits;
+    // Files of the work folder the judge reads after the run, by name. In a
+    // sandbox the program works in a bounded copy of its work folder, and
+    // only these come back from it (standard output is written in place);
+    // nullopt: every regular file it made or changed.
+    std::optional<QStringList> results;
 };
 
 // How a run ended. A failure's value is the letter a test point records for it.
