@@ -62,9 +62,10 @@ struct RunRequest
     RunStream output;    // standard error always goes to /dev/null
     RunLimits limits;
     // Files of the work folder the judge reads after the run, by name. In a
-    // sandbox the program works in a bounded copy of its work folder, and
-    // only these come back from it (standard output is written in place);
-    // nullopt: every regular file it made or changed.
+    // sandbox the program works in a bounded folder of its own laid over the
+    // work folder (whose files it reads there, read-only), and only these
+    // come back from it (standard output is written in place); nullopt:
+    // every regular file it made or changed.
     std::optional<QStringList> results;
 };
 
