@@ -65,6 +65,8 @@ bool JudgeWorker::runInteractivePoint(const QString &exeName, const TaskSpec &ta
     request.program.limits.time = point.time;
     request.program.limits.memory = point.mem;
     request.program.limits.cpu = cpu;
+    // Everything it says goes through the pipes: nothing to bring back.
+    request.program.results = QStringList();
     request.peerDir = dir;
     request.peer = InteractorName;
     request.peerArguments = {u"input.txt"_s, u"output.txt"_s, u"answer.txt"_s, u"result.txt"_s};

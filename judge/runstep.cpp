@@ -97,6 +97,9 @@ bool JudgeWorker::runTestPoints(const QString &exeName)
                             request.input.file = input.canonicalFilePath();
                         request.output.file = outputFile;
                     }
+                    // The output alone comes back from the program's work
+                    // folder: nothing else it writes reaches the contest's disk.
+                    request.results = task.stdio ? QStringList() : QStringList{task.output};
                     const RunRecord record = runProgram(*this, request);
                     const bool ran = record.unpack(p.timeUsed, p.memoryUsed, p.state, p.note);
                     // Stopped with the judge, it is no verdict.

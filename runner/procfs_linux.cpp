@@ -9,6 +9,7 @@
 
 #include <dirent.h>
 #include <elf.h>
+#include <sys/sysmacros.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -127,6 +128,38 @@ ProcStatus parseProcStatus(std::string_view text)
     status.residentShmemKb = statusValue(text, "RssShmem:");
     status.seccompFilters = static_cast<int>(statusValue(text, "Seccomp_filters:"));
     return status;
+}
+
+long long residentOnDevicesKb(std::string_view smaps, const std::vector<dev_t> &devices)
+{
+    long long total = 0;
+    bool counted = false;  // the mapping the figures below belong to
+    while (!smaps.empty()) {
+        const size_t lineEnd = smaps.find('\n');
+        std::string_view rest = smaps.substr(0, lineEnd);
+        smaps.remove_prefix(lineEnd == std::string_view::npos ? smaps.size() : lineEnd + 1);
+        const std::string_view first = nextField(rest);
+        if (first.empty())
+            continue;
+        if (first.back() == ':') {
+            long long kb = 0;
+            if (counted && first == "Rss:" && toNumber(nextField(rest), kb))
+                total += kb;
+            continue;
+        }
+        // start-end perms offset major:minor inode [name]
+        nextField(rest);
+        nextField(rest);
+        const std::string_view device = nextField(rest);
+        const size_t colon = device.find(':');
+        unsigned major = 0;
+        unsigned minor = 0;
+        counted = colon != std::string_view::npos
+            && std::from_chars(device.data(), device.data() + colon, major, 16).ec == std::errc()
+            && std::from_chars(device.data() + colon + 1, device.data() + device.size(), minor, 16).ec == std::errc()
+            && std::find(devices.begin(), devices.end(), makedev(major, minor)) != devices.end();
+    }
+    return total;
 }
 
 long readProcFile(int fd, char *buffer, unsigned long size)

@@ -76,6 +76,10 @@ long long threadStackSlackKb(const std::vector<Mapping> &mappings);
 long long ownedKb(const std::vector<Mapping> &mappings, long long sharedKb,
                   const std::vector<HeldFile> &memfds);
 
+// KiB of the pages in memory of the mappings of files on the given devices
+// ("major:minor" as maps shows them, hexadecimal), from /proc/<pid>/smaps.
+long long residentOnDevicesKb(std::string_view smaps, const std::vector<dev_t> &devices);
+
 // Reads a /proc file kept open (its figures are regenerated on every read
 // from offset 0). Returns the length read, or -1 (the process is gone).
 long readProcFile(int fd, char *buffer, unsigned long size);

@@ -69,6 +69,12 @@ struct RunRequest
     // still at work (the other end of its pipes): the idle rule holds off
     // and the clock decides. Unset: no peer.
     std::function<bool()> peerRunning;
+    // Files of the work folder the judge reads after the run, by name. In a
+    // sandbox the program works in a bounded folder of its own laid over the
+    // work folder (whose files it reads there, read-only), and only these
+    // come back from it (standard output is written in place); nullopt:
+    // every regular file it made or changed.
+    std::optional<QStringList> results;
 };
 
 // How a run ended. A failure's value is the letter a test point records for it.

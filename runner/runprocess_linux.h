@@ -66,7 +66,16 @@ struct Run
     long long startNs = 0;
     long long peakKb = 0;      // memory figure so far
     long long peakFileKb = 0;  // most file pages ever seen mapped
-    long long familyPeakKb = 0;  // with the program's other processes
+    long long familyPeakKb = 0;  // the whole run's: its other processes and private /tmp and /dev/shm too
+    long long nowKb = 0;         // what the program owns at the last look
+    long long familyKb = 0;      // what its other processes own, at the last look
+    long long familyScratchKb = 0;  // of which pages of /tmp and /dev/shm mapped
+    // The run's /tmp and /dev/shm as the judge reaches them, and their devices.
+    int scratchFds[2] = {-1, -1};
+    dev_t scratchDevices[2] = {};
+    bool sandboxOpened = false;
+    long long scratchMappedKb = 0;  // of the program's shared pages, those of /tmp and /dev/shm, at the last look
+    long long scratchCountedKb = 0; // of /tmp and /dev/shm, counted among the program's shared pages
     std::string text;          // maps, read again and again
     long long countedAtNs = 0;  // pages of thread stacks
     long long countCostNs = 0;
@@ -79,7 +88,8 @@ struct Run
     ~Run() { release(); }
     void release()
     {
-        for (int *fd : {&waitFd, &listener, &procFd, &statFd, &statusFd, &mapsFd, &pagemapFd, &familyFd})
+        for (int *fd : {&waitFd, &listener, &procFd, &statFd, &statusFd, &mapsFd, &pagemapFd, &familyFd,
+                        &scratchFds[0], &scratchFds[1]})
             closeFd(*fd);
         if (initStack)
             ::munmap(initStack, ChildStackSize);

@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QScopeGuard>
 
 #include <algorithm>
@@ -206,7 +207,8 @@ void closeAllBut(std::array<int, N> keep)
     closeAllBut(std::array{status, plan.socket, plan.root.network, plan.root.prebuiltRoot, plan.streams[0],
                            plan.streams[1], plan.streams[2]});
     ::syscall(SYS_prctl, PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0);
-    if (const int error = sandbox::enterRoot(plan.root))
+    int workFolder = -1;
+    if (const int error = sandbox::enterRoot(plan.root, &workFolder))
         childReport(status, 'S', error);
     const pid_t program = ::clone(childEntry, static_cast<char *>(plan.programStack) + ChildStackSize,
                                   CLONE_VM | SIGCHLD, &plan);
@@ -233,6 +235,9 @@ void closeAllBut(std::array<int, N> keep)
     ::syscall(SYS_kill, -1, SIGKILL);
     while (::syscall(SYS_wait4, -1, nullptr, __WALL, nullptr) > 0 || errno == EINTR) {
     }
+    // Nothing of the program can change them any more.
+    if (workFolder >= 0)
+        sandbox::returnResults(plan.root, workFolder);
     ::syscall(SYS_exit_group, 0);
     __builtin_unreachable();
 }
@@ -315,6 +320,15 @@ ChildPlan makePlan(const RunRequest &request, const std::array<int, 3> &streams,
             plan.gid = identity->gid();
             sandbox::handOver(plan.root.workDir, plan.uid, plan.gid);
         }
+        // Written in place, through the descriptor the judge opened.
+        const QFileInfo output(request.output.file);
+        if (!request.output.file.isEmpty() && output.absolutePath() == QFileInfo(workDir).absoluteFilePath())
+            plan.root.streamName = QFile::encodeName(output.fileName());
+        plan.root.allResults = !request.results.has_value();
+        for (const QString &name : request.results.value_or(QStringList()))
+            plan.root.results.push_back(QFile::encodeName(name));
+        sandbox::planBox(plan.root, static_cast<unsigned long long>(std::max<qint64>(request.limits.outputBytes, 0)),
+                         identity ? plan.uid : ::geteuid(), identity ? plan.gid : ::getegid());
     } else if (::geteuid() == 0) {
         handOverToNobody(plan);
     }

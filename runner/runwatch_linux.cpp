@@ -18,6 +18,7 @@
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -121,12 +122,92 @@ long long ownedNow(Run &run, long long sharedKb, long long bound)
     return ownedKb(mappings, sharedKb, run.watchMemfds ? heldMemfds(run, mappings) : std::vector<HeldFile>());
 }
 
-void sampleMemory(Run &run, double &memoryUsed)
+// Opens the run's /tmp and /dev/shm as the judge reaches them.
+void lookIntoSandbox(Run &run)
+{
+    if (run.sandboxOpened || run.reapPid == run.pid)
+        return;
+    run.sandboxOpened = true;
+    const char *const names[2] = {"tmp", "dev/shm"};
+    for (int i = 0; i < 2; ++i) {
+        char path[64];
+        std::snprintf(path, sizeof path, "/proc/%d/root/%s", static_cast<int>(run.reapPid), names[i]);
+        run.scratchFds[i] = ::open(path, O_PATH | O_DIRECTORY | O_CLOEXEC);
+        struct stat info;
+        if (run.scratchFds[i] >= 0 && ::fstat(run.scratchFds[i], &info) == 0)
+            run.scratchDevices[i] = info.st_dev;
+    }
+}
+
+// KiB the run keeps in its private /tmp and /dev/shm (0 outside a sandbox),
+// as their file systems count them.
+long long scratchKb(Run &run)
+{
+    lookIntoSandbox(run);
+    long long total = 0;
+    for (int fd : run.scratchFds) {
+        struct statfs disk;
+        if (fd >= 0 && ::fstatfs(fd, &disk) == 0 && disk.f_blocks >= disk.f_bfree)
+            total += static_cast<long long>((disk.f_blocks - disk.f_bfree) * static_cast<unsigned long long>(disk.f_bsize) / 1024);
+    }
+    return total;
+}
+
+// Of a process's shared pages (its /proc folder: pid in dir), those of /tmp
+// and /dev/shm, counted there too. Not read where its address space went
+// meanwhile, for smaps may have been cut short.
+struct SharedPages
+{
+    bool read = false;
+    long long scratchKb = 0;
+};
+
+SharedPages sharedPages(const Run &run, int dir, const char *pid)
+{
+    SharedPages pages;
+    char name[48];
+    std::snprintf(name, sizeof name, "%s/smaps", pid);
+    const int fd = ::openat(dir, name, O_RDONLY | O_CLOEXEC);
+    std::string text;
+    const bool read = fd >= 0 && readProcText(fd, text);
+    if (fd >= 0)
+        ::close(fd);
+    std::snprintf(name, sizeof name, "%s/status", pid);
+    char buffer[4096];
+    const int statusFd = ::openat(dir, name, O_RDONLY | O_CLOEXEC);
+    const long length = statusFd >= 0 ? readProcFile(statusFd, buffer, sizeof buffer) : -1;
+    if (statusFd >= 0)
+        ::close(statusFd);
+    if (!read || length <= 0 || parseProcStatus(std::string_view(buffer, static_cast<size_t>(length))).dataKb < 0)
+        return pages;
+    pages.read = true;
+    pages.scratchKb = residentOnDevicesKb(text, {run.scratchDevices[0], run.scratchDevices[1]});
+    return pages;
+}
+
+// exact: the program's figure of the moment is added to others', so thread
+// stacks are corrected even where that cannot raise its own peak.
+void sampleMemory(Run &run, double &memoryUsed, bool exact, long long scratch)
 {
     char buffer[4096];
     const long length = readProcFile(run.statusFd, buffer, sizeof buffer);
+    run.nowKb = 0;  // unless it still has an address space
     if (length > 0) {
         const ProcStatus status = parseProcStatus(std::string_view(buffer, static_cast<size_t>(length)));
+        const long long sharedKb = std::max(status.residentShmemKb, 0LL);
+        // Of /tmp and /dev/shm, what it maps is counted among its shared
+        // pages. An unmapping under way has taken the mapping out of smaps
+        // before its pages out of the figures: what the last look found
+        // stands too.
+        run.scratchCountedKb = 0;
+        if (sharedKb > 0 && scratch > 0) {
+            const SharedPages pages = sharedPages(run, run.procFd, ".");
+            const long long scratchNow = pages.read ? pages.scratchKb : sharedKb;
+            run.scratchCountedKb = std::min(sharedKb, std::max(scratchNow, run.scratchMappedKb));
+            run.scratchMappedKb = scratchNow;
+        } else {
+            run.scratchMappedKb = 0;
+        }
         run.peakFileKb = std::max(run.peakFileKb, status.residentFileKb);
         // The kernel's peak resident set catches what came and went between
         // two looks, file pages included. Those are taken out as the most
@@ -138,28 +219,43 @@ void sampleMemory(Run &run, double &memoryUsed)
             // Apart from memfd files, the corrections (thread stacks) only
             // lower this bound: unless it would raise the peak they need not
             // be read.
-            const long long sharedKb = std::max(status.residentShmemKb, 0LL);
             const long long bound = status.dataKb + status.stackKb + sharedKb;
-            if (run.watchMemfds || (bound > run.peakKb && run.threaded))
-                run.peakKb = std::max(run.peakKb, ownedNow(run, sharedKb, bound));
-            else
-                run.peakKb = std::max(run.peakKb, bound);
+            const bool correct = run.watchMemfds || (run.threaded && (exact || bound > run.peakKb));
+            run.nowKb = std::max(correct ? ownedNow(run, sharedKb, bound) : bound, 0LL);
+            run.peakKb = std::max(run.peakKb, run.nowKb);
         }
     }
-    memoryUsed = static_cast<double>(run.peakKb) / 1024.0;
+    memoryUsed = static_cast<double>(std::max(run.peakKb, run.familyPeakKb)) / 1024.0;
+}
+
+// The whole run's figure: the program's, its other processes' (read at the
+// last sample) and what it keeps in /tmp and /dev/shm, a page it maps there
+// counted once.
+void sampleWhole(Run &run, double &memoryUsed, long long scratch)
+{
+    const bool others = scratch > 0 || run.familyKb > 0;
+    sampleMemory(run, memoryUsed, others, scratch);
+    if (!others)
+        return;
+    const long long unmapped = std::max(0LL, scratch - run.familyScratchKb - run.scratchCountedKb);
+    run.familyPeakKb = std::max(run.familyPeakKb, run.nowKb + run.familyKb + unmapped);
+    memoryUsed = static_cast<double>(std::max(run.peakKb, run.familyPeakKb)) / 1024.0;
 }
 
 // The processes of a sandboxed run other than the program, as its own /proc
 // lists them: the user time of each with that of the children it has reaped
-// (the init's covers the orphans), and the private memory of each but the
-// init. The init is 1, the program 2.
+// (the init's covers the orphans), and what each but the init owns: its
+// private memory in full and the shared pages it maps, of which those of
+// /tmp and /dev/shm apart (wanted only while these hold anything). The init
+// is 1, the program 2.
 struct Family
 {
     unsigned long long userTicks = 0;
     long long memoryKb = 0;
+    long long scratchKb = 0;
 };
 
-Family readFamily(Run &run)
+Family readFamily(Run &run, bool withScratch)
 {
     Family family;
     if (run.familyFd < 0) {
@@ -201,7 +297,12 @@ Family readFamily(Run &run)
             ::close(fd);
         if (length > 0) {
             const ProcStatus status = parseProcStatus(std::string_view(buffer, static_cast<size_t>(length)));
-            family.memoryKb += std::max(status.dataKb, 0LL) + std::max(status.stackKb, 0LL);
+            const long long sharedKb = std::max(status.residentShmemKb, 0LL);
+            if (sharedKb > 0 && withScratch) {
+                const SharedPages pages = sharedPages(run, ::dirfd(dir), entry->d_name);
+                family.scratchKb += pages.read ? pages.scratchKb : sharedKb;
+            }
+            family.memoryKb += std::max(status.dataKb, 0LL) + std::max(status.stackKb, 0LL) + sharedKb;
         }
     }
     ::closedir(dir);
@@ -221,7 +322,7 @@ void answerNotification(Run &run, double &memoryUsed)
     switch (classifyCall(request.data.arch, request.data.nr)) {
     case Call::Exit:
     case Call::Unmap:
-        sampleMemory(run, memoryUsed);  // last chance: the figures are about to fall
+        sampleWhole(run, memoryUsed, scratchKb(run));  // last chance: the figures are about to fall
         break;
     case Call::MemfdCreate:
         run.watchMemfds = true;
@@ -270,17 +371,20 @@ long long sample(Run &run, double &timeUsed, double &memoryUsed)
         cpuNs = static_cast<long long>(static_cast<double>(stat.userTicks + stat.systemTicks)
                                        / ticksPerSecond() * 1e9);
     }
-    sampleMemory(run, memoryUsed);
+    const long long scratch = scratchKb(run);
     long long familyNs = 0;
     if (run.spawned && run.reapPid != run.pid) {
         // Limits hold for the whole run: what the program's other processes
         // use counts as its own.
-        const Family family = readFamily(run);
-        run.familyPeakKb = std::max(run.familyPeakKb, run.peakKb + family.memoryKb);
-        memoryUsed = static_cast<double>(run.familyPeakKb) / 1024.0;
+        const Family family = readFamily(run, scratch > 0);
+        run.familyKb = family.memoryKb;
+        run.familyScratchKb = family.scratchKb;
         timeUsed += static_cast<double>(family.userTicks) / ticksPerSecond();
         familyNs = static_cast<long long>(static_cast<double>(family.userTicks) / ticksPerSecond() * 1e9);
     }
+    sampleWhole(run, memoryUsed, scratch);
+    if (cpuNs < 0)
+        return -1;  // gone
     timespec cpu{};
     if (run.haveCpuClock && ::clock_gettime(run.cpuClock, &cpu) == 0)
         cpuNs = cpu.tv_sec * 1'000'000'000LL + cpu.tv_nsec;
@@ -320,6 +424,9 @@ bool hasEnded(pid_t pid)
 
 bool idle(Run &run, long long cpuNs, long long runningNs, long long notBeforeNs)
 {
+    // Gone: its sandbox's init is returning its results, which the clock bounds.
+    if (cpuNs < 0)
+        return false;
     if (cpuNs != run.lastCpuNs) {
         run.unchangedSamples = 0;
         run.lastCpuNs = cpuNs;

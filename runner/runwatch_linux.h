@@ -17,13 +17,14 @@ inline constexpr long long samplePeriodNs = 10'000'000;
 bool waitForSample(Run &run, long long dueNs, double &memoryUsed);
 
 // judgeMutex held, the program still ours (the CPU clock names it by pid).
-// Returns its total CPU time in ns, for the idle rule.
+// Returns its total CPU time in ns, for the idle rule; -1 once it is gone.
 long long sample(Run &run, double &timeUsed, double &memoryUsed);
 
 // Whether pid (a child of the judge's not yet reaped) has ended.
 bool hasEnded(pid_t pid);
 
-// The idle rule, for a program blocked for good: true once the precise CPU
+// The idle rule, for a program blocked for good (never one gone, cpuNs -1):
+// true once the precise CPU
 // clock (user and system) has stood still for more than 100 samples in a
 // row, the run has lasted longer than notBeforeNs (runningNs so far), and
 // the program is not merely asleep for a while (that is left to the clock).

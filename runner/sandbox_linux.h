@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <vector>
+
 #include <sys/types.h>
 
 // A contestant's program (and the compiler that builds it) sees a root of its
@@ -36,6 +38,16 @@ struct RootPlan
     // the run then only adds its own /proc, /tmp and /dev/shm to a copy.
     int prebuiltRoot = -1;
     bool scratchMounts = true;  // false while a prebuilt root is made
+    // A program's work folder is a file system of its own, bounded in bytes
+    // and files, so that whatever it writes there can fill only its own
+    // space: the files of the judge's work folder are bound in read-only
+    // before it starts, and its results copied back once all of its
+    // processes are gone. 0: the work folder itself is /box (compilers).
+    unsigned long long boxBytes = 0;
+    QByteArray boxOptions;   // "size=...,nr_inodes=...,mode=0755,uid=...,gid=..."
+    QByteArray streamName;   // the file of the work folder standard output goes to: left out
+    bool allResults = true;  // every regular file it made or changed comes back
+    std::vector<QByteArray> results;  // otherwise only these
 };
 
 // The environment of every program and compiler: what they need to find
@@ -49,10 +61,22 @@ RootPlan makeRootPlan(const QString &workDir, bool forCompiler, double scratchMe
 // CLONE_NEWNET only where no network namespace is at hand to join.
 int namespaceFlags(bool withProcessTree, bool newNetwork = true);
 
+// Bounds the program's work folder: outputBytes (and a little) for what it
+// writes, 1024 files more than the judge put there. owner: the program's user.
+void planBox(RootPlan &plan, unsigned long long outputBytes, uid_t owner, gid_t group);
+
 // Builds and enters the root, in a process that has just been given new user
 // (unless root), mount, IPC and network namespaces. The current directory is
-// /box afterwards. Raw system calls only; returns 0 or an errno.
-int enterRoot(const RootPlan &plan) noexcept;
+// /box afterwards. With a bounded work folder, *workFolder is then the
+// judge's work folder, open for returnResults. Raw system calls only;
+// returns 0 or an errno.
+int enterRoot(const RootPlan &plan, int *workFolder = nullptr) noexcept;
+
+// Once every process of the program has ended: copies its results from /box
+// (the current directory's file system) to the judge's work folder. Only
+// regular files come back, never through a link; a result the program
+// removed is removed there too. Raw system calls only.
+void returnResults(const RootPlan &plan, int workFolder) noexcept;
 
 // A user id for one run at a time, no other process on the machine has: taken
 // from a reserved range, one per concurrent run in this process, guarded

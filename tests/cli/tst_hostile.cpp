@@ -125,7 +125,8 @@ const Hostile Players[] = {
      "        FILE *f = fopen(name, \"w\");\n        if (!f)\n            return 5;\n"
      "        for (int j = 0; j < 100; ++j)\n            fwrite(block, 1, sizeof block, f);\n"
      "        fclose(f);\n    }\n}\n",
-     {{'T', "超过时间限制", 'N', 0}}},
+     // Its own space runs out, names and all: the contest's disk is untouched.
+     {{'R', "运行时错误: 5", 'R', 0}}},
     {"chatter",
      "#include <stdio.h>\n#include <unistd.h>\n"
      "int main(void)\n{\n    close(0);\n    getchar();\n    static char block[1 << 16];\n"

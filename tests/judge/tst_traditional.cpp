@@ -72,7 +72,7 @@ const QByteArray WrongPas = wrong(SumPas, "a + b", "a + b + 1");
 
 // One program for every run outcome, steered by its input file:
 // "burn s" uses s seconds of CPU, "loop" writes its pid and spins, "none"
-// writes nothing, "stuck" leaves a file named stuck in its directory, "hide"
+// writes nothing, "stuck" marks its output as one the judge cannot remove, "hide"
 // leaves hidden files there and, where it may, in the directory above;
 // "lockdir", "lockfile", "readonly" and "deep" leave folders and files
 // without their owner's rights there, "lockverdict" such a folder inside a
@@ -105,7 +105,6 @@ int main(void) {
     }
     const int leftover = access(".left", F_OK) == 0, above = access("../.left", F_OK) == 0;
     if (!strcmp(cmd, "none")) return 0;
-    if (!strcmp(cmd, "stuck")) touch("stuck");
     if (!strcmp(cmd, "hide")) {
         mkdir("d", 0755);
         touch(".left");
@@ -156,8 +155,8 @@ int main(void) {
     volatile double x = 0;
     while (cpu() < arg)
         for (int i = 0; i < 1000000; ++i) x += 1;
-    fprintf(out, "cpu=%.6f%s%s%s\n", cpu(), in ? "" : " noinput", leftover ? " leftover" : "",
-            above ? " above" : "");
+    fprintf(out, "cpu=%.6f%s%s%s%s\n", cpu(), in ? "" : " noinput", leftover ? " leftover" : "",
+            above ? " above" : "", strcmp(cmd, "stuck") ? "" : " stuck");
     fclose(out);
     return 0;
 }
@@ -1097,7 +1096,7 @@ void TestTraditional::missingInputData()
 static bool stuckSeen = false;
 static bool keepStuckFiles(const QString &path)
 {
-    if (path.endsWith(u"/stuck"_s))
+    if (path.endsWith(u"/sum.out"_s) && readFile(path).contains(" stuck"))
         stuckSeen = true;
     else if (!(stuckSeen && QFileInfo(path).dir().dirName() == u"tmp"_s))
         return QFile::remove(path);
@@ -1126,7 +1125,7 @@ void TestTraditional::judgeErrors()
     const QString busy = u": "_s + QString::fromLocal8Bit(std::strerror(EBUSY));
     const QString work = site.contest.threadWorkDir(0);
     const QString tmp = site.contest.tmpDir() + u'/';
-    const QStringList notes{u"临时目录无法清空: 003\n"_s + work + u"/stuck"_s + busy,
+    const QStringList notes{u"临时目录无法清空: 003\n"_s + work + u"/sum.out"_s + busy,
                             u"临时目录无法清空: 001\n"_s + tmp, u"临时目录无法清空: 002\n"_s + tmp};
     for (int cell = 0; cell < 3; ++cell) {
         QDomDocument result;
@@ -1270,25 +1269,27 @@ void TestTraditional::stopDuringRun()
     QVERIFY(site.writePoint(1, "loop", "1\n"));
     QVERIFY(site.handIn(u"max"_s, m_actor));
 
-    const QString output = site.contest.threadWorkDir(0) + u"/sum.out"_s;
-    // The program's own pid may be one of its sandbox: it is found by its folder.
-    struct stat workDir = {};
-    judgeAndStop(site, u"max"_s, [&] {
-        return readFile(output).startsWith("pid=")
-            && ::stat(QFile::encodeName(site.contest.threadWorkDir(0)).constData(), &workDir) == 0;
-    });
-    if (QTest::currentTestFailed())
-        return;
+    // The program works in a folder of its own laid over the work folder:
+    // it is found by that, and by the output it has begun there.
+    const QString workDir = site.contest.threadWorkDir(0);
     const auto working = [&workDir] {
+        // Made by the judge once it starts.
+        const QByteArray work = QFile::encodeName(QFileInfo(workDir).canonicalFilePath()).replace(' ', "\\040");
         for (const QString &pid : QDir(u"/proc"_s).entryList(QDir::Dirs)) {
-            struct stat cwd;
-            if (pid.toLongLong() > 0 && processAlive(pid.toLongLong())
-                && ::stat(QFile::encodeName(u"/proc/"_s + pid + u"/cwd"_s).constData(), &cwd) == 0
-                && cwd.st_dev == workDir.st_dev && cwd.st_ino == workDir.st_ino)
-                return true;
+            if (pid.toLongLong() <= 0 || !processAlive(pid.toLongLong())
+                || !readFile(u"/proc/"_s + pid + u"/cwd/sum.out"_s).startsWith("pid="))
+                continue;
+            for (const QByteArray &line : readFile(u"/proc/"_s + pid + u"/mountinfo"_s).split('\n')) {
+                const QList<QByteArray> fields = line.split(' ');
+                if (fields.size() > 4 && fields[4] == "/box" && fields[3] != "/" && work.endsWith(fields[3]))
+                    return true;
+            }
         }
         return false;
     };
+    judgeAndStop(site, u"max"_s, working);
+    if (QTest::currentTestFailed())
+        return;
     QTRY_VERIFY_WITH_TIMEOUT(!working(), 10000);
 }
 

@@ -26,7 +26,10 @@
 #include <linux/filter.h>
 #include <linux/seccomp.h>
 #include <poll.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/sysmacros.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <netinet/in.h>
@@ -60,6 +63,23 @@ bool copyProgram(const QString &name, const QString &workDir, const QString &exe
     return QFile::copy(programPath(name), workDir + u'/' + exeName);
 }
 
+// Whether a process sees the folder dir
+// (its canonical path, as mountinfo escapes it) at /box: a sandboxed program
+// works in a copy of its work folder laid over it.
+bool boxedIn(int pid, const QByteArray &dir)
+{
+    QFile mounts(u"/proc/%1/mountinfo"_s.arg(pid));
+    if (!mounts.open(QIODevice::ReadOnly))
+        return false;
+    for (const QByteArray &line : mounts.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.split(' ');
+        // id parent major:minor root mount-point ...: root is the path in its file system
+        if (fields.size() > 4 && fields[4] == "/box" && fields[3] != "/" && dir.endsWith(fields[3]))
+            return true;
+    }
+    return false;
+}
+
 // Live processes whose current directory is dir: everything a program started
 // in its work directory, however it detached itself.
 QList<int> livingProcessesIn(const QString &dir)
@@ -68,6 +88,7 @@ QList<int> livingProcessesIn(const QString &dir)
     struct stat wanted;
     if (::stat(QFile::encodeName(dir).constData(), &wanted) != 0)
         return {};
+    const QByteArray escaped = QFile::encodeName(QFileInfo(dir).canonicalFilePath()).replace(' ', "\\040");
     QList<int> found;
     for (const ProcStat &process : listProcesses()) {
         if (process.state == 'Z' || process.state == 'X')
@@ -76,6 +97,8 @@ QList<int> livingProcessesIn(const QString &dir)
         std::snprintf(link, sizeof link, "/proc/%d/cwd", static_cast<int>(process.pid));
         struct stat cwd;
         if (::stat(link, &cwd) == 0 && cwd.st_dev == wanted.st_dev && cwd.st_ino == wanted.st_ino)
+            found.append(process.pid);
+        else if (boxedIn(process.pid, escaped))
             found.append(process.pid);
     }
     return found;
@@ -162,6 +185,8 @@ private slots:
     void procStat();
     void procStatus();
     void ownedMemory();
+    void residentOnDevices_data();
+    void residentOnDevices();
     void elfStaticData();
 
     void programs_data();
@@ -177,6 +202,8 @@ private slots:
 
     void wholeRunCounts_data();
     void wholeRunCounts();
+    void memoryHeldAnywhere_data();
+    void memoryHeldAnywhere();
     void confined_data();
     void confined();
     void compilerConfined_data();
@@ -184,6 +211,10 @@ private slots:
     void compilerDiesWithJudge_data();
     void compilerDiesWithJudge();
     void replacedWorkFolder();
+    void boundedWorkFolder_data();
+    void boundedWorkFolder();
+    void results_data();
+    void results();
     void fixedEnvironment_data();
     void fixedEnvironment();
 
@@ -433,6 +464,35 @@ void RunnerTest::ownedMemory()
     const long long privateKb = 4 + 262144 + 1024;  // the rw-p mappings
     QCOMPARE(ownedKb(mappings, 1536, {{77, 65536}}), privateKb - slack + 65536);
     QCOMPARE(ownedKb(mappings, 1536, {{77, 512}, {78, 512}}), privateKb - slack + 1536);
+}
+
+void RunnerTest::residentOnDevices_data()
+{
+    QTest::addColumn<QByteArray>("smaps");
+    QTest::addColumn<long long>("kb");
+    const QByteArray tmp = "7f0000000000-7f0003c00000 rw-s 00000000 00:2a 12 /tmp/hold\nSize: 61440 kB\nRss: 61440 kB\n";
+    const QByteArray shm = "7f0010000000-7f0010100000 rw-s 00000000 00:2b 3 /dev/shm/x\nRss: 512 kB\nPss: 512 kB\n";
+    const QByteArray input = "7f0040000000-7f0045000000 r--p 00000000 00:2a 14 /box/input.txt\nRss: 81920 kB\n";
+    const QByteArray copied = "7f0050000000-7f0050100000 rw-p 00000000 00:2b 15 /box/x\nRss: 1024 kB\n";
+    const QByteArray readShared = "7f0060000000-7f0060100000 r--s 00000000 00:2b 16 /box/y\nRss: 256 kB\n";
+    const QByteArray anonymous = "7f0020000000-7f0030000000 rw-s 00000000 00:01 9 /dev/zero (deleted)\nRss: 262144 kB\n";
+    const QByteArray disk = "55d0a0000000-55d0a0001000 r--p 00000000 fd:01 1234 /usr/bin/x\nRss: 4 kB\n";
+    QTest::newRow("a /tmp file mapped shared") << tmp << 61440LL;
+    QTest::newRow("both, among others") << QByteArray(disk + tmp + anonymous + shm) << 61952LL;
+    QTest::newRow("mapped read-only, private or shared")
+        << QByteArray(input + tmp + copied + readShared) << 81920LL + 61440 + 1024 + 256;
+    QTest::newRow("shared memory of no file system of the run") << QByteArray(anonymous + disk) << 0LL;
+    QTest::newRow("a device number that only starts the same") << QByteArray(tmp).replace("00:2a", "00:2a0") << 0LL;
+    QTest::newRow("a header cut short") << QByteArray("7f0000000000-7f0003c00000 rw-s\nRss: 8 kB\n") << 0LL;
+    QTest::newRow("empty") << QByteArray() << 0LL;
+}
+
+void RunnerTest::residentOnDevices()
+{
+    QFETCH(QByteArray, smaps);
+    QFETCH(long long, kb);
+    const std::string_view text(smaps.constData(), size_t(smaps.size()));
+    QCOMPARE(residentOnDevicesKb(text, {makedev(0, 0x2a), makedev(0, 0x2b)}), kb);
 }
 
 void RunnerTest::elfStaticData()
@@ -761,6 +821,8 @@ void RunnerTest::nothingLeaks()
     QTRY_COMPARE_WITH_TIMEOUT(openFilesIn(dir->path()), 0, 10000);
     const qsizetype fdsBefore = openFileTargets().size();
     for (int i = 0; i < 20; ++i) {
+        // What a run leaves is the judge's file in the next, read-only to it.
+        QFile::remove(dir->filePath(u"pids.txt"_s));
         QVERIFY(copyProgram(i % 2 ? u"trivial"_s : u"family"_s, dir->path(), u"prog"_s));
         const RunResult result = runIn(judge, dir->path(), u"prog"_s, 5.0, 64.0);
         QVERIFY2(result.ok, qPrintable(result.note));
@@ -950,6 +1012,51 @@ void RunnerTest::wholeRunCounts()
         QVERIFY(count.open(QIODevice::ReadOnly));
         const int made = count.readAll().trimmed().toInt();
         QVERIFY2(made > 0 && made < 64, qPrintable(QString::number(made)));
+    }
+    QVERIFY(livingProcessesIn(dir->path()).isEmpty());
+    QVERIFY(childrenOfTest().isEmpty());
+}
+
+void RunnerTest::memoryHeldAnywhere_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<double>("memoryLimit");
+    QTest::addColumn<QString>("state");
+    QTest::addColumn<double>("low");  // MB, for a passed run
+    QTest::addColumn<double>("high");
+    QTest::newRow("256 MB shared, mapped in a forked child, 64 MB limit") << u"sharedchild"_s << 64.0 << u"M"_s << 0.0 << 0.0;
+    QTest::newRow("60 MB each of heap, /tmp and /dev/shm, 128 MB limit") << u"scratch180"_s << 128.0 << u"M"_s << 0.0 << 0.0;
+    QTest::newRow("60 MB each of heap, /tmp and /dev/shm, 256 MB limit")
+        << u"scratch180"_s << 256.0 << u"A"_s << 180.0 << 190.0;
+    QTest::newRow("60 MB file of /dev/shm mapped: counted once") << u"shmmapped"_s << 128.0 << u"A"_s << 60.0 << 66.0;
+    QTest::newRow("200 MB file it made mapped shared, 64 MB limit") << u"boxmapped"_s << 64.0 << u"M"_s << 0.0 << 0.0;
+    QTest::newRow("200 MB file it made mapped shared, 512 MB limit")
+        << u"boxmapped"_s << 512.0 << u"A"_s << 200.0 << 210.0;
+    QTest::newRow("100 MB left in /tmp at its exit, 64 MB limit") << u"tmpatexit"_s << 64.0 << u"M"_s << 0.0 << 0.0;
+}
+
+// One figure against the limit for every page the run holds: shared memory
+// of any of its processes, and what it keeps in its private /tmp and
+// /dev/shm, a page it maps from there counted once.
+void RunnerTest::memoryHeldAnywhere()
+{
+    QFETCH(QString, program);
+    QFETCH(double, memoryLimit);
+    QFETCH(QString, state);
+    QFETCH(double, low);
+    QFETCH(double, high);
+    if (!sandboxWarning().isEmpty())
+        QSKIP(qPrintable(sandboxWarning()));
+    auto dir = makeWorkDir();
+    QVERIFY(copyProgram(program, dir->path(), u"prog"_s));
+    RunSlot judge;
+    const RunResult result = runIn(judge, dir->path(), u"prog"_s, 5.0, memoryLimit);
+    const QString figures = u"%1 %2 %3 MB"_s.arg(QLatin1Char(result.state)).arg(result.note).arg(result.memory);
+    if (state == u"A"_s) {
+        QVERIFY2(result.ok, qPrintable(figures));
+        QVERIFY2(result.memory >= low && result.memory <= high, qPrintable(figures));
+    } else {
+        QVERIFY2(QString(QLatin1Char(result.state)) == state, qPrintable(figures));
     }
     QVERIFY(livingProcessesIn(dir->path()).isEmpty());
     QVERIFY(childrenOfTest().isEmpty());
@@ -1318,6 +1425,104 @@ QByteArray readFile(const QString &path)
 
 } // namespace
 
+void RunnerTest::boundedWorkFolder_data()
+{
+    QTest::addColumn<bool>("ordinaryUser");
+    QTest::newRow("judge as it is started") << false;
+    if (::geteuid() == 0)
+        QTest::newRow("judge as an ordinary user") << true;
+}
+
+// A program that takes all the space it can from its work folder fills only
+// its own: the program judged beside it writes its whole output, and the
+// contest's disk (a small one the helper mounts) loses nothing but the results.
+void RunnerTest::boundedWorkFolder()
+{
+    QFETCH(bool, ordinaryUser);
+    if (!sandboxWarning().isEmpty())
+        QSKIP(qPrintable(sandboxWarning()));
+    if (::geteuid() != 0)
+        QSKIP("mounting the contest's small disk needs root");
+    auto contest = makeWorkDir();
+    QProcess judge;
+    judge.start(QCoreApplication::applicationFilePath(),
+                {u"--fill-contest"_s, contest->path(), ordinaryUser ? u"1"_s : u"0"_s});
+    QVERIFY(judge.waitForFinished(120000));
+    const QString output = QString::fromUtf8(judge.readAllStandardOutput());
+    QVERIFY2(judge.exitCode() == 0, qPrintable(output + QString::fromUtf8(judge.readAllStandardError())));
+    QMap<QString, QString> seen;
+    for (const QString &line : output.split(u'\n', Qt::SkipEmptyParts)) {
+        const qsizetype equals = line.indexOf(u'=');
+        if (equals > 0)
+            seen.insert(line.left(equals), line.mid(equals + 1));
+    }
+    const QString figures = output;
+    QVERIFY2(seen.value(u"honest"_s).startsWith(u"A 时间: "_s), qPrintable(figures));
+    QCOMPARE(seen.value(u"out_bytes"_s).toLongLong(), 300LL * 16384);
+    QVERIFY2(seen.value(u"filler"_s).startsWith(u"A 时间: "_s), qPrintable(figures));
+    QCOMPARE(seen.value(u"kept"_s).toInt(), EOPNOTSUPP);
+    QCOMPARE(seen.value(u"stdout_kept"_s).toInt(), EOPNOTSUPP);
+    QCOMPARE(seen.value(u"bytes_error"_s).toInt(), ENOSPC);
+    QCOMPARE(seen.value(u"files_error"_s).toInt(), ENOSPC);
+    QVERIFY2(QList<int>({ENOSPC, EFBIG}).contains(seen.value(u"grow_error"_s).toInt()), qPrintable(figures));
+    // More than the whole contest disk, no more than its output allowance.
+    const qint64 bytes = seen.value(u"bytes"_s).toLongLong();
+    QVERIFY2(bytes > (qint64(64) << 20) && bytes <= (qint64(258) << 20), qPrintable(figures));
+    const int files = seen.value(u"files"_s).toInt();
+    QVERIFY2(files > 100 && files <= 1100, qPrintable(figures));
+    // What came back, and a page or two of folder entries.
+    const qint64 lost = seen.value(u"free_before"_s).toLongLong() - seen.value(u"free_after"_s).toLongLong();
+    QVERIFY2(lost <= 300LL * 16384 + 64 * 1024, qPrintable(figures));
+    QCOMPARE(seen.value(u"left_a"_s), u"fill.txt stdout.txt"_s);
+    QCOMPARE(seen.value(u"left_b"_s), u"out.txt"_s);
+}
+
+void RunnerTest::results_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<bool>("declared");
+    QTest::addColumn<QStringList>("left");
+    QTest::addColumn<QByteArray>("output");
+    QTest::newRow("every file made or changed") << u"results"_s << false
+                                                << QStringList{u"in.txt"_s, u"note.txt"_s, u"out.txt"_s} << QByteArray("7\n");
+    QTest::newRow("only the declared output") << u"results"_s << true << QStringList{u"in.txt"_s, u"out.txt"_s}
+                                              << QByteArray("7\n");
+    QTest::newRow("declared output made a link to the input")
+        << u"resultslink"_s << true << QStringList{u"in.txt"_s} << QByteArray();
+}
+
+// What the judge gets back from a run: what it asked for, as regular files,
+// never through a link, and never its executable again.
+void RunnerTest::results()
+{
+    QFETCH(QString, program);
+    QFETCH(bool, declared);
+    QFETCH(QStringList, left);
+    QFETCH(QByteArray, output);
+    auto dir = makeWorkDir();
+    QVERIFY(copyProgram(program, dir->path(), u"prog"_s));
+    RunRequest request;
+    request.workDir = dir->path();
+    request.executable = u"prog"_s;
+    request.limits.time = 5.0;
+    request.limits.memory = 64.0;
+    if (declared)
+        request.results = QStringList{u"out.txt"_s, u"missing.txt"_s};
+    QFile input(dir->filePath(u"in.txt"_s));
+    QVERIFY(input.open(QIODevice::WriteOnly));
+    input.write("3 4\n");
+    input.close();
+    RunSlot judge;
+    const RunRecord record = runProgram(judge, request);
+    QVERIFY2(record.status == RunStatus::Passed, qPrintable(record.note));
+    if (sandboxWarning().isEmpty()) {
+        QCOMPARE(QDir(dir->path()).entryList(QDir::Files | QDir::System, QDir::Name), left);
+        if (!output.isEmpty())
+            QCOMPARE(readFile(dir->filePath(u"out.txt"_s)), output);
+    }
+    QCOMPARE(readFile(dir->filePath(u"in.txt"_s)), QByteArray("3 4\n"));
+}
+
 void RunnerTest::fixedEnvironment_data()
 {
     QTest::addColumn<QString>("started");  // program, program without sandbox, compiler
@@ -1627,6 +1832,80 @@ void RunnerTest::recordOfRun()
     QVERIFY(childrenOfTest().isEmpty());
 }
 
+// Two programs judged side by side in a contest on a small disk of its own,
+// mounted in a mount namespace of this helper alone: one takes all the space
+// it can, the other writes an honest output. Prints "key=value" lines: the
+// contest disk's free bytes before and after, each run's state and note,
+// what the filler reports and what is left in each work folder. As an
+// ordinary user the runs are made by this helper again, through setpriv.
+static int fillContest(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const QByteArray top = argv[2];
+    const bool ordinaryUser = std::strcmp(argv[3], "1") == 0;
+    if (!ordinaryUser || argc == 4) {
+        if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
+            || ::mount("qxj-contest", top.constData(), "tmpfs", 0, "size=64m,nr_inodes=4096,mode=0755") != 0)
+            return 2;
+        const QString contest = QString::fromLocal8Bit(top);
+        for (const char *work : {"a", "b"}) {
+            if (!QDir(contest).mkdir(QString::fromLatin1(work)))
+                return 2;
+        }
+        if (!copyProgram(u"filler"_s, contest + u"/a"_s, u"prog"_s) || !copyProgram(u"honest"_s, contest + u"/b"_s, u"prog"_s))
+            return 2;
+        if (ordinaryUser) {
+            for (const char *path : {"", "/a", "/a/prog", "/b", "/b/prog"}) {
+                if (::chown((top + path).constData(), 65534, 65534) != 0)
+                    return 2;
+            }
+            QProcess judge;
+            judge.setProcessChannelMode(QProcess::ForwardedChannels);
+            judge.start(u"setpriv"_s, {u"--reuid=65534"_s, u"--regid=65534"_s, u"--clear-groups"_s,
+                                       QCoreApplication::applicationFilePath(), u"--fill-contest"_s, contest,
+                                       u"1"_s, u"run"_s});
+            return judge.waitForFinished(100000) ? judge.exitCode() : 3;
+        }
+    }
+    struct statvfs disk;
+    auto freeBytes = [&] {
+        return ::statvfs(top.constData(), &disk) == 0 ? qint64(disk.f_bavail) * qint64(disk.f_frsize) : -1;
+    };
+    const qint64 before = freeBytes();
+    const QString contest = QString::fromLocal8Bit(top);
+    auto run = [&](const QString &work, const QStringList &results, const QString &output) {
+        RunRequest request;
+        request.workDir = contest + work;
+        request.executable = u"prog"_s;
+        request.limits.time = 10.0;
+        request.limits.memory = 64.0;
+        request.results = results;
+        if (!output.isEmpty())
+            request.output.file = request.workDir + output;
+        RunSlot slot;
+        const RunRecord record = runProgram(slot, request);
+        return QString(record.status == RunStatus::Passed ? QLatin1Char('A') : QLatin1Char(char(record.status)))
+            + u' ' + record.note;
+    };
+    QString filler;
+    std::thread beside([&] { filler = run(u"/a"_s, {u"fill.txt"_s}, u"/stdout.txt"_s); });
+    const QString honest = run(u"/b"_s, {u"out.txt"_s}, QString());
+    beside.join();
+    const qint64 after = freeBytes();
+    std::printf("free_before=%lld\nfree_after=%lld\nfiller=%s\nhonest=%s\n", static_cast<long long>(before),
+                static_cast<long long>(after), filler.toUtf8().constData(), honest.toUtf8().constData());
+    std::printf("%s", readFile(contest + u"/a/fill.txt"_s).constData());
+    std::printf("out_bytes=%lld\n", static_cast<long long>(QFileInfo(contest + u"/b/out.txt"_s).size()));
+    for (const char *work : {"a", "b"}) {
+        std::printf("left_%s=%s\n", work,
+                    QDir(contest + u'/' + QLatin1String(work)).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System, QDir::Name)
+                        .join(u' ')
+                        .toUtf8()
+                        .constData());
+    }
+    return 0;
+}
+
 int main(int argc, char **argv)
 {
     if (argc == 4 && std::strcmp(argv[1], "--under-filter") == 0)
@@ -1635,6 +1914,8 @@ int main(int argc, char **argv)
         return compileForEver(argc, argv);
     if (argc == 4 && std::strcmp(argv[1], "--run") == 0)
         return runOne(argc, argv);
+    if ((argc == 4 || argc == 5) && std::strcmp(argv[1], "--fill-contest") == 0)
+        return fillContest(argc, argv);
     if ((argc == 4 || argc == 5) && std::strcmp(argv[1], "--without-namespaces") == 0)
         return runWithoutNamespaces(argc, argv);
     QCoreApplication app(argc, argv);
