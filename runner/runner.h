@@ -226,6 +226,9 @@ public:
     int waitStatus() const { return m_status; }
 
 private:
+    // Ends what an earlier start left running and forgets it.
+    void reset();
+
     pid_t m_pid = 0;
     int m_pidfd = -1;
     int m_status = 0;

@@ -118,14 +118,7 @@ rlimit bound(qint64 value)
 bool SpawnedProcess::start(const QString &program, const QStringList &arguments, const QString &workDir,
                            const SpawnSetup &setup)
 {
-    if (m_pid > 0) {
-        killProcessTree(m_pid);
-        waitForFinished(-1);
-    }
-    closeFd(m_pidfd);
-    m_ended = false;
-    m_status = 0;
-    m_error = 0;
+    reset();
 
     SpawnPlan plan;
     plan.workDir = QFile::encodeName(workDir);

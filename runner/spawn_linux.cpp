@@ -22,23 +22,25 @@ using runner::monotonicNs;
 
 SpawnedProcess::~SpawnedProcess()
 {
-    if (m_pid > 0) {
-        killProcessTree(m_pid);
-        waitForFinished(-1);
-    }
-    closeFd(m_pidfd);
+    reset();
 }
 
-bool SpawnedProcess::start(const QString &program, const QStringList &arguments, const QString &workDir, int cpu)
+void SpawnedProcess::reset()
 {
     if (m_pid > 0) {
         killProcessTree(m_pid);
         waitForFinished(-1);
     }
     closeFd(m_pidfd);
+    m_pid = 0;
     m_ended = false;
     m_status = 0;
     m_error = 0;
+}
+
+bool SpawnedProcess::start(const QString &program, const QStringList &arguments, const QString &workDir, int cpu)
+{
+    reset();
 
     const QByteArray path = QFile::encodeName(program);
     const QByteArray dir = QFile::encodeName(workDir);
