@@ -65,6 +65,12 @@ int namespaceFlags(bool withProcessTree, bool newNetwork = true);
 // writes, 1024 files more than the judge put there. owner: the program's user.
 void planBox(RootPlan &plan, unsigned long long outputBytes, uid_t owner, gid_t group);
 
+// Covers /box, the judge's work folder, with the program's own bounded one,
+// in which the judge's files are bound (nothing when the plan has no bound).
+// *workFolder, when given, keeps the judge's folder open. Raw system calls
+// only; returns 0 or an errno.
+int mountBox(const RootPlan &plan, int *workFolder) noexcept;
+
 // Builds and enters the root, in a process that has just been given new user
 // (unless root), mount, IPC and network namespaces. The current directory is
 // /box afterwards. With a bounded work folder, *workFolder is then the
