@@ -379,6 +379,63 @@ Identity::Identity()
     }
 }
 
+namespace {
+
+// A mount namespace with the root of a run in plan's work folder built, and
+// that folder held open: a new folder may get the number of a removed one.
+struct PrebuiltRoot
+{
+    int root = -1;
+    int folder = -1;
+
+    bool holds(const struct stat &workDir) const
+    {
+        struct stat bound;
+        return root >= 0 && ::fstat(folder, &bound) == 0 && bound.st_nlink > 0 && workDir.st_dev == bound.st_dev
+               && workDir.st_ino == bound.st_ino;
+    }
+    bool gone() const
+    {
+        struct stat bound;
+        return ::fstat(folder, &bound) != 0 || bound.st_nlink == 0;
+    }
+    void release()
+    {
+        for (int *fd : {&root, &folder}) {
+            if (*fd >= 0)
+                ::close(*fd);
+            *fd = -1;
+        }
+    }
+};
+
+PrebuiltRoot prebuild(const RootPlan &plan)
+{
+    RootPlan build = plan;
+    build.scratchMounts = false;
+    build.network = -1;
+    build.prebuiltRoot = -1;
+    build.mapOwnUser = false;
+    build.boxBytes = 0;  // each run covers the folder with a copy of its own
+    PrebuiltRoot made;
+    // Built on a thread of its own, whose root alone changes.
+    std::thread([&build, &made] {
+        if (::unshare(CLONE_FS | CLONE_NEWNS) != 0)
+            return;
+        // Named while /proc is still in sight.
+        made.root = ::open("/proc/thread-self/ns/mnt", O_RDONLY | O_CLOEXEC);
+        if (made.root >= 0 && enterRoot(build) != 0)
+            made.release();
+    }).join();
+    if (made.root >= 0)
+        made.folder = ::open(plan.workDir.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (made.folder < 0)
+        made.release();
+    return made;
+}
+
+} // namespace
+
 int Identity::prebuiltRoot(const RootPlan &plan)
 {
     if (!id)
@@ -386,41 +443,51 @@ int Identity::prebuiltRoot(const RootPlan &plan)
     struct stat folder;
     if (::stat(plan.workDir.constData(), &folder) != 0)
         return -1;
-    struct stat bound;
-    if (root >= 0 && ::fstat(rootFolder, &bound) == 0 && bound.st_nlink > 0 && folder.st_dev == bound.st_dev
-        && folder.st_ino == bound.st_ino)
+    PrebuiltRoot kept{root, rootFolder};
+    if (kept.holds(folder))
         return root;
-    for (int *fd : {&root, &rootFolder}) {
-        if (*fd >= 0)
-            ::close(*fd);
-        *fd = -1;
-    }
-    // Built on a thread of its own, whose root alone changes.
-    RootPlan build = plan;
-    build.scratchMounts = false;
-    build.network = -1;
-    build.prebuiltRoot = -1;
-    build.mapOwnUser = false;
-    build.boxBytes = 0;  // each run covers the folder with a copy of its own
-    int made = -1;
-    std::thread([&build, &made] {
-        if (::unshare(CLONE_FS | CLONE_NEWNS) != 0)
-            return;
-        // Named while /proc is still in sight.
-        made = ::open("/proc/thread-self/ns/mnt", O_RDONLY | O_CLOEXEC);
-        if (made >= 0 && enterRoot(build) != 0) {
-            ::close(made);
-            made = -1;
-        }
-    }).join();
-    root = made;
-    if (root >= 0)
-        rootFolder = ::open(plan.workDir.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    if (rootFolder < 0 && root >= 0) {
-        ::close(root);
-        root = -1;
-    }
+    kept.release();
+    kept = prebuild(plan);
+    root = kept.root;
+    rootFolder = kept.folder;
     return root;
+}
+
+int sharedPrebuiltRoot(const RootPlan &plan)
+{
+    if (::geteuid() != 0)
+        return -1;
+    struct stat folder;
+    if (::stat(plan.workDir.constData(), &folder) != 0)
+        return -1;
+    static std::mutex mutex;
+    static std::vector<PrebuiltRoot> roots;
+    // A slot's organiser's folders outlive each start, not each cell.
+    constexpr size_t kept = 16;
+    {
+        std::lock_guard lock(mutex);
+        std::erase_if(roots, [](PrebuiltRoot &r) {
+            if (!r.gone())
+                return false;
+            r.release();
+            return true;
+        });
+        for (const PrebuiltRoot &r : roots) {
+            if (r.holds(folder))
+                return ::fcntl(r.root, F_DUPFD_CLOEXEC, 0);
+        }
+    }
+    PrebuiltRoot made = prebuild(plan);
+    if (made.root < 0)
+        return -1;
+    const int own = ::fcntl(made.root, F_DUPFD_CLOEXEC, 0);
+    std::lock_guard lock(mutex);
+    if (roots.size() >= kept) {
+        roots.front().release();
+        roots.erase(roots.begin());
+    }
+    roots.push_back(made);
+    return own;
 }
 
 Identity::~Identity()

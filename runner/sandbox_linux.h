@@ -116,6 +116,12 @@ private:
     int rootFolder = -1;  // the work folder bound in it: a new folder may get the number of a removed one
 };
 
+// A prebuilt root (as Identity::prebuiltRoot) for organisers' programs,
+// which several slots start again and again, each in folders of its own:
+// kept per folder, for a judge that runs as root. The descriptor returned is
+// the caller's to close; -1 when there is none.
+int sharedPrebuiltRoot(const RootPlan &plan);
+
 // The one user of every compiler and organiser's program run in the
 // compilers' sandbox, apart from every program's.
 const Identity &compilerIdentity();

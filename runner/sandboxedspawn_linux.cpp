@@ -144,7 +144,11 @@ bool SpawnedProcess::start(const QString &program, const QStringList &arguments,
         if (plan.uid)
             sandbox::handOver(plan.root.workDir, plan.uid, plan.uid);
         plan.root.network = plan.uid ? identity.network() : -1;
+        plan.root.prebuiltRoot = plan.uid ? sandbox::sharedPrebuiltRoot(plan.root) : -1;
         namespaces = sandbox::namespaceFlags(false, plan.root.network < 0) | CLONE_NEWPID;
+        // The child copies the prebuilt root, not the judge's view.
+        if (plan.root.prebuiltRoot >= 0)
+            namespaces &= ~CLONE_NEWNS;
         plan.path = "/box/" + QFile::encodeName(program);
     } else {
         plan.path = QFile::encodeName(program.startsWith(u'/') ? program : workDir + u'/' + program);
@@ -166,6 +170,7 @@ bool SpawnedProcess::start(const QString &program, const QStringList &arguments,
     if (plan.null < 0 || stack == MAP_FAILED) {
         m_error = errno;
         closeFd(plan.null);
+        closeFd(plan.root.prebuiltRoot);
         if (stack != MAP_FAILED)
             ::munmap(stack, ChildStackSize);
         return false;
@@ -181,6 +186,7 @@ bool SpawnedProcess::start(const QString &program, const QStringList &arguments,
     ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     ::munmap(stack, ChildStackSize);
     closeFd(plan.null);
+    closeFd(plan.root.prebuiltRoot);
     if (pid < 0) {
         m_error = cloneError;
         return false;
