@@ -48,8 +48,8 @@ bool JudgeWorker::runInteractivePoint(const QString &exeName, const TaskSpec &ta
     const QString dir = scratchDir + u"/interactor_work"_s;
     m_interactorCopied = resetOrganiserFolder(dir, InteractorName, m_interactor, m_interactorCopied);
     // A missing input or answer reaches the interactor as a missing file.
-    QFile::copy(problemDir + point.in, dir + u"/input.txt"_s);
-    QFile::copy(problemDir + point.out, dir + u"/answer.txt"_s);
+    copyWritable(problemDir + point.in, dir + u"/input.txt"_s);
+    copyWritable(problemDir + point.out, dir + u"/answer.txt"_s);
     // Made for it, empty: what it writes for the checker.
     QFile forChecker(dir + u"/output.txt"_s);
     if (!m_interactorCopied || !forChecker.open(QIODevice::WriteOnly)) {

@@ -1,5 +1,6 @@
 #include "testlibchecker.h"
 
+#include "dirs.h"
 #include "scoreinfo.h"
 #include "testcore.h"
 
@@ -10,6 +11,14 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
+
+#include <cerrno>
+#include <cstring>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -161,15 +170,44 @@ QString testlibResultMessage(const QString &path)
     return xmlSafeText(text);
 }
 
+namespace {
+
+// Removes every entry of dir but keep, which must be there as a regular
+// file; raw calls, as this is done for every point.
+bool emptyAllBut(const QString &dir, const QString &keep)
+{
+    const QByteArray kept = QFile::encodeName(keep);
+    const int fd = ::open(QFile::encodeName(dir).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    DIR *listing = fd < 0 ? nullptr : ::fdopendir(fd);
+    if (!listing) {
+        if (fd >= 0)
+            ::close(fd);
+        return false;
+    }
+    bool found = false;
+    bool clean = true;
+    while (const dirent *e = ::readdir(listing)) {
+        if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0)
+            continue;
+        struct stat info;
+        if (kept == e->d_name) {
+            found = ::fstatat(fd, e->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode);
+            continue;
+        }
+        if (::unlinkat(fd, e->d_name, 0) != 0
+            && !(errno == EISDIR && removeDir(dir + u'/' + QFile::decodeName(e->d_name))))
+            clean = false;
+    }
+    ::closedir(listing);
+    return found && clean;
+}
+
+} // namespace
+
 bool resetOrganiserFolder(const QString &dir, const QString &name, const QString &program, bool copied)
 {
-    if (copied && QFileInfo(dir + u'/' + name).isFile()) {
-        for (const QString &entry : QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)) {
-            if (entry != name && !QFile::remove(dir + u'/' + entry))
-                QDir(dir + u'/' + entry).removeRecursively();
-        }
+    if (copied && emptyAllBut(dir, name))
         return true;
-    }
     QDir(dir).removeRecursively();
     return QDir().mkpath(dir) && QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner)
            && QFile::copy(program, dir + u'/' + name);

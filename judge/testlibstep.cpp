@@ -219,15 +219,15 @@ bool JudgeWorker::runTestlibChecker(const QString &inputFile, const QString &ans
     // The checker itself is copied in once a cell, its files every point.
     const QString dir = scratchDir + u"/checker_work"_s;
     m_checkerCopied = resetOrganiserFolder(dir, BuiltName, m_testlibChecker, m_checkerCopied);
-    if (!m_checkerCopied || !QFile::copy(outputFile, dir + u"/output.txt"_s)) {
+    if (!m_checkerCopied || !copyWritable(outputFile, dir + u"/output.txt"_s)) {
         state = PointState::JudgeError;
         note = u"校验器文件拷贝失败"_s;
         return true;
     }
     // A missing input or answer reaches the checker as a missing file, and
     // testlib says so.
-    QFile::copy(inputFile, dir + u"/input.txt"_s);
-    QFile::copy(answerFile, dir + u"/answer.txt"_s);
+    copyWritable(inputFile, dir + u"/input.txt"_s);
+    copyWritable(answerFile, dir + u"/answer.txt"_s);
 
     // Started directly, not through QProcess: it runs for every point.
     SpawnedProcess process;
