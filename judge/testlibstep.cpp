@@ -102,7 +102,7 @@ bool JudgeWorker::buildOrganiserProgram(const QString &file, bool source, const 
     const QString standard = newestCppStandard();
     const QStringList headers = headersOf(problemDir);
     QCryptographicHash hash(QCryptographicHash::Sha256);
-    hash.addData(cppCompilerIdentity().toUtf8() + '\0' + standard.toUtf8() + '\0' + file.toUtf8() + '\0');
+    hash.addData(cppCompilerIdentity().toUtf8() + '\0' + standard.toUtf8() + '\0' + "static" + '\0' + file.toUtf8() + '\0');
     for (const QString &part : QStringList{file} + headers) {
         QFile input(problemDir + u'/' + part);
         if (input.open(QIODevice::ReadOnly)) {
@@ -139,36 +139,50 @@ bool JudgeWorker::buildOrganiserProgram(const QString &file, bool source, const 
     // g++ takes a .c file for C++: name the language plainly.
     arguments << u"-I."_s << u"-Ifiles"_s << u"-o"_s << BuiltName << u"-x"_s << u"c++"_s << file << u"-x"_s
               << u"none"_s << u"-lm"_s;
-    QProcess &gcc = compiler();
+    // Linked statically, it starts at every point without the loader's work
+    // on libstdc++ (half its start on a slow machine); where the system has
+    // no static libraries, or the program cannot be so linked, as usual.
     bool started = false;
-    {
-        QMutexLocker lock(&judgeMutex);
-        if (!keepRunning)
-            return false;
-        gcc.setProgram(u"g++"_s);
-        gcc.setArguments(arguments);
-        gcc.setWorkingDirectory(buildDir);
-        startSandboxed(gcc, buildDir, AddressSpace);
-        gcc.start(QIODevice::ReadWrite);
-        started = gcc.waitForStarted(StartWaitMs);
-        if (started) {
-            compilerPid = gcc.processId();
-            gcc.closeWriteChannel();
-        }
-    }
+    bool finished = false;
     QByteArray out;
     QByteArray err;
-    const bool finished = started && drainCompiler(gcc, BuildLimitMs, out, err);
-    {
-        QMutexLocker lock(&judgeMutex);
-        if (!finished)
-            killProcessTree(compilerPid);
-        compilerPid = 0;
+    QProcess &gcc = compiler();
+    for (const bool linkStatically : {true, false}) {
+        {
+            QMutexLocker lock(&judgeMutex);
+            if (!keepRunning)
+                return false;
+            gcc.setProgram(u"g++"_s);
+            gcc.setArguments(linkStatically ? arguments + QStringList{u"-static"_s} : arguments);
+            gcc.setWorkingDirectory(buildDir);
+            startSandboxed(gcc, buildDir, AddressSpace);
+            gcc.start(QIODevice::ReadWrite);
+            started = gcc.waitForStarted(StartWaitMs);
+            if (started) {
+                compilerPid = gcc.processId();
+                gcc.closeWriteChannel();
+            }
+        }
+        out.clear();
+        err.clear();
+        finished = started && drainCompiler(gcc, BuildLimitMs, out, err);
+        {
+            QMutexLocker lock(&judgeMutex);
+            if (!finished)
+                killProcessTree(compilerPid);
+            compilerPid = 0;
+        }
+        if (started && !finished)
+            gcc.waitForFinished(StartWaitMs);
+        if (stopped())
+            return false;
+        // Only the linker's failure is tried again: a fault in the source
+        // would fail twice.
+        if (!started || !finished || !err.contains("ld returned")
+            || (gcc.exitStatus() == QProcess::NormalExit && gcc.exitCode() == 0
+                && QFileInfo(buildDir + u'/' + BuiltName).isFile()))
+            break;
     }
-    if (started && !finished)
-        gcc.waitForFinished(StartWaitMs);
-    if (stopped())
-        return false;
 
     CheckerBuilds::Build build;
     const QString made = buildDir + u'/' + BuiltName;

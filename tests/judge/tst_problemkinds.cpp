@@ -10,6 +10,10 @@
 #include <QDir>
 #include <QTest>
 
+#include <cstring>
+
+#include <elf.h>
+
 using namespace Qt::StringLiterals;
 using namespace problemsite;
 
@@ -53,6 +57,29 @@ private slots:
 private:
     QTemporaryDir m_cache;
 };
+
+// Whether an executable names a program interpreter (the dynamic loader).
+static bool needsLoader(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return true;
+    const QByteArray image = file.readAll();
+    Elf64_Ehdr header;
+    if (image.size() < qsizetype(sizeof header))
+        return true;
+    std::memcpy(&header, image.constData(), sizeof header);
+    for (int i = 0; i < header.e_phnum; ++i) {
+        Elf64_Phdr entry;
+        const qsizetype at = qsizetype(header.e_phoff) + qsizetype(i) * header.e_phentsize;
+        if (at + qsizetype(sizeof entry) > image.size())
+            return true;
+        std::memcpy(&entry, image.constData() + at, sizeof entry);
+        if (entry.p_type == PT_INTERP)
+            return true;
+    }
+    return false;
+}
 
 void TestProblemKinds::initTestCase()
 {
@@ -194,6 +221,11 @@ void TestProblemKinds::testlibBuild_data()
     QTest::newRow("compile error") << u"files/check.cpp"_s << u"files/testlib.h"_s
                                    << QByteArray(sumChecker()).replace("quitf(_ok", "quitf(_ok_not_there")
                                    << u"C C = 0"_s << u"_ok_not_there"_s;
+    // Only the system's loader has it: the static link fails, the usual one works.
+    QTest::newRow("cannot be linked statically")
+        << u"files/check.cpp"_s << u"files/testlib.h"_s
+        << sumChecker() + "extern \"C\" void __tls_get_addr();\nvoid (*volatile keepLinked)() = __tls_get_addr;\n"
+        << QString() << QString();
     QTest::newRow("missing source") << u"files/check.cpp"_s << u"files/testlib.h"_s << QByteArray() << u"C C = 0"_s
                                     << u"找不到校验器: files/check.cpp"_s;
 }
@@ -259,6 +291,8 @@ void TestProblemKinds::testlibBuiltOnce()
     QCOMPARE(added.size(), 1);
     const QString built = checkerCacheDir() + u'/' + added[0] + u"/checker"_s;
     const QDateTime made = QFileInfo(built).lastModified();
+    // Started at every point, it needs no loader.
+    QVERIFY(!needsLoader(built));
 
     // The next run takes it from the cache; a changed header makes another.
     site.judge(players, &builds);
