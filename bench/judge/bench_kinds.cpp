@@ -30,6 +30,8 @@
 #include <cstdio>
 #include <vector>
 
+#include <sys/resource.h>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -113,8 +115,28 @@ bool makeContest(const QString &root, Kind kind, int points)
            && writeFile(root + u"/src/p1/sum/sum.cpp"_s, guess ? Guesser : StdioSum);
 }
 
-// Seconds to judge the player's cell; negative when a point was not accepted.
-double judgeOnce(const QString &root)
+// CPU seconds of the judge and of all it has reaped, user and system: less
+// disturbed than the clock on a shared machine.
+double cpuSeconds()
+{
+    double total = 0;
+    for (int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
+        rusage usage;
+        ::getrusage(who, &usage);
+        total += usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec
+                 + usage.ru_stime.tv_usec / 1e6;
+    }
+    return total;
+}
+
+struct Cost
+{
+    double seconds = -1.0;  // negative when a point was not accepted
+    double cpu = 0.0;
+};
+
+// What judging the player's cell took.
+Cost judgeOnce(const QString &root)
 {
     Contest contest;
     contest.rootDir = root;
@@ -130,12 +152,16 @@ double judgeOnce(const QString &root)
     QObject::connect(&core, &TestCore::testEnd, &loop, &QEventLoop::quit);
     QElapsedTimer clock;
     clock.start();
+    const double cpuBefore = cpuSeconds();
     core.startJudging();
     loop.exec();
     core.wait();
-    const double seconds = clock.nsecsElapsed() / 1e9;
+    Cost cost;
+    cost.cpu = cpuSeconds() - cpuBefore;
     const QByteArray result = readFile(contest.resultFilePath(u"p1"_s, u"sum"_s));
-    return result.count("state=\"A\"") == result.count("<point") && result.count("<point") > 0 ? seconds : -1.0;
+    if (result.count("state=\"A\"") == result.count("<point") && result.count("<point") > 0)
+        cost.seconds = clock.nsecsElapsed() / 1e9;
+    return cost;
 }
 
 } // namespace
@@ -173,25 +199,32 @@ int main(int argc, char **argv)
                              const char *secondName) {
         std::vector<double> firstTimes;
         std::vector<double> secondTimes;
+        std::vector<double> firstCpu;
+        std::vector<double> secondCpu;
         std::printf("%s\n", what);
         for (int round = 1; round <= rounds; ++round) {
-            const double a = judgeOnce(first);
-            const double b = judgeOnce(second);
-            if (a < 0 || b < 0) {
+            const Cost a = judgeOnce(first);
+            const Cost b = judgeOnce(second);
+            if (a.seconds < 0 || b.seconds < 0) {
                 std::fprintf(stderr, "a point was not accepted\n");
                 return false;
             }
-            std::printf("  round %d: %s %6.2f s   %s %6.2f s%s   ratio %.2f\n", round, firstName, a, secondName, b,
-                        round == 1 ? " (built)" : " (cached)", b / a);
-            firstTimes.push_back(a);
-            if (round > 1)
-                secondTimes.push_back(b);
+            std::printf("  round %d: %s %6.2f s (CPU %.2f s)   %s %6.2f s (CPU %.2f s)%s   ratio %.2f, CPU %.2f\n",
+                        round, firstName, a.seconds, a.cpu, secondName, b.seconds, b.cpu,
+                        round == 1 ? " (built)" : " (cached)", b.seconds / a.seconds, b.cpu / a.cpu);
+            firstTimes.push_back(a.seconds);
+            firstCpu.push_back(a.cpu);
+            if (round > 1) {
+                secondTimes.push_back(b.seconds);
+                secondCpu.push_back(b.cpu);
+            }
         }
         // On a shared machine the least of several runs is the least disturbed.
         if (!secondTimes.empty()) {
-            const double a = *std::min_element(firstTimes.begin(), firstTimes.end());
-            const double b = *std::min_element(secondTimes.begin(), secondTimes.end());
-            std::printf("  fastest: %s %.2f s, %s (cached) %.2f s, ratio %.2f\n", firstName, a, secondName, b, b / a);
+            const auto least = [](const std::vector<double> &v) { return *std::min_element(v.begin(), v.end()); };
+            std::printf("  fastest: %s %.2f s, %s (cached) %.2f s, ratio %.2f; least CPU ratio %.2f\n", firstName,
+                        least(firstTimes), secondName, least(secondTimes), least(secondTimes) / least(firstTimes),
+                        least(secondCpu) / least(firstCpu));
         }
         return true;
     };
