@@ -34,12 +34,6 @@ QString streamsText(const ProblemPlan &plan)
 }
 
 // The interactor a configuration names, as the dialog wrote it.
-QString configuredInteractor(const QDomDocument &document)
-{
-    const QDomElement task = queryUnder(document, QStringLiteral("task")).item(0);
-    return attributeText(queryWithin(task, QStringLiteral("interactor")).item(0), QStringLiteral("path"));
-}
-
 constexpr int HeaderWidth = 64;
 constexpr int ColumnWidth = 88;
 
@@ -120,7 +114,7 @@ void PCDialog::init()
                 values[CheckerRow] = checkerChoiceText(task.checker, task.checkerType);
                 ProblemPlan written;
                 written.stdio = task.stdio;
-                written.interactor = configuredInteractor(document);
+                written.interactor = task.interactor;
                 values[StreamsRow] = streamsText(written);
             }
         }
