@@ -1,6 +1,10 @@
 #include "prompts.h"
 
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QFileSystemModel>
+#include <QIdentityProxyModel>
+#include <QLocale>
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QPushButton>
@@ -22,12 +26,44 @@ QString askFileName(QWidget *parent, const QString &title, const QString &propos
         return queuedFileNames.takeFirst();
     if (scriptedOnly)
         return QString();
-    return save ? QFileDialog::getSaveFileName(parent, title, proposed, filter)
-                : QFileDialog::getOpenFileName(parent, title, proposed, filter);
+    const QFileInfo proposedFile(proposed);
+    const bool folder = proposed.isEmpty() || proposedFile.isDir();
+    QFileDialog dialog(parent, title, folder ? proposed : proposedFile.absolutePath(), filter);
+    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    if (!folder)
+        dialog.selectFile(proposedFile.fileName());
+    Prompts::localiseFileDialog(dialog);
+    if (dialog.exec() != QDialog::Accepted)
+        return QString();
+    return dialog.selectedFiles().value(0);
 }
+
+// The file system model writes its dates as the system's locale does:
+// English under LANG=C, in a window that is Chinese throughout.
+class WindowDates : public QIdentityProxyModel
+{
+public:
+    using QIdentityProxyModel::QIdentityProxyModel;
+
+    QVariant data(const QModelIndex &index, int role) const override
+    {
+        constexpr int DateColumn = 3;
+        if (role == Qt::DisplayRole && index.column() == DateColumn) {
+            if (const auto *files = qobject_cast<const QFileSystemModel *>(sourceModel()))
+                return QLocale().toString(files->lastModified(mapToSource(index)), QLocale::ShortFormat);
+        }
+        return QIdentityProxyModel::data(index, role);
+    }
+};
 }
 
 namespace Prompts {
+
+void localiseFileDialog(QFileDialog &dialog)
+{
+    dialog.setProxyModel(new WindowDates(&dialog));
+}
 
 bool confirm(QWidget *parent, const QString &title, const QString &text, const QPixmap &icon)
 {

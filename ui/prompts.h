@@ -6,6 +6,7 @@
 
 #include <optional>
 
+class QFileDialog;
 class QWidget;
 
 // Every confirmation box of the window goes through here, so that tests can
@@ -26,6 +27,9 @@ QString openFileName(QWidget *parent, const QString &title, const QString &propo
                      const QString &filter);
 QString saveFileName(QWidget *parent, const QString &title, const QString &proposed,
                      const QString &filter);
+// Dates in the dialog's list as the window's locale writes them, not the
+// system's (the file dialogs above are so made).
+void localiseFileDialog(QFileDialog &dialog);
 // Tests: what the next file dialogs answer, in order ("" = cancelled).
 void setNextFileNames(const QStringList &names);
 
