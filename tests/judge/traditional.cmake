@@ -1,5 +1,7 @@
 qxj_test(tst_traditional
-  SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_traditional.cpp
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_traditional.cpp ${CMAKE_CURRENT_LIST_DIR}/traditionalsite.h
+    ${CMAKE_CURRENT_LIST_DIR}/traditional_compile.cpp ${CMAKE_CURRENT_LIST_DIR}/traditional_points.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/traditional_cleanup.cpp
   LIBS qxj_judge
   TIMEOUT 600)
 # The judge finds its default checker as "checker/全文比较" in the working directory.

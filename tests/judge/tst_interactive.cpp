@@ -132,13 +132,8 @@ private slots:
     void initTestCase();
     void verdicts_data();
     void verdicts();
-    void interactorExitCodes_data();
-    void interactorExitCodes();
-    void withChecker_data();
-    void withChecker();
     void interactorBuild_data();
     void interactorBuild();
-    void deadlockLeavesNothing();
     void interactorFilesOutOfReach();
     void stopDuringPair();
 
@@ -157,106 +152,99 @@ void TestInteractive::initTestCase()
     QVERIFY(QDir::setCurrent(QStringLiteral(QXJ_BUILD_DIR)));
 }
 
+// One point judged: the program against the interactor and, where there is
+// one, the checker of the interactor's output.
 void TestInteractive::verdicts_data()
 {
+    QTest::addColumn<QByteArray>("interactor");
+    QTest::addColumn<QByteArray>("checker");  // null: none
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<QByteArray>("answer");
     QTest::addColumn<QByteArray>("source");
-    QTest::addColumn<QByteArray>("secret");
     QTest::addColumn<QString>("expected");
+    QTest::addColumn<int>("atLeastMs");
 
-    QTest::newRow("binary search") << BinarySearch << QByteArray("500000000") << u"A:1 guesses 时间 = 100"_s;
-    QTest::newRow("binary search, two points")
-        << BinarySearch << QByteArray("250000000") << u"A:2 guesses 时间 = 100"_s;
-    QTest::newRow("linear, found") << Linear << QByteArray("3") << u"A:3 guesses 时间 = 100"_s;
+    const QByteArray guess = guessInteractor();
+    const auto guessing = [&guess](const char *name, const QByteArray &source, const QByteArray &secret,
+                                   const QString &expected, int atLeastMs = 0) {
+        QTest::addRow("%s", name) << guess << QByteArray() << secret + '\n' << QByteArray("30\n") << source << expected
+                                  << atLeastMs;
+    };
+    guessing("binary search", BinarySearch, "500000000", u"A:1 guesses 时间 = 100"_s);
+    guessing("binary search, two points", BinarySearch, "250000000", u"A:2 guesses 时间 = 100"_s);
+    guessing("linear, found", Linear, "3", u"A:3 guesses 时间 = 100"_s);
     // Told it was wrong, it writes to an interactor that has ended: the
     // interactor's verdict, not a crash.
-    QTest::newRow("writes after the interactor's verdict")
-        << Linear << QByteArray("500") << u"W:more than 100 guesses = 0"_s;
-    QTest::newRow("exits without a word") << QByteArray("int main(void) { return 0; }\n") << QByteArray("7")
-                                          << u"W:unexpected end of file = 0"_s;
-    QTest::newRow("answers in words")
-        << QByteArray("#include <stdio.h>\nint main(void) { puts(\"seven\"); return 0; }\n") << QByteArray("7")
-        << u"W:格式错误: expected an integer, found \"seven\" = 0"_s;
+    guessing("writes after the interactor's verdict", Linear, "500", u"W:more than 100 guesses = 0"_s);
+    guessing("exits without a word", "int main(void) { return 0; }\n", "7", u"W:unexpected end of file = 0"_s);
+    guessing("answers in words", "#include <stdio.h>\nint main(void) { puts(\"seven\"); return 0; }\n", "7",
+             u"W:格式错误: expected an integer, found \"seven\" = 0"_s);
     // The program's own failure wins, whatever the interactor says.
-    QTest::newRow("endless loop") << QByteArray("int main(void) { for (;;) {} }\n") << QByteArray("7")
-                                  << u"T:超过时间限制 = 0"_s;
-    QTest::newRow("memory")
-        << QByteArray("#include <stdlib.h>\n#include <string.h>\n#include <stdio.h>\n"
-                      "int main(void) { char *p = malloc(300 << 20); memset(p, 1, 300 << 20); printf(\"%d\\n\", p[7]); return 0; }\n")
-        << QByteArray("1") << u"M:超过内存限制 = 0"_s;
-    QTest::newRow("crash after a guess")
-        << QByteArray("#include <stdio.h>\nint main(void) { printf(\"1\\n\"); fflush(stdout); *(volatile int *)0 = 0; return 0; }\n")
-        << QByteArray("7") << u"R:运行时错误: SIGSEGV = 0"_s;
-    QTest::newRow("exit code after the right guess")
-        << QByteArray("#include <stdio.h>\nint main(void) { char r[8]; printf(\"7\\n\"); fflush(stdout); scanf(\"%7s\", r); return 3; }\n")
-        << QByteArray("7") << u"R:运行时错误: 3 = 0"_s;
+    guessing("endless loop", "int main(void) { for (;;) {} }\n", "7", u"T:超过时间限制 = 0"_s);
+    guessing("memory",
+             "#include <stdlib.h>\n#include <string.h>\n#include <stdio.h>\n"
+             "int main(void) { char *p = malloc(300 << 20); memset(p, 1, 300 << 20); printf(\"%d\\n\", p[7]); return 0; }\n",
+             "1", u"M:超过内存限制 = 0"_s);
+    guessing("crash after a guess",
+             "#include <stdio.h>\nint main(void) { printf(\"1\\n\"); fflush(stdout); *(volatile int *)0 = 0; return 0; }\n",
+             "7", u"R:运行时错误: SIGSEGV = 0"_s);
+    guessing("exit code after the right guess",
+             "#include <stdio.h>\nint main(void) { char r[8]; printf(\"7\\n\"); fflush(stdout); scanf(\"%7s\", r); return 3; }\n",
+             "7", u"R:运行时错误: 3 = 0"_s);
+    // Both read first: the program's clock ends it (1 s limit: 5 s by the
+    // clock), not the idle rule.
+    guessing("deadlock", "#include <stdio.h>\nint main(void) { long long x; return scanf(\"%lld\", &x) == 1 ? 0 : 2; }\n",
+             "7", u"T:超过时间限制 = 0"_s, 5000);
+
+    // The interactor's exit codes, as testlib's.
+    const auto exiting = [](const char *code, const QByteArray &answer, const QString &expected) {
+        QTest::addRow("interactor exit code %s", code)
+            << ExitInteractor << QByteArray() << QByteArray("\n") << answer
+            << QByteArray("#include <stdio.h>\nint main(void) { puts(\"1\"); return 0; }\n") << expected << 0;
+    };
+    exiting("0", "0 fine\n", u"A:fine 时间 = 100"_s);
+    exiting("1", "1 no\n", u"W:no = 0"_s);
+    exiting("2", "2 spaces\n", u"W:格式错误: spaces = 0"_s);
+    exiting("3", "3 broken\n", u"C:交互器失败: broken = 0"_s);
+    exiting("4", "4 dirt\n", u"W:格式错误: dirt = 0"_s);
+    exiting("7 half", "7 0.5 half\n", u"P:half = 50"_s);
+    exiting("7 above one", "7 1.5\n", u"C:交互器输出错误: 分数 = 1.500 > 1.000 = 0"_s);
+    exiting("8", "8 eof\n", u"W:eof = 0"_s);
+    exiting("5", "5 odd\n", u"C:交互器退出码 5: odd = 0"_s);
+    exiting("crash", "99\n", u"C:交互器崩溃 = 0"_s);
+
+    // The interactor accepts both; the checker holds the second to the
+    // answer's 5 guesses. The binary search needs 1 guess for 500000000, the
+    // linear one 9 for 9.
+    QTest::newRow("checker: few guesses") << guess << GuessChecker << QByteArray("500000000\n") << QByteArray("5\n")
+                                          << BinarySearch << u"A:1 guesses are few enough 时间 = 100"_s << 0;
+    QTest::newRow("checker: too many guesses") << guess << GuessChecker << QByteArray("9\n") << QByteArray("5\n")
+                                               << Linear << u"W:9 guesses, more than 5 = 0"_s << 0;
 }
 
 void TestInteractive::verdicts()
 {
-    QFETCH(QByteArray, source);
-    QFETCH(QByteArray, secret);
-    QFETCH(QString, expected);
-
-    InteractiveSite site(guessInteractor());
-    QVERIFY(site.ok);
-    QVERIFY(site.writeConfig());
-    QVERIFY(site.writePoint(1, secret + '\n', "30\n"));
-    QVERIFY(site.submit(u"p1"_s, u"sum.c"_s, source));
-    QCOMPARE(problemsite::verdicts(site.judge(u"p1"_s)), expected);
-}
-
-void TestInteractive::interactorExitCodes_data()
-{
-    QTest::addColumn<QByteArray>("answer");
-    QTest::addColumn<QString>("expected");
-
-    QTest::newRow("0") << QByteArray("0 fine\n") << u"A:fine 时间 = 100"_s;
-    QTest::newRow("1") << QByteArray("1 no\n") << u"W:no = 0"_s;
-    QTest::newRow("2") << QByteArray("2 spaces\n") << u"W:格式错误: spaces = 0"_s;
-    QTest::newRow("3") << QByteArray("3 broken\n") << u"C:交互器失败: broken = 0"_s;
-    QTest::newRow("4") << QByteArray("4 dirt\n") << u"W:格式错误: dirt = 0"_s;
-    QTest::newRow("7 half") << QByteArray("7 0.5 half\n") << u"P:half = 50"_s;
-    QTest::newRow("7 above one") << QByteArray("7 1.5\n") << u"C:交互器输出错误: 分数 = 1.500 > 1.000 = 0"_s;
-    QTest::newRow("8") << QByteArray("8 eof\n") << u"W:eof = 0"_s;
-    QTest::newRow("5") << QByteArray("5 odd\n") << u"C:交互器退出码 5: odd = 0"_s;
-    QTest::newRow("crash") << QByteArray("99\n") << u"C:交互器崩溃 = 0"_s;
-}
-
-void TestInteractive::interactorExitCodes()
-{
+    QFETCH(QByteArray, interactor);
+    QFETCH(QByteArray, checker);
+    QFETCH(QByteArray, input);
     QFETCH(QByteArray, answer);
-    QFETCH(QString, expected);
-    InteractiveSite site(ExitInteractor);
-    QVERIFY(site.ok);
-    QVERIFY(site.writeConfig());
-    QVERIFY(site.writePoint(1, "\n", answer));
-    QVERIFY(site.submit(u"p1"_s, u"sum.c"_s, "#include <stdio.h>\nint main(void) { puts(\"1\"); return 0; }\n"));
-    QCOMPARE(problemsite::verdicts(site.judge(u"p1"_s)), expected);
-}
-
-void TestInteractive::withChecker_data()
-{
-    QTest::addColumn<QByteArray>("source");
-    QTest::addColumn<QString>("expected");
-
-    // The interactor accepts both; the checker holds the second to the
-    // answer's 5 guesses.
-    QTest::newRow("few guesses") << BinarySearch << u"A:1 guesses are few enough 时间 = 100"_s;
-    QTest::newRow("too many guesses") << Linear << u"W:9 guesses, more than 5 = 0"_s;
-}
-
-void TestInteractive::withChecker()
-{
     QFETCH(QByteArray, source);
     QFETCH(QString, expected);
-    InteractiveSite site(guessInteractor(), CheckedTask);
+    QFETCH(int, atLeastMs);
+
+    InteractiveSite site(interactor, checker.isNull() ? InteractiveTask : CheckedTask);
     QVERIFY(site.ok);
-    QVERIFY(writeFile(site.problemDir() + u"/files/check.cpp"_s, GuessChecker));
+    if (!checker.isNull())
+        QVERIFY(writeFile(site.problemDir() + u"/files/check.cpp"_s, checker));
     QVERIFY(site.writeConfig());
-    // The binary search needs 1 guess for 500000000, the linear one 9 for 9.
-    QVERIFY(site.writePoint(1, source == BinarySearch ? "500000000\n" : "9\n", "5\n"));
+    QVERIFY(site.writePoint(1, input, answer));
     QVERIFY(site.submit(u"p1"_s, u"sum.c"_s, source));
+    QElapsedTimer clock;
+    clock.start();
     QCOMPARE(problemsite::verdicts(site.judge(u"p1"_s)), expected);
+    QVERIFY2(clock.elapsed() >= atLeastMs, qPrintable(QString::number(clock.elapsed())));
+    // Nothing of either is left.
+    QVERIFY(childProcesses().isEmpty());
 }
 
 void TestInteractive::interactorBuild_data()
@@ -307,23 +295,6 @@ void TestInteractive::interactorBuild()
         QVERIFY2(attributeText(points.item(i), ResultXml::Note).startsWith(noteHolds),
                  qPrintable(attributeText(points.item(i), ResultXml::Note)));
     }
-}
-
-void TestInteractive::deadlockLeavesNothing()
-{
-    // Both read first: the program's clock ends it (1 s limit: 5 s by the
-    // clock), not the idle rule, and nothing of either is left.
-    InteractiveSite site(guessInteractor());
-    QVERIFY(site.ok);
-    QVERIFY(site.writeConfig());
-    QVERIFY(site.writePoint(1, "7\n", "\n"));
-    QVERIFY(site.submit(u"p1"_s, u"sum.c"_s,
-                        "#include <stdio.h>\nint main(void) { long long x; return scanf(\"%lld\", &x) == 1 ? 0 : 2; }\n"));
-    QElapsedTimer clock;
-    clock.start();
-    QCOMPARE(problemsite::verdicts(site.judge(u"p1"_s)), u"T:超过时间限制 = 0"_s);
-    QVERIFY2(clock.elapsed() >= 5000, qPrintable(QString::number(clock.elapsed())));
-    QVERIFY(childProcesses().isEmpty());
 }
 
 void TestInteractive::interactorFilesOutOfReach()
