@@ -130,7 +130,7 @@ void TestCli::unusableFolderNames()
     QVERIFY(::mkdir(bytes + "/data/bad\x01", 0755) == 0);
     QVERIFY(::link(bytes + "/data/sum/.prb", bytes + "/data/bad\x01/.prb") == 0);
 
-    const Run run = runJudge(root, {root});
+    const CommandRun run = runJudge(root, {root});
     QVERIFY2(run.exitCode == 0, qPrintable(run.err));
     QStringList skipped = run.err.split(u'\n', Qt::SkipEmptyParts);
     skipped.sort();
@@ -168,7 +168,7 @@ void TestCli::hugeScores()
                               config));
     }
 
-    const Run run = runJudge(root, {QStringLiteral("--export"), QStringLiteral("scores.csv"), root});
+    const CommandRun run = runJudge(root, {QStringLiteral("--export"), QStringLiteral("scores.csv"), root});
     QVERIFY2(run.exitCode == 0, qPrintable(run.err));
     XmlFile file;
     QVERIFY(file.load(root + QStringLiteral("/result/two/a.res")));
@@ -223,9 +223,8 @@ void TestCli::notAContest()
     QVERIFY(QDir(root).mkpath(QStringLiteral("valid/src/x")));
     const QStringList before = treeSnapshot(root);
 
-    const Run run = runJudge(root, arguments);
-    QCOMPARE(run.status, QProcess::NormalExit);
-    QCOMPARE(run.exitCode, 2);
+    const CommandRun run = runJudge(root, arguments);
+    QCOMPARE(run.exitCode, 2);  // -1 had it crashed
     QCOMPARE(run.out, QString());
     QCOMPARE(run.err.count(u'\n'), 1);
     QVERIFY(run.err.endsWith(u'\n') && run.err.size() > 1);
@@ -234,7 +233,7 @@ void TestCli::notAContest()
 
 void TestCli::help()
 {
-    const Run run = runJudge(m_work.path(), {QStringLiteral("--help")});
+    const CommandRun run = runJudge(m_work.path(), {QStringLiteral("--help")});
     QCOMPARE(run.exitCode, 0);
     for (const char *option : {"--all", "--player", "--problem", "--export", "--jobs", "CONTEST_DIR"})
         QVERIFY2(run.out.contains(QLatin1String(option)), option);
@@ -284,7 +283,7 @@ void TestCli::exportTable()
                               gb.encode(QStringLiteral("x1,张三\nx2,李\"四\"\nq\"4,王五\n"))));
     }
 
-    const Run run = runJudge(dir.path(), {QStringLiteral("--export"), QStringLiteral("成绩.csv"),
+    const CommandRun run = runJudge(dir.path(), {QStringLiteral("--export"), QStringLiteral("成绩.csv"),
                                           QStringLiteral("contest")});
     QVERIFY2(run.exitCode == 0, qPrintable(run.err));
     const QByteArray bytes = readTestFile(dir.path() + QStringLiteral("/成绩.csv"));
@@ -317,7 +316,7 @@ void TestCli::unwritableFiles()
     for (const QString &path : blocked)
         QVERIFY(QDir().mkpath(path + QStringLiteral("/x")));
 
-    const Run run = runJudge(root, {root});
+    const CommandRun run = runJudge(root, {root});
     QCOMPARE(run.exitCode, 1);
     QCOMPARE(run.err.count(u'\n'), 3);
     for (const QString &path : blocked)

@@ -4,6 +4,7 @@
 // contests made here. What the files of this suite share.
 
 #include "clitestutil.h"
+#include "commandrun.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -21,31 +22,10 @@ namespace clifixture {
 inline const QString JudgeProgram = QStringLiteral(QXJ_JUDGE);
 inline const QString SampleContest = QStringLiteral(QXJ_SAMPLE);
 
-struct Run
+// exitCode is -1 when the judge crashed or did not end within ten minutes.
+inline CommandRun runJudge(const QString &workDir, const QStringList &arguments)
 {
-    int exitCode = -1;
-    QProcess::ExitStatus status = QProcess::CrashExit;
-    QString out;
-    QString err;
-};
-
-inline Run runJudge(const QString &workDir, const QStringList &arguments)
-{
-    QProcess process;
-    process.setWorkingDirectory(workDir);
-    process.start(JudgeProgram, arguments);
-    Run run;
-    if (!process.waitForFinished(600000)) {
-        process.kill();
-        process.waitForFinished();
-        run.err = QStringLiteral("<timed out>");
-        return run;
-    }
-    run.exitCode = process.exitCode();
-    run.status = process.exitStatus();
-    run.out = QString::fromUtf8(process.readAllStandardOutput());
-    run.err = QString::fromUtf8(process.readAllStandardError());
-    return run;
+    return runCommand(JudgeProgram, arguments, workDir, QProcessEnvironment::systemEnvironment(), 600000);
 }
 
 // What the sample contest is built to give, cell by cell: the score, the
@@ -209,5 +189,5 @@ private:
     QString sampleRoot() const { return m_work.path() + QStringLiteral("/contest"); }
 
     QTemporaryDir m_work;
-    clifixture::Run m_sample;
+    CommandRun m_sample;
 };

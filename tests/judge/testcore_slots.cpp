@@ -61,6 +61,14 @@ int liveChildren()
     return count;
 }
 
+// One slot, and several: the two ways a run goes.
+void addSlotRows()
+{
+    QTest::addColumn<int>("jobs");
+    QTest::newRow("one slot") << 1;
+    QTest::newRow("two slots") << 2;
+}
+
 } // namespace
 
 void TestTestCore::slotCpu_data()
@@ -98,9 +106,7 @@ void TestTestCore::slotCpu()
 
 void TestTestCore::slotsTakeWholePlayers_data()
 {
-    QTest::addColumn<int>("jobs");
-    QTest::newRow("one slot") << 1;
-    QTest::newRow("two slots") << 2;
+    addSlotRows();
     QTest::newRow("more slots than players") << 6;
 }
 
@@ -131,10 +137,9 @@ void TestTestCore::slotsTakeWholePlayers()
             core.workQueue.append(cell);
     }
     Recorder recorder(&core);
-    core.startJudging();
-    QTRY_VERIFY_WITH_TIMEOUT(recorder.ended, 60000);
-    QVERIFY(core.wait(30000));
-    QCoreApplication::processEvents();
+    judgeToEnd(core, recorder, 60000);
+    if (QTest::currentTestFailed())
+        return;
 
     // Heading, point, subtask score: never another cell's row between them.
     const qsizetype cells = core.workQueue.size();
@@ -188,9 +193,7 @@ void TestTestCore::slotsTakeWholePlayers()
 
 void TestTestCore::stopEverySlot_data()
 {
-    QTest::addColumn<int>("jobs");
-    QTest::newRow("one slot") << 1;
-    QTest::newRow("two slots") << 2;
+    addSlotRows();
 }
 
 // A stop while every slot runs a program that never ends: nothing runs on,
@@ -253,9 +256,7 @@ void TestTestCore::stopEverySlot()
 
 void TestTestCore::programsRunOnTheSlotCpu_data()
 {
-    QTest::addColumn<int>("jobs");
-    QTest::newRow("one slot") << 1;
-    QTest::newRow("two slots") << 2;
+    addSlotRows();
 }
 
 // The contestant's program sees the CPUs of its slot: all the judge's with
@@ -290,10 +291,9 @@ void TestTestCore::programsRunOnTheSlotCpu()
         core.workQueue.append(rows.back()->cell(0));
     }
     Recorder recorder(&core);
-    core.startJudging();
-    QTRY_VERIFY_WITH_TIMEOUT(recorder.ended, 120000);
-    QVERIFY(core.wait(30000));
-    QCoreApplication::processEvents();
+    judgeToEnd(core, recorder, 120000);
+    if (QTest::currentTestFailed())
+        return;
 
     const QList<int> cpus = allowedCpus();
     QString all;

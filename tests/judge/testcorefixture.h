@@ -8,9 +8,11 @@
 #include "testcore.h"
 #include "viewinfo.h"
 
+#include <QCoreApplication>
 #include <QHash>
 #include <QObject>
 #include <QStringList>
+#include <QTest>
 
 #include <memory>
 #include <vector>
@@ -90,6 +92,15 @@ struct Row
 };
 
 inline const QString EndText = u"- 测评结束 -"_s;
+
+// Starts the run and waits for its end and for its thread.
+inline void judgeToEnd(TestCore &core, const Recorder &recorder, int timeout = 30000)
+{
+    core.startJudging();
+    QTRY_VERIFY_WITH_TIMEOUT(recorder.ended, timeout);
+    QVERIFY(core.wait(30000));
+    QCoreApplication::processEvents();
+}
 
 } // namespace testcorefixture
 

@@ -63,10 +63,9 @@ void TestTestCore::emptyQueue()
     TestCore core(fixture.contest);
     core.problemConfigs = &fixture.configs;
     Recorder recorder(&core);
-    core.startJudging();
-    QTRY_VERIFY_WITH_TIMEOUT(recorder.ended, 30000);
-    QVERIFY(core.wait(30000));
-    QCoreApplication::processEvents();
+    judgeToEnd(core, recorder);
+    if (QTest::currentTestFailed())
+        return;
     QCOMPARE(recorder.events, (QStringList{u"info 4 "_s + EndText, u"end"_s}));
     QCOMPARE(recorder.infos.at(0).foreground, QColor(51, 51, 51));
     QVERIFY(!recorder.activeAtEnd);
@@ -82,10 +81,9 @@ void TestTestCore::cellWithoutConfigurationIsSkipped()
     core.problemConfigs = &fixture.configs;
     core.workQueue = {row.cell(0), row.cell(1)};
     Recorder recorder(&core);
-    core.startJudging();
-    QTRY_VERIFY_WITH_TIMEOUT(recorder.ended, 30000);
-    QVERIFY(core.wait(30000));
-    QCoreApplication::processEvents();
+    judgeToEnd(core, recorder);
+    if (QTest::currentTestFailed())
+        return;
     QCOMPARE(recorder.events, (QStringList{u"info 0 p1 - odd"_s, u"item p1/odd ?"_s,
                                            u"select p1/odd 0"_s, u"info 4 "_s + EndText,
                                            u"end"_s}));
@@ -121,10 +119,9 @@ void TestTestCore::unknownKind()
     core.problemConfigs = &fixture.configs;
     core.workQueue = {row.cell(0)};
     Recorder recorder(&core);
-    core.startJudging();
-    QTRY_VERIFY_WITH_TIMEOUT(recorder.ended, 30000);
-    QVERIFY(core.wait(30000));
-    QCoreApplication::processEvents();
+    judgeToEnd(core, recorder);
+    if (QTest::currentTestFailed())
+        return;
     const QString key = player + u"/sum"_s;
     QCOMPARE(recorder.events, (QStringList{u"info 0 "_s + heading, u"item "_s + key + u" ?"_s,
                                            u"select "_s + key + u" 0"_s, u"info 4 "_s + EndText,
@@ -156,10 +153,9 @@ void TestTestCore::selectedExactlyWhenEndingInE()
     core.problemNames = {u"ans"_s, u"odd"_s, u"tra"_s};
     core.workQueue = {row.cell(0), row.cell(1), row.cell(2)};
     Recorder recorder(&core);
-    core.startJudging();
-    QTRY_VERIFY_WITH_TIMEOUT(recorder.ended, 60000);
-    QVERIFY(core.wait(30000));
-    QCoreApplication::processEvents();
+    judgeToEnd(core, recorder, 60000);
+    if (QTest::currentTestFailed())
+        return;
 
     for (SiteItem *cell : row.head.cells) {
         QVERIFY2(recorder.selectFlag.contains(cell), qPrintable(cell->problem));
