@@ -147,13 +147,14 @@ bool JudgeWorker::buildOrganiserProgram(const QString &file, bool source, const 
     QByteArray out;
     QByteArray err;
     QProcess &gcc = compiler();
-    for (const bool linkStatically : {true, false}) {
+    // False when judging was stopped meanwhile.
+    const auto compile = [&](const QStringList &words) {
         {
             QMutexLocker lock(&judgeMutex);
             if (!keepRunning)
                 return false;
             gcc.setProgram(u"g++"_s);
-            gcc.setArguments(linkStatically ? arguments + QStringList{u"-static"_s} : arguments);
+            gcc.setArguments(words);
             gcc.setWorkingDirectory(buildDir);
             startSandboxed(gcc, buildDir, AddressSpace);
             gcc.start(QIODevice::ReadWrite);
@@ -174,15 +175,14 @@ bool JudgeWorker::buildOrganiserProgram(const QString &file, bool source, const 
         }
         if (started && !finished)
             gcc.waitForFinished(StartWaitMs);
-        if (stopped())
-            return false;
-        // Only the linker's failure is tried again: a fault in the source
-        // would fail twice.
-        if (!started || !finished || !err.contains("ld returned")
-            || (gcc.exitStatus() == QProcess::NormalExit && gcc.exitCode() == 0
-                && QFileInfo(buildDir + u'/' + BuiltName).isFile()))
-            break;
-    }
+        return !stopped();
+    };
+    if (!compile(arguments + QStringList{u"-static"_s}))
+        return false;
+    // Only the linker's failure is tried again: a fault in the source would
+    // fail twice.
+    if (finished && err.contains("ld returned") && !compile(arguments))
+        return false;
 
     CheckerBuilds::Build build;
     const QString made = buildDir + u'/' + BuiltName;
