@@ -121,6 +121,9 @@ struct ChildProcess
 {
     pid_t pid = 0;
     int pidfd = -1;
+    // The init of its sandbox where pid only started it: killed instead, so
+    // that pid is reaped once every process of the run is gone.
+    int initPidfd = -1;
 };
 
 // What a slot's runs share with its stop request. Every member is read and
@@ -139,7 +142,8 @@ struct RunSlot
 
     // Used only by the thread that runs the slot's programs, not under
     // judgeMutex: the user a sandboxed run gets as root, kept from run to run
-    // with the root prebuilt for it, so that two slots never trade theirs.
+    // with the network namespace and root prebuilt for it (without root,
+    // these alone), so that two slots never trade theirs.
     std::unique_ptr<sandbox::Identity> identity;
 };
 

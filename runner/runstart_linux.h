@@ -64,6 +64,12 @@ struct ChildPlan
     sandbox::RootPlan root;
     void *programStack = nullptr;
     volatile int programStatus = SIGKILL;  // stands until the init has reaped the program
+    // Where the judge's child joins the judge's user namespace first (it
+    // cannot give a process tree to itself, only to a child): the init's
+    // namespaces and stack, and its pid as the judge sees it.
+    int initNamespaces = 0;
+    void *initStack = nullptr;
+    pid_t initPid = 0;
 };
 
 // The program's standard streams as the judge opens them, above 2; -1 for
