@@ -232,9 +232,12 @@ public:
 private:
     // Ends what an earlier start left running and forgets it.
     void reset();
+    void releaseStack();
 
     pid_t m_pid = 0;
     int m_pidfd = -1;
+    void *m_stack = nullptr;  // of the process between the judge and a sandboxed program, until it is reaped
+    size_t m_stackBytes = 0;
     int m_status = 0;
     int m_error = 0;
     bool m_ended = false;

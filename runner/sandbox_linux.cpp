@@ -75,9 +75,9 @@ using raw::mountAt;
 using raw::sys;
 
 // Takes no QByteArray by value or from a literal: that would allocate.
-int writeWhole(const char *path, const char *text)
+int writeWhole(long dir, const char *path, const char *text)
 {
-    const long fd = sys(SYS_openat, AT_FDCWD, addr(path), O_WRONLY | O_CLOEXEC);
+    const long fd = sys(SYS_openat, dir, addr(path), O_WRONLY | O_CLOEXEC);
     if (fd < 0)
         return errno;
     const long length = static_cast<long>(std::strlen(text));
@@ -87,13 +87,16 @@ int writeWhole(const char *path, const char *text)
     return error;
 }
 
-int mapJudgeUser(const RootPlan &plan)
+// Through procDir, the judge's /proc, or through /proc where it is -1.
+int mapJudgeUser(const RootPlan &plan, long procDir = -1)
 {
-    if (int e = writeWhole("/proc/self/setgroups", "deny"))
+    const bool own = procDir < 0;
+    const long dir = own ? AT_FDCWD : procDir;
+    if (int e = writeWhole(dir, own ? "/proc/self/setgroups" : "self/setgroups", "deny"))
         return e;
-    if (int e = writeWhole("/proc/self/uid_map", plan.uidMap.constData()))
+    if (int e = writeWhole(dir, own ? "/proc/self/uid_map" : "self/uid_map", plan.uidMap.constData()))
         return e;
-    return writeWhole("/proc/self/gid_map", plan.gidMap.constData());
+    return writeWhole(dir, own ? "/proc/self/gid_map" : "self/gid_map", plan.gidMap.constData());
 }
 
 int makeDir(const char *path, mode_t mode)
@@ -273,9 +276,11 @@ int enterPrebuiltRoot(const RootPlan &plan, int *workFolder) noexcept
 // user is mapped through it, before anything is made that needs one.
 int enterCopiedRoot(const RootPlan &plan, int *workFolder) noexcept
 {
-    if (int e = mountAt("proc", "/proc", "proc", MS_NOSUID | MS_NODEV | MS_NOEXEC, nullptr))
-        return e;
-    if (int e = mapJudgeUser(plan))
+    if (plan.mountProc) {
+        if (int e = mountAt("proc", "/proc", "proc", MS_NOSUID | MS_NODEV | MS_NOEXEC, nullptr))
+            return e;
+    }
+    if (int e = mapJudgeUser(plan, plan.mountProc ? -1 : plan.hostProc))
         return e;
     return mountRunParts(plan, workFolder, false);
 }
@@ -600,7 +605,7 @@ PrebuiltRoot prebuild(const RootPlan &plan)
     build.mapOwnUser = false;
     build.boxBytes = 0;  // each run covers the folder with a copy of its own
     if (::geteuid() != 0) {
-        build.coveredProc = true;
+        build.coveredProc = plan.mountProc;
         return prebuildInJudgeUsers(build);
     }
     PrebuiltRoot made;
@@ -641,7 +646,7 @@ int Identity::prebuiltRoot(const RootPlan &plan)
 
 int sharedPrebuiltRoot(const RootPlan &plan)
 {
-    if (::geteuid() != 0)
+    if (::geteuid() != 0 && judgeUserNamespace() < 0)
         return -1;
     struct stat folder;
     if (::stat(plan.workDir.constData(), &folder) != 0)

@@ -47,6 +47,9 @@ struct RootPlan
     // the run's own: a user namespace may mount a /proc only where one is
     // already in full view.
     bool coveredProc = false;
+    // The judge's /proc, through which such an init without a /proc of its
+    // own (mountProc false) maps its user.
+    int hostProc = -1;
     // A program's work folder is a file system of its own, bounded in bytes
     // and files, so that whatever it writes there can fill only its own
     // space: the files of the judge's work folder are bound in read-only
@@ -147,8 +150,9 @@ private:
 
 // A prebuilt root (as Identity::prebuiltRoot) for organisers' programs,
 // which several slots start again and again, each in folders of its own:
-// kept per folder, for a judge that runs as root. The descriptor returned is
-// the caller's to close; -1 when there is none.
+// kept per folder (made in judgeUserNamespace for a judge that does not run
+// as root). The descriptor returned is the caller's to close; -1 when there
+// is none.
 int sharedPrebuiltRoot(const RootPlan &plan);
 
 // The one user of every compiler and organiser's program run in the
