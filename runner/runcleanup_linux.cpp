@@ -17,7 +17,6 @@
 #include <fcntl.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -144,15 +143,11 @@ SubreaperScope::~SubreaperScope()
         ::prctl(PR_SET_CHILD_SUBREAPER, 0, 0, 0, 0);
 }
 
-void endProgramTree(pid_t pid, bool searchAdopted, int *status, rusage *usage, int initPidfd)
+void endProgramTree(pid_t pid, bool searchAdopted, int *status, rusage *usage)
 {
     const ProgramMark mark = searchAdopted ? markOf(pid) : ProgramMark{pid};
-    // The init's parent reaps it, which the init's end waits for every
-    // process of the run to end, and then ends itself.
-    if (initPidfd < 0 || ::syscall(SYS_pidfd_send_signal, initPidfd, SIGKILL, nullptr, 0) != 0) {
-        ::kill(-pid, SIGKILL);
-        ::kill(pid, SIGKILL);
-    }
+    ::kill(-pid, SIGKILL);
+    ::kill(pid, SIGKILL);
     reapOnce(pid, status, usage);
     if (!searchAdopted)
         return;
@@ -182,7 +177,6 @@ void endProgramTree(pid_t pid, bool searchAdopted, int *status, rusage *usage, i
 void releaseRecord(RunSlot &slot)
 {
     closeFd(slot.childProcess.pidfd);
-    closeFd(slot.childProcess.initPidfd);
     slot.childProcess.pid = 0;
 }
 
@@ -218,7 +212,7 @@ ExecutableHold::~ExecutableHold()
 void stopRunningProgram(RunSlot &slot)
 {
     if (slot.childProcess.pid > 0) {
-        runner::endProgramTree(slot.childProcess.pid, true, nullptr, nullptr, slot.childProcess.initPidfd);
+        runner::endProgramTree(slot.childProcess.pid, true, nullptr, nullptr);
         runner::releaseRecord(slot);
     }
     runner::removeExecutable(slot);

@@ -30,8 +30,7 @@ public:
 // judge (SubreaperScope); they are found among its children by their mark and
 // reaped one by one, never with a wildcard wait that would take children of
 // QProcess; usage then includes their time, which the program never waited for.
-// initPidfd: the init of the program's sandbox, where pid only started it.
-void endProgramTree(pid_t pid, bool searchAdopted, int *status, rusage *usage, int initPidfd = -1);
+void endProgramTree(pid_t pid, bool searchAdopted, int *status, rusage *usage);
 
 // Closes and clears the slot's childProcess.
 void releaseRecord(RunSlot &slot);

@@ -121,9 +121,6 @@ struct ChildProcess
 {
     pid_t pid = 0;
     int pidfd = -1;
-    // The init of its sandbox where pid only started it: killed instead, so
-    // that pid is reaped once every process of the run is gone.
-    int initPidfd = -1;
 };
 
 // What a slot's runs share with its stop request. Every member is read and

@@ -129,7 +129,7 @@ RunRecord runProgram(RunSlot &slot, const RunRequest &request)
         figures.pastClock = now - run.startNs > clockLimitNs;
         if (ended) {
             rusage usage{};
-            endProgramTree(run.reapPid, searchAdopted(), &figures.waitStatus, &usage, slot.childProcess.initPidfd);
+            endProgramTree(run.reapPid, searchAdopted(), &figures.waitStatus, &usage);
             releaseRecord(slot);
             if (plan.sandboxed)
                 figures.waitStatus = plan.programStatus;
@@ -143,7 +143,7 @@ RunRecord runProgram(RunSlot &slot, const RunRequest &request)
             continue;
         if (!ended) {
             int waitStatus = 0;
-            endProgramTree(run.reapPid, searchAdopted(), &waitStatus, nullptr, slot.childProcess.initPidfd);
+            endProgramTree(run.reapPid, searchAdopted(), &waitStatus, nullptr);
             releaseRecord(slot);
             recordExit(record, plan.sandboxed ? plan.programStatus : waitStatus);
         }

@@ -45,9 +45,8 @@ inline void closeFd(int &fd)
 struct Run
 {
     pid_t pid = 0;      // the program
-    pid_t reapPid = 0;  // the judge's child: the program, or the init of its sandbox or the init's parent
-    pid_t initPid = 0;  // the init of its sandbox, whose root is the program's
-    void *initStack = nullptr;  // until the judge's child is reaped
+    pid_t reapPid = 0;  // the judge's child: the program, or the init of its sandbox
+    void *initStack = nullptr;  // until the init is reaped
     size_t initStackBytes = ChildStackSize;
     int familyFd = -1;  // the sandbox's /proc, once the program has started others
     int waitFd = -1;

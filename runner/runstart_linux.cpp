@@ -251,8 +251,8 @@ int initEntry(void *plan)
 // Between the judge and the run's init, for a judge that does not run as
 // root: joins the judge's user namespace, which one of the judge's threads
 // cannot, and the namespaces made in it, and starts the init there (a new
-// process tree is for children only). It ends when the init has been
-// reaped, so the judge's wait for it covers the run's time as the init's does.
+// process tree is for children only) as the judge's own child, so that the
+// judge waits for it, and its time, as for any init. Then it ends.
 [[noreturn]] void runBridge(ChildPlan &plan)
 {
     const int status = plan.statusPipe;
@@ -265,13 +265,10 @@ int initEntry(void *plan)
         ::syscall(SYS_close, fd);
     // The init's pid is written before the init runs, so before the judge can
     // hear from its program.
-    const pid_t init = ::clone(initEntry, plan.initStack, CLONE_VM | CLONE_PARENT_SETTID | SIGCHLD | plan.initNamespaces,
-                               &plan, &plan.initPid);
-    if (init < 0)
+    if (::clone(initEntry, plan.initStack, CLONE_VM | CLONE_PARENT | CLONE_PARENT_SETTID | plan.initNamespaces, &plan,
+                &plan.initPid)
+        < 0)
         childReport(status, 'S', errno);
-    ::syscall(SYS_close_range, 3, ~0u, 0);
-    while (::syscall(SYS_wait4, init, nullptr, __WALL, nullptr) < 0 && errno == EINTR) {
-    }
     ::syscall(SYS_exit_group, 0);
     __builtin_unreachable();
 }
@@ -288,23 +285,6 @@ int aboveStandardStreams(int fd)
     const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
     ::close(fd);
     return moved;
-}
-
-// A descriptor of the init the judge's child started, or -1 where it is gone.
-int openInit(pid_t bridge, pid_t init)
-{
-    if (init <= 0)
-        return -1;
-    const int fd = static_cast<int>(::syscall(SYS_pidfd_open, init, 0));
-    if (fd < 0)
-        return -1;
-    // Still the bridge's child after the descriptor was taken: the pid was
-    // not given to another process meanwhile.
-    ProcStat stat;
-    if (readProcStat(init, stat) && stat.ppid == bridge)
-        return aboveStandardStreams(fd);
-    ::close(fd);
-    return -1;
 }
 
 // Reads a message already waiting. Returns its length (-1 on error); an
@@ -583,7 +563,6 @@ Started startProgram(RunSlot &slot, ChildPlan &plan, Run &run)
     slot.childProcess.pidfd = pidfd;
     run.pid = pid;
     run.reapPid = pid;
-    run.initPid = pid;
     if (plan.sandboxed) {
         run.initStack = std::exchange(stack, nullptr);
         run.initStackBytes = stackBytes;
@@ -619,13 +598,27 @@ Started startProgram(RunSlot &slot, ChildPlan &plan, Run &run)
     }
     closeAll();
     if (bridged) {
-        slot.childProcess.initPidfd = openInit(pid, plan.initPid);
-        run.initPid = plan.initPid;
+        // Gone once its end of the status pipe is, or soon after: from here on
+        // the run is the init's, the judge's child too.
+        while (::waitpid(pid, nullptr, __WALL) < 0 && errno == EINTR) {
+        }
+        releaseRecord(slot);
+        run.reapPid = plan.initPid;
+        if (plan.initPid > 0) {
+            slot.childProcess.pid = plan.initPid;
+            slot.childProcess.pidfd = static_cast<int>(::syscall(SYS_pidfd_open, plan.initPid, 0));
+            closeFd(run.waitFd);
+            if (slot.childProcess.pidfd >= 0)
+                run.waitFd = ::fcntl(slot.childProcess.pidfd, F_DUPFD_CLOEXEC, 3);
+        } else {
+            started.ok = false;
+        }
     }
 
     if (!started.ok) {
         // Its exit would wait on the filter: kill it, then reap it.
-        endProgramTree(pid, false, nullptr, nullptr, slot.childProcess.initPidfd);
+        if (run.reapPid > 0)
+            endProgramTree(run.reapPid, false, nullptr, nullptr);
         releaseRecord(slot);
         run.pid = 0;
         run.reapPid = 0;

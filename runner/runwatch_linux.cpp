@@ -131,7 +131,7 @@ void lookIntoSandbox(Run &run)
     const char *const names[2] = {"tmp", "dev/shm"};
     for (int i = 0; i < 2; ++i) {
         char path[64];
-        std::snprintf(path, sizeof path, "/proc/%d/root/%s", static_cast<int>(run.initPid), names[i]);
+        std::snprintf(path, sizeof path, "/proc/%d/root/%s", static_cast<int>(run.reapPid), names[i]);
         run.scratchFds[i] = ::open(path, O_PATH | O_DIRECTORY | O_CLOEXEC);
         struct stat info;
         if (run.scratchFds[i] >= 0 && ::fstat(run.scratchFds[i], &info) == 0)
@@ -260,7 +260,7 @@ Family readFamily(Run &run, bool withScratch)
     Family family;
     if (run.familyFd < 0) {
         char path[64];
-        std::snprintf(path, sizeof path, "/proc/%d/root/proc", static_cast<int>(run.initPid));
+        std::snprintf(path, sizeof path, "/proc/%d/root/proc", static_cast<int>(run.reapPid));
         run.familyFd = ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (run.familyFd < 0)
             return family;
