@@ -139,7 +139,8 @@ struct RunSlot
 
     // Used only by the thread that runs the slot's programs, not under
     // judgeMutex: the user a sandboxed run gets as root, kept from run to run
-    // with the root prebuilt for it, so that two slots never trade theirs.
+    // with the network namespace and root prebuilt for it (without root,
+    // these alone), so that two slots never trade theirs.
     std::unique_ptr<sandbox::Identity> identity;
 };
 
@@ -228,9 +229,12 @@ public:
 private:
     // Ends what an earlier start left running and forgets it.
     void reset();
+    void releaseStack();
 
     pid_t m_pid = 0;
     int m_pidfd = -1;
+    void *m_stack = nullptr;  // of the process between the judge and a sandboxed program, until it is reaped
+    size_t m_stackBytes = 0;
     int m_status = 0;
     int m_error = 0;
     bool m_ended = false;

@@ -40,11 +40,12 @@ RunRecord runProgram(RunSlot &slot, const RunRequest &request)
     // Where no user is left in the reserved range, the program runs as before.
     bool sandboxed = programSandbox && sandbox::available();
     sandbox::Identity *identity = nullptr;
-    if (sandboxed && ::geteuid() == 0) {
+    if (sandboxed) {
         if (!slot.identity)
             slot.identity = std::make_unique<sandbox::Identity>();
-        sandboxed = slot.identity->valid();
-        if (sandboxed)
+        if (::geteuid() == 0)
+            sandboxed = slot.identity->valid();
+        if (slot.identity->valid() || slot.identity->inJudgeUsers())
             identity = slot.identity.get();
         else
             slot.identity.reset();  // the range was used up: try again next run
@@ -72,6 +73,14 @@ RunRecord runProgram(RunSlot &slot, const RunRequest &request)
         if (started.ok)
             break;
         run.release();
+        if (!started.execFailed && plan.root.judgeUsers >= 0) {
+            // The namespaces kept in the judge's user namespace were refused:
+            // every run is started as before from now on.
+            sandbox::refuseJudgeUserNamespace();
+            slot.identity.reset();
+            plan = makePlan(request, streams.fds, sandboxed, nullptr);
+            continue;
+        }
         // A process another slot is starting may hold the executable open
         // for writing until its own exec: the judge's doing, not the program's.
         if (started.execFailed && started.error == ETXTBSY && attempt < 100) {

@@ -47,6 +47,7 @@ struct Run
     pid_t pid = 0;      // the program
     pid_t reapPid = 0;  // the judge's child: the program, or the init of its sandbox
     void *initStack = nullptr;  // until the init is reaped
+    size_t initStackBytes = ChildStackSize;
     int familyFd = -1;  // the sandbox's /proc, once the program has started others
     int waitFd = -1;
     int listener = -1;
@@ -92,7 +93,7 @@ struct Run
                         &scratchFds[0], &scratchFds[1]})
             closeFd(*fd);
         if (initStack)
-            ::munmap(initStack, ChildStackSize);
+            ::munmap(initStack, initStackBytes);
         initStack = nullptr;
     }
 };

@@ -1,5 +1,6 @@
 #include "runstart_linux.h"
 
+#include "procfs_linux.h"
 #include "programfilter_linux.h"
 #include "runcleanup_linux.h"
 #include "runprocess_linux.h"
@@ -247,6 +248,36 @@ int initEntry(void *plan)
     runInit(*static_cast<ChildPlan *>(plan));
 }
 
+// Between the judge and the run's init, for a judge that does not run as
+// root: joins the judge's user namespace, which one of the judge's threads
+// cannot, and the namespaces made in it, and starts the init there (a new
+// process tree is for children only) as the judge's own child, so that the
+// judge waits for it, and its time, as for any init. Then it ends.
+[[noreturn]] void runBridge(ChildPlan &plan)
+{
+    const int status = plan.statusPipe;
+    closeAllBut(std::array{status, plan.socket, plan.root.judgeUsers, plan.root.network, plan.root.prebuiltRoot,
+                           plan.streams[0], plan.streams[1], plan.streams[2]});
+    ::syscall(SYS_prctl, PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0);
+    if (const int error = sandbox::joinJudgeNamespaces(plan.root))
+        childReport(status, 'S', error);
+    for (int fd : {plan.root.judgeUsers, plan.root.network, plan.root.prebuiltRoot})
+        ::syscall(SYS_close, fd);
+    // The init's pid is written before the init runs, so before the judge can
+    // hear from its program.
+    if (::clone(initEntry, plan.initStack, CLONE_VM | CLONE_PARENT | CLONE_PARENT_SETTID | plan.initNamespaces, &plan,
+                &plan.initPid)
+        < 0)
+        childReport(status, 'S', errno);
+    ::syscall(SYS_exit_group, 0);
+    __builtin_unreachable();
+}
+
+int bridgeEntry(void *plan)
+{
+    runBridge(*static_cast<ChildPlan *>(plan));
+}
+
 int aboveStandardStreams(int fd)
 {
     if (fd > 2)
@@ -307,14 +338,26 @@ ChildPlan makePlan(const RunRequest &request, const std::array<int, 3> &streams,
         plan.root = sandbox::makeRootPlan(workDir, false, memoryLimit);
         plan.root.network = identity ? identity->network() : -1;
         plan.root.prebuiltRoot = identity ? identity->prebuiltRoot(plan.root) : -1;
+        if (identity && identity->inJudgeUsers()) {
+            // Made in the judge's user namespace: joined together, or not at all.
+            if (plan.root.network >= 0 && plan.root.prebuiltRoot >= 0)
+                plan.root.judgeUsers = sandbox::judgeUserNamespace();
+            if (plan.root.judgeUsers < 0)
+                plan.root.network = plan.root.prebuiltRoot = -1;
+        }
         plan.namespaces = sandbox::namespaceFlags(true, plan.root.network < 0);
         // The init joins the prebuilt root and copies that: a copy of the
         // judge's own view made by the clone would only be thrown away.
         if (plan.root.prebuiltRoot >= 0)
             plan.namespaces &= ~CLONE_NEWNS;
+        if (plan.root.judgeUsers >= 0) {
+            plan.initNamespaces = CLONE_NEWUSER | CLONE_NEWNS | CLONE_NEWIPC | CLONE_NEWPID;
+            plan.namespaces = 0;
+        }
         plan.exePath = "/box/" + QFile::encodeName(exeName);
         plan.workDir = "/box";
-        if (identity) {
+        const bool ownUser = identity && identity->valid();
+        if (ownUser) {
             plan.dropPrivileges = true;
             plan.uid = identity->uid();
             plan.gid = identity->gid();
@@ -328,7 +371,7 @@ ChildPlan makePlan(const RunRequest &request, const std::array<int, 3> &streams,
         for (const QString &name : request.results.value_or(QStringList()))
             plan.root.results.push_back(QFile::encodeName(name));
         sandbox::planBox(plan.root, static_cast<unsigned long long>(std::max<qint64>(request.limits.outputBytes, 0)),
-                         identity ? plan.uid : ::geteuid(), identity ? plan.gid : ::getegid());
+                         ownUser ? plan.uid : ::geteuid(), ownUser ? plan.gid : ::getegid());
     } else if (::geteuid() == 0) {
         handOverToNobody(plan);
     }
@@ -469,19 +512,23 @@ Started startProgram(RunSlot &slot, ChildPlan &plan, Run &run)
     // own: a fork would copy the judge's page tables and leave every page it
     // writes afterwards to a copy-on-write fault, which in a judge with a
     // window costs more than running a trivial program.
-    auto newStack = [] {
-        void *stack = ::mmap(nullptr, ChildStackSize, PROT_READ | PROT_WRITE,
-                             MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
+    // A bridge's stack, with its init's below.
+    const bool bridged = plan.sandboxed && plan.root.judgeUsers >= 0;
+    const size_t stackBytes = bridged ? 2 * ChildStackSize : ChildStackSize;
+    auto newStack = [](size_t bytes) {
+        void *stack = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
         return stack == MAP_FAILED ? nullptr : stack;
     };
-    void *stack = newStack();
-    plan.programStack = plan.sandboxed ? newStack() : nullptr;
+    void *stack = newStack(stackBytes);
+    plan.programStack = plan.sandboxed ? newStack(ChildStackSize) : nullptr;
+    plan.initStack = bridged && stack ? static_cast<char *>(stack) + ChildStackSize : nullptr;
+    plan.initPid = 0;
     if (!stack || (plan.sandboxed && !plan.programStack)) {
         started.error = errno;
-        for (void *s : {stack, plan.programStack}) {
-            if (s)
-                ::munmap(s, ChildStackSize);
-        }
+        if (stack)
+            ::munmap(stack, stackBytes);
+        if (plan.programStack)
+            ::munmap(plan.programStack, ChildStackSize);
         closeAll();
         return started;
     }
@@ -491,13 +538,13 @@ Started startProgram(RunSlot &slot, ChildPlan &plan, Run &run)
         if (plan.programStack)
             ::munmap(plan.programStack, ChildStackSize);
         if (stack)
-            ::munmap(stack, ChildStackSize);
+            ::munmap(stack, stackBytes);
     });
     sigset_t all, previous;
     ::sigfillset(&all);
     ::pthread_sigmask(SIG_SETMASK, &all, &previous);
-    const pid_t pid = ::clone(plan.sandboxed ? initEntry : childEntry, static_cast<char *>(stack) + ChildStackSize,
-                              CLONE_VM | SIGCHLD | plan.namespaces, &plan);
+    const pid_t pid = ::clone(bridged ? bridgeEntry : plan.sandboxed ? initEntry : childEntry,
+                              static_cast<char *>(stack) + stackBytes, CLONE_VM | SIGCHLD | plan.namespaces, &plan);
     const int forkError = errno;
     ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     if (judgeMoved)
@@ -516,8 +563,10 @@ Started startProgram(RunSlot &slot, ChildPlan &plan, Run &run)
     slot.childProcess.pidfd = pidfd;
     run.pid = pid;
     run.reapPid = pid;
-    if (plan.sandboxed)
+    if (plan.sandboxed) {
         run.initStack = std::exchange(stack, nullptr);
+        run.initStackBytes = stackBytes;
+    }
     if (pidfd >= 0)
         run.waitFd = ::fcntl(pidfd, F_DUPFD_CLOEXEC, 3);
     // Recorded: it may go on. Sent before anything is read back, so that the
@@ -548,10 +597,28 @@ Started startProgram(RunSlot &slot, ChildPlan &plan, Run &run)
         started.error = length < 0 ? errno : EPROTO;
     }
     closeAll();
+    if (bridged) {
+        // Gone once its end of the status pipe is, or soon after: from here on
+        // the run is the init's, the judge's child too.
+        while (::waitpid(pid, nullptr, __WALL) < 0 && errno == EINTR) {
+        }
+        releaseRecord(slot);
+        run.reapPid = plan.initPid;
+        if (plan.initPid > 0) {
+            slot.childProcess.pid = plan.initPid;
+            slot.childProcess.pidfd = static_cast<int>(::syscall(SYS_pidfd_open, plan.initPid, 0));
+            closeFd(run.waitFd);
+            if (slot.childProcess.pidfd >= 0)
+                run.waitFd = ::fcntl(slot.childProcess.pidfd, F_DUPFD_CLOEXEC, 3);
+        } else {
+            started.ok = false;
+        }
+    }
 
     if (!started.ok) {
         // Its exit would wait on the filter: kill it, then reap it.
-        endProgramTree(pid, false, nullptr, nullptr);
+        if (run.reapPid > 0)
+            endProgramTree(run.reapPid, false, nullptr, nullptr);
         releaseRecord(slot);
         run.pid = 0;
         run.reapPid = 0;

@@ -64,6 +64,12 @@ struct ChildPlan
     sandbox::RootPlan root;
     void *programStack = nullptr;
     volatile int programStatus = SIGKILL;  // stands until the init has reaped the program
+    // Where the judge's child only joins the judge's user namespace and
+    // starts the init as the judge's child (a process tree is new for
+    // children only): the init's namespaces and stack, and its pid.
+    int initNamespaces = 0;
+    void *initStack = nullptr;
+    pid_t initPid = 0;
 };
 
 // The program's standard streams as the judge opens them, above 2; -1 for

@@ -6,6 +6,7 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -73,15 +74,29 @@ using raw::addr;
 using raw::mountAt;
 using raw::sys;
 
-int writeWhole(const char *path, const QByteArray &text)
+// Takes no QByteArray by value or from a literal: that would allocate.
+int writeWhole(long dir, const char *path, const char *text)
 {
-    const long fd = sys(SYS_openat, AT_FDCWD, addr(path), O_WRONLY | O_CLOEXEC);
+    const long fd = sys(SYS_openat, dir, addr(path), O_WRONLY | O_CLOEXEC);
     if (fd < 0)
         return errno;
-    const long written = sys(SYS_write, fd, addr(text.constData()), text.size());
-    const int error = written == text.size() ? 0 : (written < 0 ? errno : EIO);
+    const long length = static_cast<long>(std::strlen(text));
+    const long written = sys(SYS_write, fd, addr(text), length);
+    const int error = written == length ? 0 : (written < 0 ? errno : EIO);
     sys(SYS_close, fd);
     return error;
+}
+
+// Through procDir, the judge's /proc, or through /proc where it is -1.
+int mapJudgeUser(const RootPlan &plan, long procDir = -1)
+{
+    const bool own = procDir < 0;
+    const long dir = own ? AT_FDCWD : procDir;
+    if (int e = writeWhole(dir, own ? "/proc/self/setgroups" : "self/setgroups", "deny"))
+        return e;
+    if (int e = writeWhole(dir, own ? "/proc/self/uid_map" : "self/uid_map", plan.uidMap.constData()))
+        return e;
+    return writeWhole(dir, own ? "/proc/self/gid_map" : "self/gid_map", plan.gidMap.constData());
 }
 
 int makeDir(const char *path, mode_t mode)
@@ -173,7 +188,7 @@ int buildRoot(const RootPlan &plan, long workFd)
     }
     if (int e = makeDir("proc", 0555))
         return e;
-    if (plan.mountProc && plan.scratchMounts) {
+    if (plan.mountProc && (plan.scratchMounts || plan.coveredProc)) {
         if (int e = mountAt("proc", "proc", "proc", MS_NOSUID | MS_NODEV | MS_NOEXEC, nullptr))
             return e;
     }
@@ -229,16 +244,17 @@ int namespaceFlags(bool withProcessTree, bool newNetwork)
     return flags;
 }
 
-// A copy of the prebuilt root, with the run's own scratch folders and /proc.
-int enterPrebuiltRoot(const RootPlan &plan, int *workFolder) noexcept
+namespace {
+
+// The run's own scratch folders, /proc (withProc) and box over a copy of a
+// prebuilt root.
+int mountRunParts(const RootPlan &plan, int *workFolder, bool withProc) noexcept
 {
-    if (sys(SYS_setns, plan.prebuiltRoot, CLONE_NEWNS) < 0 || sys(SYS_unshare, CLONE_NEWNS) < 0)
-        return errno;
     for (const char *scratch : {"/dev/shm", "/tmp"}) {
         if (int e = mountAt("qxj", scratch, "tmpfs", MS_NOSUID | MS_NODEV, plan.tmpfsOptions.constData()))
             return e;
     }
-    if (plan.mountProc) {
+    if (withProc && plan.mountProc) {
         if (int e = mountAt("proc", "/proc", "proc", MS_NOSUID | MS_NODEV | MS_NOEXEC, nullptr))
             return e;
     }
@@ -247,18 +263,48 @@ int enterPrebuiltRoot(const RootPlan &plan, int *workFolder) noexcept
     return sys(SYS_chdir, addr("/box")) < 0 ? errno : 0;
 }
 
+// A copy of the prebuilt root, with the run's own scratch folders and /proc.
+int enterPrebuiltRoot(const RootPlan &plan, int *workFolder) noexcept
+{
+    if (sys(SYS_setns, plan.prebuiltRoot, CLONE_NEWNS) < 0 || sys(SYS_unshare, CLONE_NEWNS) < 0)
+        return errno;
+    return mountRunParts(plan, workFolder, true);
+}
+
+// In the run's own user namespace, below the judge's, with a copy of the
+// prebuilt root its parent joined. The run's /proc comes first: the run's
+// user is mapped through it, before anything is made that needs one.
+int enterCopiedRoot(const RootPlan &plan, int *workFolder) noexcept
+{
+    if (plan.mountProc) {
+        if (int e = mountAt("proc", "/proc", "proc", MS_NOSUID | MS_NODEV | MS_NOEXEC, nullptr))
+            return e;
+    }
+    if (int e = mapJudgeUser(plan, plan.mountProc ? -1 : plan.hostProc))
+        return e;
+    return mountRunParts(plan, workFolder, false);
+}
+
+} // namespace
+
+int joinJudgeNamespaces(const RootPlan &plan) noexcept
+{
+    if (sys(SYS_setns, plan.judgeUsers, CLONE_NEWUSER) < 0 || sys(SYS_setns, plan.network, CLONE_NEWNET) < 0
+        || sys(SYS_setns, plan.prebuiltRoot, CLONE_NEWNS) < 0)
+        return errno;
+    return 0;
+}
+
 int enterRoot(const RootPlan &plan, int *workFolder) noexcept
 {
+    if (plan.judgeUsers >= 0)
+        return enterCopiedRoot(plan, workFolder);
     if (plan.network >= 0 && sys(SYS_setns, plan.network, CLONE_NEWNET) < 0)
         return errno;
     if (plan.prebuiltRoot >= 0)
         return enterPrebuiltRoot(plan, workFolder);
     if (plan.mapOwnUser) {
-        if (int e = writeWhole("/proc/self/setgroups", "deny"))
-            return e;
-        if (int e = writeWhole("/proc/self/uid_map", plan.uidMap))
-            return e;
-        if (int e = writeWhole("/proc/self/gid_map", plan.gidMap))
+        if (int e = mapJudgeUser(plan))
             return e;
     }
     const long workFd = sys(SYS_openat, AT_FDCWD, addr(plan.workDir.constData()), O_PATH | O_DIRECTORY | O_CLOEXEC);
@@ -344,6 +390,86 @@ int emptyNetwork()
     return fd;
 }
 
+// Calls work (raw system calls only, returning 0 or an errno) in a child
+// process that shares this one's memory and descriptors, on the stack
+// [stack, stack + stackBytes), and waits for it: a thread cannot join a user
+// namespace.
+template<typename Work>
+int inChildProcess(Work &work, char *stack, size_t stackBytes, int flags) noexcept
+{
+    struct Call
+    {
+        Work *work;
+        int result = ECHILD;
+    } call{&work};
+    const auto entry = [](void *argument) -> int {
+        Call &c = *static_cast<Call *>(argument);
+        c.result = (*c.work)();
+        return 0;
+    };
+    const long pid = ::clone(entry, stack + stackBytes, CLONE_VM | CLONE_FILES | CLONE_VFORK | SIGCHLD | flags, &call);
+    if (pid < 0)
+        return errno;
+    while (sys(SYS_wait4, pid, 0, __WALL, 0) < 0 && errno == EINTR) {
+    }
+    return call.result;
+}
+
+// As inChildProcess, from one of the judge's threads, every signal blocked.
+// work(spare, spareBytes) gets a stack for a child of its own. *made, a
+// descriptor the child opened, is closed again where it failed.
+template<typename Work>
+int inHelperProcess(Work work, int flags, int *made)
+{
+    constexpr size_t half = 64 * 1024;
+    void *stack = ::mmap(nullptr, 2 * half, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
+    if (stack == MAP_FAILED)
+        return errno;
+    char *spare = static_cast<char *>(stack);
+    auto call = [&work, spare] { return work(spare, half); };
+    sigset_t all, previous;
+    ::sigfillset(&all);
+    ::pthread_sigmask(SIG_SETMASK, &all, &previous);
+    const int result = inChildProcess(call, spare + half, half, flags);
+    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    ::munmap(stack, 2 * half);
+    if (result != 0 && *made >= 0) {
+        ::close(*made);
+        *made = -1;
+    }
+    return result;
+}
+
+std::atomic<bool> judgeUsersRefused{false};
+
+// A namespace of the calling process, opened into the descriptors it shares
+// with the judge.
+int openOwn(const char *name, int *fd) noexcept
+{
+    const long opened = sys(SYS_openat, AT_FDCWD, addr(name), O_RDONLY | O_CLOEXEC);
+    if (opened < 0)
+        return errno;
+    *fd = static_cast<int>(opened);
+    return 0;
+}
+
+// An empty network namespace owned by the judge's user namespace.
+int networkInJudgeUsers()
+{
+    const int users = judgeUserNamespace();
+    int made = -1;
+    if (users < 0)
+        return -1;
+    inHelperProcess(
+        [users, &made](char *, size_t) -> int {
+            if (sys(SYS_setns, users, CLONE_NEWUSER) < 0 || sys(SYS_unshare, CLONE_NEWNET) < 0)
+                return errno;
+            return openOwn("/proc/self/ns/net", &made);
+        },
+        0, &made);
+    return made;
+}
+
 bool namedUser(uid_t id)
 {
     passwd entry{};
@@ -354,9 +480,35 @@ bool namedUser(uid_t id)
 
 } // namespace
 
+int judgeUserNamespace()
+{
+    static const int users = [] {
+        if (::geteuid() == 0)
+            return -1;
+        // The same map a run's user namespace gets.
+        const RootPlan plan = makeRootPlan(QDir::rootPath(), false, 16);
+        int made = -1;
+        inHelperProcess(
+            [&plan, &made](char *, size_t) -> int {
+                if (int e = mapJudgeUser(plan))
+                    return e;
+                return openOwn("/proc/self/ns/user", &made);
+            },
+            CLONE_NEWUSER, &made);
+        return made;
+    }();
+    return judgeUsersRefused ? -1 : users;
+}
+
+void refuseJudgeUserNamespace()
+{
+    judgeUsersRefused = true;
+}
+
 Identity::Identity()
 {
-    if (::geteuid() != 0)
+    const bool asRoot = ::geteuid() == 0;
+    if (!asRoot && judgeUserNamespace() < 0)
         return;
     IdentityPool &ids = pool();
     std::lock_guard lock(ids.mutex);
@@ -367,6 +519,10 @@ Identity::Identity()
         root = claimed.root;
         rootFolder = claimed.rootFolder;
         ids.free.pop_back();
+        return;
+    }
+    if (!asRoot) {
+        net = networkInJudgeUsers();
         return;
     }
     while (ids.nextCandidate < firstReservedId + reservedIds) {
@@ -409,14 +565,49 @@ struct PrebuiltRoot
     }
 };
 
+// Built by a child of a child of the judge, in the judge's user namespace:
+// the first of a process tree of its own, whose /proc of no process the
+// prebuilt root keeps.
+PrebuiltRoot prebuildInJudgeUsers(const RootPlan &build)
+{
+    PrebuiltRoot made;
+    const int users = judgeUserNamespace();
+    if (users < 0)
+        return made;
+    inHelperProcess(
+        [users, &build, &made](char *spare, size_t spareBytes) -> int {
+            if (sys(SYS_setns, users, CLONE_NEWUSER) < 0)
+                return errno;
+            auto builder = [&build, &made]() -> int {
+                if (sys(SYS_unshare, CLONE_NEWNS) < 0)
+                    return errno;
+                if (int e = openOwn("/proc/self/ns/mnt", &made.root))
+                    return e;
+                return enterRoot(build);
+            };
+            return inChildProcess(builder, spare, spareBytes, CLONE_NEWPID);
+        },
+        0, &made.root);
+    if (made.root >= 0)
+        made.folder = ::open(build.workDir.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (made.folder < 0)
+        made.release();
+    return made;
+}
+
 PrebuiltRoot prebuild(const RootPlan &plan)
 {
     RootPlan build = plan;
     build.scratchMounts = false;
     build.network = -1;
     build.prebuiltRoot = -1;
+    build.judgeUsers = -1;
     build.mapOwnUser = false;
     build.boxBytes = 0;  // each run covers the folder with a copy of its own
+    if (::geteuid() != 0) {
+        build.coveredProc = plan.mountProc;
+        return prebuildInJudgeUsers(build);
+    }
     PrebuiltRoot made;
     // Built on a thread of its own, whose root alone changes.
     std::thread([&build, &made] {
@@ -438,7 +629,7 @@ PrebuiltRoot prebuild(const RootPlan &plan)
 
 int Identity::prebuiltRoot(const RootPlan &plan)
 {
-    if (!id)
+    if (!id && !inJudgeUsers())
         return -1;
     struct stat folder;
     if (::stat(plan.workDir.constData(), &folder) != 0)
@@ -455,7 +646,7 @@ int Identity::prebuiltRoot(const RootPlan &plan)
 
 int sharedPrebuiltRoot(const RootPlan &plan)
 {
-    if (::geteuid() != 0)
+    if (::geteuid() != 0 && judgeUserNamespace() < 0)
         return -1;
     struct stat folder;
     if (::stat(plan.workDir.constData(), &folder) != 0)
@@ -492,7 +683,7 @@ int sharedPrebuiltRoot(const RootPlan &plan)
 
 Identity::~Identity()
 {
-    if (!id)
+    if (!id && net < 0)
         return;
     IdentityPool &ids = pool();
     std::lock_guard lock(ids.mutex);

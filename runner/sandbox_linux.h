@@ -38,6 +38,18 @@ struct RootPlan
     // the run then only adds its own /proc, /tmp and /dev/shm to a copy.
     int prebuiltRoot = -1;
     bool scratchMounts = true;  // false while a prebuilt root is made
+    // An unprivileged judge's own user namespace (judgeUserNamespace), in
+    // which network and prebuiltRoot were made. The run's first process
+    // joins the three and starts the init in a user namespace of the run's
+    // own below them, with a copy of the prebuilt root.
+    int judgeUsers = -1;
+    // A prebuilt root made in judgeUsers holds a /proc of no process under
+    // the run's own: a user namespace may mount a /proc only where one is
+    // already in full view.
+    bool coveredProc = false;
+    // The judge's /proc, through which such an init without a /proc of its
+    // own (mountProc false) maps its user.
+    int hostProc = -1;
     // A program's work folder is a file system of its own, bounded in bytes
     // and files, so that whatever it writes there can fill only its own
     // space: the files of the judge's work folder are bound in read-only
@@ -71,6 +83,11 @@ void planBox(RootPlan &plan, unsigned long long outputBytes, uid_t owner, gid_t 
 // only; returns 0 or an errno.
 int mountBox(const RootPlan &plan, int *workFolder) noexcept;
 
+// Joins plan.judgeUsers and the network namespace and prebuilt root made in
+// it, in the process that then starts the run's init. Raw system calls only;
+// returns 0 or an errno.
+int joinJudgeNamespaces(const RootPlan &plan) noexcept;
+
 // Builds and enters the root, in a process that has just been given new user
 // (unless root), mount, IPC and network namespaces. The current directory is
 // /box afterwards. With a bounded work folder, *workFolder is then the
@@ -84,10 +101,22 @@ int enterRoot(const RootPlan &plan, int *workFolder = nullptr) noexcept;
 // removed is removed there too. Raw system calls only.
 void returnResults(const RootPlan &plan, int workFolder) noexcept;
 
+// For a judge that does not run as root: a user namespace of its own, made
+// once, with its user and group mapped to themselves, in which the
+// namespaces every run would otherwise make anew are made once and kept.
+// Held by a descriptor alone: no process of it outlives the judge. -1 where
+// it cannot be made.
+int judgeUserNamespace();
+// A run started through judgeUserNamespace was refused: runs are started
+// without it from now on.
+void refuseJudgeUserNamespace();
+
 // A user id for one run at a time, no other process on the machine has: taken
 // from a reserved range, one per concurrent run in this process, guarded
 // against other judges by an abstract socket name. Only for a judge that runs
-// as root; invalid otherwise or when the range is used up.
+// as root; invalid otherwise or when the range is used up. A judge that does
+// not run as root gets the network namespace and prebuilt roots alone, made
+// in judgeUserNamespace (inJudgeUsers() tells whether they could be).
 class Identity
 {
 public:
@@ -97,6 +126,9 @@ public:
     Identity &operator=(const Identity &) = delete;
 
     bool valid() const { return id != 0; }
+    // Without root: a network namespace and prebuilt roots made in
+    // judgeUserNamespace.
+    bool inJudgeUsers() const { return id == 0 && net >= 0; }
     uid_t uid() const { return id; }
     gid_t gid() const { return id; }
     // An empty network namespace (not even loopback up) of this identity's
@@ -118,8 +150,9 @@ private:
 
 // A prebuilt root (as Identity::prebuiltRoot) for organisers' programs,
 // which several slots start again and again, each in folders of its own:
-// kept per folder, for a judge that runs as root. The descriptor returned is
-// the caller's to close; -1 when there is none.
+// kept per folder (made in judgeUserNamespace for a judge that does not run
+// as root). The descriptor returned is the caller's to close; -1 when there
+// is none.
 int sharedPrebuiltRoot(const RootPlan &plan);
 
 // The one user of every compiler and organiser's program run in the

@@ -17,6 +17,7 @@
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 // An organiser's program (a checker, an interactor) started without QProcess:
@@ -46,6 +47,10 @@ struct SpawnPlan
     bool sandboxed = false;
     sandbox::RootPlan root;
     uid_t uid = 0;
+    // Where the judge does not run as root, its child joins the judge's user
+    // namespace and starts the program in namespaces of its own, on this stack.
+    int childNamespaces = 0;
+    void *childStack = nullptr;
     // Written by the child before it gives up; read after the vfork-style
     // clone has returned, when the child has exec'd or died.
     volatile int error = 0;
@@ -107,6 +112,48 @@ int spawnChild(void *argument)
     fail(plan, errno);
 }
 
+// Between the judge and the organiser's program, for a judge that does not
+// run as root: joins the judge's user namespace (one of the judge's threads
+// cannot) and the namespaces made in it, starts the program there as the
+// first of a process tree of its own, lets the judge go on once it has
+// exec'd, and ends as the program ends.
+int spawnBridge(void *argument)
+{
+    SpawnPlan &plan = *static_cast<SpawnPlan *>(argument);
+    ::syscall(SYS_prctl, PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0);
+    long child = -1;
+    if (const int error = sandbox::joinJudgeNamespaces(plan.root)) {
+        plan.error = error;
+    } else {
+        for (int fd : {plan.root.judgeUsers, plan.root.network, plan.root.prebuiltRoot})
+            ::syscall(SYS_close, fd);
+        child = ::clone(spawnChild, plan.childStack, CLONE_VM | CLONE_VFORK | SIGCHLD | plan.childNamespaces, &plan);
+        if (child < 0)
+            plan.error = errno;
+    }
+    // The judge waits for the last of these, the end of its pipe, and the
+    // program's peer for the ends of its streams.
+    ::syscall(SYS_close_range, 0, ~0u, 0);
+    if (child < 0)
+        ::syscall(SYS_exit_group, 127);
+    int status = 0;
+    while (::syscall(SYS_wait4, child, &status, __WALL, nullptr) < 0 && errno == EINTR) {
+    }
+    if (WIFEXITED(status))
+        ::syscall(SYS_exit_group, WEXITSTATUS(status));
+    // Dies as the program did, without a core.
+    const int signal = WTERMSIG(status);
+    const rlimit noCore{0, 0};
+    ::syscall(SYS_prlimit64, 0, RLIMIT_CORE, &noCore, nullptr);
+    const unsigned long defaultAction[4] = {};
+    ::syscall(SYS_rt_sigaction, signal, defaultAction, nullptr, sizeof(unsigned long));
+    const unsigned long allBut = ~(1UL << (signal - 1));
+    ::syscall(SYS_rt_sigprocmask, SIG_SETMASK, &allBut, nullptr, sizeof allBut);
+    ::syscall(SYS_kill, ::syscall(SYS_getpid), signal);
+    ::syscall(SYS_exit_group, 128 + signal);
+    __builtin_unreachable();
+}
+
 rlimit bound(qint64 value)
 {
     const rlim_t limit = value > 0 ? rlim_t(value) : RLIM_INFINITY;
@@ -136,19 +183,37 @@ bool SpawnedProcess::start(const QString &program, const QStringList &arguments,
 
     int namespaces = 0;
     const sandbox::Identity &identity = sandbox::compilerIdentity();
+    const bool asRoot = ::geteuid() == 0;
     plan.sandboxed = setup.sandboxed && sandbox::compilerSandboxEnabled() && sandbox::available()
-                     && (::geteuid() != 0 || identity.valid());
+                     && (!asRoot || identity.valid());
     if (plan.sandboxed) {
-        plan.uid = ::geteuid() == 0 ? identity.uid() : 0;
+        plan.uid = asRoot ? identity.uid() : 0;
         plan.root = sandbox::makeRootPlan(workDir, true, 1024);
         if (plan.uid)
             sandbox::handOver(plan.root.workDir, plan.uid, plan.uid);
-        plan.root.network = plan.uid ? identity.network() : -1;
-        plan.root.prebuiltRoot = plan.uid ? sandbox::sharedPrebuiltRoot(plan.root) : -1;
+        const bool kept = plan.uid || identity.inJudgeUsers();
+        plan.root.network = kept ? identity.network() : -1;
+        plan.root.prebuiltRoot = kept ? sandbox::sharedPrebuiltRoot(plan.root) : -1;
+        if (!asRoot) {
+            // Made in the judge's user namespace: joined together, or not at all.
+            if (plan.root.network >= 0 && plan.root.prebuiltRoot >= 0) {
+                plan.root.judgeUsers = sandbox::judgeUserNamespace();
+                plan.root.hostProc = ::open("/proc", O_PATH | O_DIRECTORY | O_CLOEXEC);
+            }
+            if (plan.root.judgeUsers < 0 || plan.root.hostProc < 0) {
+                plan.root.judgeUsers = plan.root.network = -1;
+                closeFd(plan.root.prebuiltRoot);
+                closeFd(plan.root.hostProc);
+            }
+        }
         namespaces = sandbox::namespaceFlags(false, plan.root.network < 0) | CLONE_NEWPID;
         // The child copies the prebuilt root, not the judge's view.
         if (plan.root.prebuiltRoot >= 0)
             namespaces &= ~CLONE_NEWNS;
+        if (plan.root.judgeUsers >= 0) {
+            plan.childNamespaces = CLONE_NEWUSER | CLONE_NEWNS | CLONE_NEWIPC | CLONE_NEWPID;
+            namespaces = 0;
+        }
         plan.path = "/box/" + QFile::encodeName(program);
     } else {
         plan.path = QFile::encodeName(program.startsWith(u'/') ? program : workDir + u'/' + program);
@@ -164,29 +229,49 @@ bool SpawnedProcess::start(const QString &program, const QStringList &arguments,
     for (size_t i = 0; i < plan.environment.size(); ++i)
         plan.envp[i] = plan.environment[i].data();
 
+    const bool bridged = plan.root.judgeUsers >= 0;
+    const size_t stackBytes = bridged ? 2 * ChildStackSize : ChildStackSize;
+    int started[2] = {-1, -1};
     plan.null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
-    void *stack = ::mmap(nullptr, ChildStackSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK,
-                         -1, 0);
-    if (plan.null < 0 || stack == MAP_FAILED) {
-        m_error = errno;
+    void *stack = ::mmap(nullptr, stackBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
+    auto release = [&] {
         closeFd(plan.null);
         closeFd(plan.root.prebuiltRoot);
+        closeFd(plan.root.hostProc);
+        for (int &fd : started)
+            closeFd(fd);
+    };
+    if (plan.null < 0 || stack == MAP_FAILED || (bridged && ::pipe2(started, O_CLOEXEC) < 0)) {
+        m_error = errno;
+        release();
         if (stack != MAP_FAILED)
-            ::munmap(stack, ChildStackSize);
+            ::munmap(stack, stackBytes);
         return false;
     }
+    plan.childStack = static_cast<char *>(stack) + ChildStackSize;
     sigset_t all, previous;
     ::sigfillset(&all);
     ::pthread_sigmask(SIG_SETMASK, &all, &previous);
     // The judge waits until the child has exec'd or failed: only then may
-    // its stack go and plan.error be read.
-    const pid_t pid = ::clone(spawnChild, static_cast<char *>(stack) + ChildStackSize,
-                              CLONE_VM | CLONE_VFORK | SIGCHLD | namespaces, &plan);
+    // its stack go and plan.error be read. A bridge's child does so while the
+    // bridge holds on to the pipe; the bridge's stack stays until it is reaped.
+    const pid_t pid = ::clone(bridged ? spawnBridge : spawnChild, static_cast<char *>(stack) + stackBytes,
+                              CLONE_VM | (bridged ? 0 : CLONE_VFORK) | SIGCHLD | namespaces, &plan);
     const int cloneError = errno;
     ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    ::munmap(stack, ChildStackSize);
-    closeFd(plan.null);
-    closeFd(plan.root.prebuiltRoot);
+    if (bridged && pid > 0) {
+        closeFd(started[1]);
+        char ignored;
+        while (::read(started[0], &ignored, 1) < 0 && errno == EINTR) {
+        }
+    }
+    release();
+    if (bridged && pid > 0) {
+        m_stack = stack;
+        m_stackBytes = stackBytes;
+    } else {
+        ::munmap(stack, stackBytes);
+    }
     if (pid < 0) {
         m_error = cloneError;
         return false;

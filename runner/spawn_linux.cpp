@@ -12,6 +12,7 @@
 #include <poll.h>
 #include <sched.h>
 #include <spawn.h>
+#include <sys/mman.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -32,6 +33,7 @@ void SpawnedProcess::reset()
         waitForFinished(-1);
     }
     closeFd(m_pidfd);
+    releaseStack();
     m_pid = 0;
     m_ended = false;
     m_status = 0;
@@ -128,5 +130,13 @@ bool SpawnedProcess::waitForFinished(int timeoutMs, const std::function<void()> 
     m_ended = true;
     m_pid = 0;
     closeFd(m_pidfd);
+    releaseStack();
     return true;
+}
+
+void SpawnedProcess::releaseStack()
+{
+    if (m_stack)
+        ::munmap(m_stack, m_stackBytes);
+    m_stack = nullptr;
 }

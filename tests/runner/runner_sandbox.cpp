@@ -109,32 +109,133 @@ void RunnerTest::compilerConfined()
 
 void RunnerTest::compilerDiesWithJudge_data()
 {
-    addJudgeUsers();
+    QTest::addColumn<bool>("ordinaryUser");
+    QTest::addColumn<bool>("program");  // a program's run rather than a compile
+    QTest::newRow("compile, judge as it is started") << false << false;
+    QTest::newRow("program, judge as it is started") << false << true;
+    if (::geteuid() == 0) {
+        QTest::newRow("compile, judge as an ordinary user") << true << false;
+        QTest::newRow("program, judge as an ordinary user") << true << true;
+    }
 }
 
-// A judge killed with SIGKILL during a compile leaves nothing of the compile
-// running: not the compiler, not what it started.
+namespace {
+
+// The processes below pid, by pid and start time.
+QList<ProcStat> descendantsOf(pid_t pid)
+{
+    const std::vector<ProcStat> processes = listProcesses();
+    QList<ProcStat> found;
+    QList<pid_t> parents{pid};
+    for (qsizetype grown = 1; grown > 0;) {
+        grown = 0;
+        for (const ProcStat &process : processes) {
+            if (parents.contains(process.ppid) && !parents.contains(process.pid)) {
+                parents.append(process.pid);
+                found.append(process);
+                ++grown;
+            }
+        }
+    }
+    return found;
+}
+
+bool anyAlive(const QList<ProcStat> &processes)
+{
+    for (const ProcStat &now : listProcesses()) {
+        for (const ProcStat &seen : processes) {
+            if (now.pid == seen.pid && now.startTicks == seen.startTicks && now.state != 'Z' && now.state != 'X')
+                return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+// A judge killed with SIGKILL during a compile or a run leaves nothing of it
+// running: not the compiler or the program, not what they started, not the
+// processes the judge put between itself and them.
 void RunnerTest::compilerDiesWithJudge()
 {
     QFETCH(bool, ordinaryUser);
+    QFETCH(bool, program);
     if (!sandboxWarning().isEmpty())
         QSKIP(qPrintable(sandboxWarning()));
     auto dir = makeWorkDir();
-    if (ordinaryUser)
+    if (program)
+        QVERIFY(copyProgram(u"sleeper"_s, dir->path(), u"prog"_s));
+    if (ordinaryUser) {
         QVERIFY(::chown(QFile::encodeName(dir->path()).constData(), 65534, 65534) == 0);
+        if (program)
+            QVERIFY(::chown(QFile::encodeName(dir->filePath(u"prog"_s)).constData(), 65534, 65534) == 0);
+    }
     QProcess judge;
     QStringList arguments{QCoreApplication::applicationFilePath(), u"--compile-for-ever"_s, dir->path()};
+    if (program)
+        arguments = QStringList{QCoreApplication::applicationFilePath(), u"--run"_s, dir->path(), u"prog"_s, u"60"_s};
     if (ordinaryUser)
         arguments = QStringList{u"--reuid=65534"_s, u"--regid=65534"_s, u"--clear-groups"_s} + arguments;
     else
         arguments.removeFirst();
     judge.start(ordinaryUser ? u"setpriv"_s : QCoreApplication::applicationFilePath(), arguments);
     QVERIFY(judge.waitForStarted(10000));
-    // The stand-in compiler and the process it left in the background.
+    // The stand-in compiler and the process it left in the background; the
+    // program and its sandbox's init.
     QTRY_VERIFY_WITH_TIMEOUT(livingProcessesIn(dir->path()).size() >= 2, 20000);
+    const QList<ProcStat> started = descendantsOf(static_cast<pid_t>(judge.processId()));
+    QVERIFY(started.size() >= 2);
     ::kill(static_cast<pid_t>(judge.processId()), SIGKILL);
     QVERIFY(judge.waitForFinished(10000));
     QTRY_VERIFY_WITH_TIMEOUT(livingProcessesIn(dir->path()).isEmpty(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!anyAlive(started), 10000);
+}
+
+void RunnerTest::slotsApart_data()
+{
+    addJudgeUsers();
+}
+
+// Runs of two slots side by side share no /tmp, /dev/shm, network or IPC;
+// a slot's next run finds none of what the run before it left there; a work
+// folder made anew under the same name is the one the next run sees.
+void RunnerTest::slotsApart()
+{
+    QFETCH(bool, ordinaryUser);
+    if (!sandboxWarning().isEmpty())
+        QSKIP(qPrintable(sandboxWarning()));
+    auto top = makeWorkDir();
+    QProcess judge;
+    judge.start(QCoreApplication::applicationFilePath(), {u"--slots"_s, top->path(), ordinaryUser ? u"1"_s : u"0"_s});
+    QVERIFY(judge.waitForFinished(120000));
+    const QString output = QString::fromUtf8(judge.readAllStandardOutput());
+    QVERIFY2(judge.exitCode() == 0, qPrintable(output + QString::fromUtf8(judge.readAllStandardError())));
+    const QMap<QString, QString> seen = readReport(output.toUtf8());
+    for (const char *run : {"a1", "b1", "a2", "a3"})
+        QVERIFY2(seen.value(QString::fromLatin1(run) + u"_state"_s).startsWith(u"A "_s), qPrintable(output));
+    // Side by side.
+    QCOMPARE(seen.value(u"a1_tmp"_s), u"mark-a"_s);
+    QCOMPARE(seen.value(u"a1_shm"_s), u"mark-a"_s);
+    QCOMPARE(seen.value(u"b1_tmp"_s), u"mark-b"_s);
+    QCOMPARE(seen.value(u"b1_shm"_s), u"mark-b"_s);
+    QVERIFY2(!seen.value(u"a1_net"_s).isEmpty() && seen.value(u"a1_net"_s) != seen.value(u"b1_net"_s), qPrintable(output));
+    QVERIFY2(!seen.value(u"a1_ipc"_s).isEmpty() && seen.value(u"a1_ipc"_s) != seen.value(u"b1_ipc"_s), qPrintable(output));
+    // One after another in one slot.
+    QCOMPARE(seen.value(u"a2_tmp"_s), QString());
+    QCOMPARE(seen.value(u"a2_shm"_s), QString());
+    QVERIFY2(seen.value(u"a2_ipc"_s) != seen.value(u"a1_ipc"_s), qPrintable(output));
+    QVERIFY2(!seen.value(u"a2_net"_s).isEmpty() && seen.value(u"a2_net"_s) != seen.value(u"b1_net"_s), qPrintable(output));
+    // The folder made anew.
+    QCOMPARE(seen.value(u"a3_token"_s), u"new"_s);
+    QCOMPARE(seen.value(u"a3_tmp"_s), QString());
+    // Each run's /proc shows its own few processes alone.
+    for (const char *run : {"a1", "b1", "a2", "a3"}) {
+        const int highest = seen.value(QString::fromLatin1(run) + u"_pids"_s).toInt();
+        QVERIFY2(highest >= 1 && highest < 64, qPrintable(output));
+    }
+    // The runs of an ordinary user's judge went through its own user namespace.
+    if (ordinaryUser)
+        QCOMPARE(seen.value(u"kept"_s), u"1"_s);
 }
 
 // The scratch folder is removed after a judging run and made again for the
@@ -176,6 +277,16 @@ void RunnerTest::restricted_data()
     // Counted once they are reaped at the run's end, with the judge as their subreaper.
     QTest::newRow("no namespaces: children computing, never waited for")
         << namespaces << u"orphans"_s << u"1"_s << u"0 T 超过时间限制"_s;
+    // Where an ordinary user's judge cannot join the namespaces it keeps (made
+    // with none, or refused at the run), runs are sandboxed as without them.
+    if (::geteuid() == 0) {
+        QTest::newRow("ordinary user joining nothing: normal exit")
+            << u"--without-joining"_s << u"hello"_s << u"5"_s << u"1 ? 时间: "_s;
+        QTest::newRow("ordinary user joining no network: normal exit")
+            << u"--without-joining-networks"_s << u"hello"_s << u"5"_s << u"1 ? 时间: "_s;
+        QTest::newRow("ordinary user joining no network: runtime error")
+            << u"--without-joining-networks"_s << u"exit3"_s << u"5"_s << u"0 R 运行时错误: 3"_s;
+    }
 }
 
 // The judge run by this helper again, under what the system withholds.

@@ -126,6 +126,8 @@ private slots:
     void compilerConfined();
     void compilerDiesWithJudge_data();
     void compilerDiesWithJudge();
+    void slotsApart_data();
+    void slotsApart();
     void replacedWorkFolder();
     void boundedWorkFolder_data();
     void boundedWorkFolder();

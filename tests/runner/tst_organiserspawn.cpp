@@ -4,13 +4,16 @@
 // left outside the folder.
 
 #include "runner.h"
+#include "sandbox_linux.h"
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -60,11 +63,39 @@ class TestOrganiserSpawn : public QObject
     Q_OBJECT
 
 private slots:
+    void startsInOneFolder_data();
     void startsInOneFolder();
 };
 
+void TestOrganiserSpawn::startsInOneFolder_data()
+{
+    QTest::addColumn<bool>("ordinaryUser");
+    QTest::newRow("judge as it is started") << false;
+    if (::geteuid() == 0)
+        QTest::newRow("judge as an ordinary user") << true;
+}
+
 void TestOrganiserSpawn::startsInOneFolder()
 {
+    QFETCH(bool, ordinaryUser);
+    if (ordinaryUser) {
+        // This test again, as "nobody", in a folder of its own.
+        QTemporaryDir own;
+        QVERIFY(::chown(QFile::encodeName(own.path()).constData(), 65534, 65534) == 0);
+        QProcess judge;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(u"TMPDIR"_s, own.path());
+        judge.setProcessEnvironment(environment);
+        judge.start(u"setpriv"_s, {u"--reuid=65534"_s, u"--regid=65534"_s, u"--clear-groups"_s,
+                                   QCoreApplication::applicationFilePath(), u"startsInOneFolder:judge as it is started"_s});
+        QVERIFY(judge.waitForFinished(60000));
+        QVERIFY2(judge.exitCode() == 0, judge.readAllStandardOutput().constData());
+        return;
+    }
+    // Where it can, a judge that is not root starts them through the
+    // namespaces it keeps in a user namespace of its own.
+    if (::geteuid() != 0 && sandbox::available())
+        QVERIFY(sandbox::judgeUserNamespace() >= 0);
     QTemporaryDir root;
     const QString dir = root.filePath(u"checker_work"_s);
     QVERIFY(QDir().mkpath(dir));

@@ -1,11 +1,13 @@
 // The runner's tests in one executable, and the helper modes they start it in.
 
 #include "runnerfixture.h"
+#include "sandbox_linux.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
+#include <vector>
 
 #include <linux/filter.h>
 #include <linux/seccomp.h>
@@ -154,18 +156,146 @@ static int fillContest(int argc, char **argv)
     return 0;
 }
 
+// What a program of slotsApart reports, as its mode file says: "leave"
+// marks /tmp and /dev/shm and waits a little for the other slot's run.
+const QByteArray slotProgram = R"sh(#!/bin/sh
+mode=$(cat mode)
+if [ "$mode" != look ]; then
+    echo x > "/tmp/mark-$mode" && echo x > "/dev/shm/mark-$mode" && sleep 1
+fi
+{
+    echo "tmp=$(ls -A /tmp | tr '\n' ' ' | sed 's/ $//')"
+    echo "shm=$(ls -A /dev/shm | tr '\n' ' ' | sed 's/ $//')"
+    echo "net=$(readlink /proc/self/ns/net)"
+    echo "ipc=$(readlink /proc/self/ns/ipc)"
+    highest=0
+    for process in /proc/[0-9]*; do
+        [ "${process#/proc/}" -gt "$highest" ] && highest=${process#/proc/}
+    done
+    echo "pids=$highest"
+    echo "token=$(cat token 2>/dev/null)"
+} > report.txt
+)sh";
+
+// Runs of two slots in TOP/a and TOP/b: side by side, then the first slot's
+// again, then again in a folder a made anew. Prints each run's report and
+// state with its name ("a1_tmp=..."), and whether the judge kept a user
+// namespace of its own. As an ordinary user the runs are made by this helper
+// again, through setpriv.
+static int slotsApartRuns(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const QString top = QString::fromLocal8Bit(argv[2]);
+    const bool ordinaryUser = std::strcmp(argv[3], "1") == 0;
+    auto prepare = [&](const QString &slot, const QByteArray &mode, const QByteArray &token) {
+        const QString work = top + u'/' + slot;
+        return QDir().mkpath(work) && writeFile(work + u"/prog"_s, slotProgram)
+               && QFile::setPermissions(work + u"/prog"_s, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                                                               | QFile::ReadOther | QFile::ExeOther)
+               && writeFile(work + u"/mode"_s, mode + '\n') && (token.isEmpty() || writeFile(work + u"/token"_s, token));
+    };
+    if (ordinaryUser && argc == 4) {
+        if (!prepare(u"a"_s, "a", {}) || !prepare(u"b"_s, "b", {}))
+            return 2;
+        for (const QString &path : {top, top + u"/a"_s, top + u"/b"_s}) {
+            if (::chown(QFile::encodeName(path).constData(), 65534, 65534) != 0)
+                return 2;
+            for (const QString &name : QDir(path).entryList(QDir::Files)) {
+                if (::chown(QFile::encodeName(path + u'/' + name).constData(), 65534, 65534) != 0)
+                    return 2;
+            }
+        }
+        QProcess judge;
+        judge.setProcessChannelMode(QProcess::ForwardedChannels);
+        judge.start(u"setpriv"_s, {u"--reuid=65534"_s, u"--regid=65534"_s, u"--clear-groups"_s,
+                                   QCoreApplication::applicationFilePath(), u"--slots"_s, top, u"1"_s, u"run"_s});
+        return judge.waitForFinished(100000) ? judge.exitCode() : 3;
+    }
+    if (!ordinaryUser && (!prepare(u"a"_s, "a", {}) || !prepare(u"b"_s, "b", {})))
+        return 2;
+    RunSlot judges[2];
+    auto run = [&](int slot, const QString &name) {
+        RunRequest request = requestIn(top + (slot == 0 ? u"/a"_s : u"/b"_s));
+        request.limits.time = 10.0;
+        request.limits.memory = 64.0;
+        const RunRecord record = runProgram(judges[slot], request);
+        QByteArray lines = "state=" + QByteArray(1, record.status == RunStatus::Passed ? 'A' : char(record.status))
+                           + ' ' + record.note.toUtf8() + '\n' + readFile(request.workDir + u"/report.txt"_s);
+        QByteArray named;
+        for (const QByteArray &line : lines.split('\n')) {
+            if (!line.isEmpty())
+                named += name.toUtf8() + '_' + line + '\n';
+        }
+        return named;
+    };
+    QByteArray a1;
+    std::thread beside([&] { a1 = run(0, u"a1"_s); });
+    const QByteArray b1 = run(1, u"b1"_s);
+    beside.join();
+    // The judge removes a program once it has run.
+    QFile::remove(top + u"/a/report.txt"_s);
+    if (!writeFile(top + u"/a/mode"_s, "look\n") || !prepare(u"a"_s, "look", {}))
+        return 2;
+    const QByteArray a2 = run(0, u"a2"_s);
+    if (!QDir(top + u"/a"_s).removeRecursively() || !prepare(u"a"_s, "look", "new"))
+        return 2;
+    const QByteArray a3 = run(0, u"a3"_s);
+    std::printf("%s%s%s%skept=%d\n", a1.constData(), b1.constData(), a2.constData(), a3.constData(),
+                sandbox::judgeUserNamespace() >= 0 ? 1 : 0);
+    return 0;
+}
+
+// As runOne, as an ordinary user where the system refuses to join
+// namespaces: any, or (networks) only network namespaces.
+static int runWithoutJoining(int argc, char **argv)
+{
+    const bool networks = std::strcmp(argv[1], "--without-joining-networks") == 0;
+    sock_filter code[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_setns, 0, 4),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args) + sizeof(quint64)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, networks ? quint32(CLONE_NEWNET) : 0, 1, 0),
+        BPF_JUMP(BPF_JMP | BPF_JA, networks ? 1u : 0u, 0, 0),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EPERM),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    sock_fprog filter{static_cast<unsigned short>(std::size(code)), code};
+    if (::geteuid() == 0) {
+        const QByteArray dir = argv[2];
+        for (const QByteArray &path : {dir, dir + '/' + argv[3]}) {
+            if (::chown(path.constData(), 65534, 65534) != 0)
+                return 2;
+        }
+    }
+    if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || ::syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, 0, &filter) < 0)
+        return 2;
+    if (::geteuid() != 0)
+        return runOne(argc, argv);
+    std::vector<char *> arguments{const_cast<char *>("setpriv"), const_cast<char *>("--reuid=65534"),
+                                  const_cast<char *>("--regid=65534"), const_cast<char *>("--clear-groups")};
+    arguments.insert(arguments.end(), argv, argv + argc);
+    arguments.push_back(nullptr);
+    ::execvp("setpriv", arguments.data());
+    return 2;
+}
+
 int main(int argc, char **argv)
 {
     if (argc == 4 && std::strcmp(argv[1], "--under-filter") == 0)
         return runUnderForeignFilter(argc, argv);
     if (argc == 3 && std::strcmp(argv[1], "--compile-for-ever") == 0)
         return compileForEver(argc, argv);
-    if (argc == 4 && std::strcmp(argv[1], "--run") == 0)
+    if ((argc == 4 || argc == 5) && std::strcmp(argv[1], "--run") == 0)
         return runOne(argc, argv);
     if ((argc == 4 || argc == 5) && std::strcmp(argv[1], "--fill-contest") == 0)
         return fillContest(argc, argv);
     if ((argc == 4 || argc == 5) && std::strcmp(argv[1], "--without-namespaces") == 0)
         return runWithoutNamespaces(argc, argv);
+    if ((argc == 4 || argc == 5)
+        && (std::strcmp(argv[1], "--without-joining") == 0 || std::strcmp(argv[1], "--without-joining-networks") == 0))
+        return runWithoutJoining(argc, argv);
+    if ((argc == 4 || argc == 5) && std::strcmp(argv[1], "--slots") == 0)
+        return slotsApartRuns(argc, argv);
     QCoreApplication app(argc, argv);
     RunnerTest test;
     QTEST_SET_MAIN_SOURCE_PATH
