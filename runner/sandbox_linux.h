@@ -88,6 +88,11 @@ int mountBox(const RootPlan &plan, int *workFolder) noexcept;
 // returns 0 or an errno.
 int joinJudgeNamespaces(const RootPlan &plan) noexcept;
 
+// Maps the judge's user and group (plan.uidMap, plan.gidMap) in a user
+// namespace just made, through procDir (the judge's /proc), or through /proc
+// where it is -1. Raw system calls only; returns 0 or an errno.
+int mapJudgeUser(const RootPlan &plan, long procDir = -1) noexcept;
+
 // Builds and enters the root, in a process that has just been given new user
 // (unless root), mount, IPC and network namespaces. The current directory is
 // /box afterwards. With a bounded work folder, *workFolder is then the
