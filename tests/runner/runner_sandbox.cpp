@@ -223,7 +223,7 @@ void RunnerTest::slotsApart()
     // One after another in one slot.
     QCOMPARE(seen.value(u"a2_tmp"_s), QString());
     QCOMPARE(seen.value(u"a2_shm"_s), QString());
-    QVERIFY2(seen.value(u"a2_ipc"_s) != seen.value(u"a1_ipc"_s), qPrintable(output));
+    // (Not a2's IPC against a1's: a namespace's number is used again once it is gone.)
     QVERIFY2(!seen.value(u"a2_net"_s).isEmpty() && seen.value(u"a2_net"_s) != seen.value(u"b1_net"_s), qPrintable(output));
     // The folder made anew.
     QCOMPARE(seen.value(u"a3_token"_s), u"new"_s);
